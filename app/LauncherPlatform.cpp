@@ -1,0 +1,12 @@
+// The launcher runs on plain Win32.
+#include "framework/EntryHooks.h"
+#include "platform/win32/Win32Platform.h"
+
+namespace qm {
+
+Platform& ApplicationPlatform() {
+  static Win32Platform platform;
+  return platform;
+}
+
+}  // namespace qm

@@ -1,0 +1,30 @@
+// The launcher's process-wide state: plain globals, initialised statically,
+// alive until the process exits.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace qm {
+
+struct LauncherStateRecord {
+  std::int32_t toolCode = -1;         // recognised controller family, once
+  std::int32_t osClass = -1;          // GetOsClass result, once a controller is known
+  std::int32_t firstEntryIndex = -1;  // first container entry named like the tool
+  bool keepRunning = false;           // whether InitInstance enters the message loop
+  bool windowSeen = false;            // the watch found the tool's window last tick
+  std::string extractedFiles[3];      // paths written, in order
+  std::int32_t extractedCount = 0;    // paths in use in extractedFiles
+  std::string containerPath;          // full path of the container file
+  std::int32_t screenWidth = 0;
+  std::int32_t screenHeight = 0;
+  std::int32_t windowTop = 0;
+  std::int32_t windowLeft = 0;
+};
+
+extern LauncherStateRecord LauncherState;
+
+// Back to the initial values; for tests.
+void ResetLauncherState();
+
+}  // namespace qm

@@ -1,0 +1,64 @@
+#include "app/Startup.h"
+
+#include "app/LauncherState.h"
+
+namespace qm {
+
+const char kFrameTitle[] = "Repeat To Write Files Function Test";
+
+namespace {
+constexpr int kPlacedWidth = 800;
+constexpr int kPlacedHeight = 600;
+constexpr int kFrameWidth = 400;
+constexpr int kFrameHeight = 585;
+
+constexpr std::uint32_t kShellExecuteInfoSize = 60;
+constexpr std::uint32_t kSeeMaskNoCloseProcess = 0x40;
+constexpr std::uint32_t kSeeMaskFlagNoUi = 0x400;
+constexpr int kSwHide = 0;
+}  // namespace
+
+FrameRect ComputeFrameRect() {
+  LauncherState.screenWidth = Sys().GetSystemMetrics(win::kSmCxScreen);
+  LauncherState.screenHeight = Sys().GetSystemMetrics(win::kSmCyScreen);
+  // C++ division truncates toward zero, as the placement needs.
+  LauncherState.windowTop = (LauncherState.screenHeight - kPlacedHeight) / 2;
+  LauncherState.windowLeft = (LauncherState.screenWidth - kPlacedWidth) / 2;
+  FrameRect rect;
+  rect.left = LauncherState.windowLeft;
+  rect.top = LauncherState.windowTop;
+  rect.right = LauncherState.windowLeft + kFrameWidth;
+  rect.bottom = LauncherState.windowTop + kFrameHeight;
+  return rect;
+}
+
+std::int32_t GetOsClass() {
+  OsVersion version;
+  if (!Sys().GetVersionEx(&version)) return kOsOther;
+  if (version.major == 5) return (version.minor == 1 || version.minor == 2) ? kOsXp : kOsOther;
+  if (version.major == 6) {
+    if (version.minor == 0) return kOsVista;
+    if (version.minor == 1) return kOsSeven;
+  }
+  return kOsOther;
+}
+
+void RequestElevatedRelaunch() {
+  ShellExecuteRequest request;
+  request.cbSize = kShellExecuteInfoSize;
+  request.fMask = kSeeMaskNoCloseProcess | kSeeMaskFlagNoUi;
+  request.verb = "runas";
+  request.file = Sys().GetModuleFileName();
+  request.nShow = kSwHide;
+  Sys().ShellExecuteEx(request);
+}
+
+void RunFrameStartup(WindowHandle frame) {
+  if (!Sys().IsUserAnAdmin()) {
+    RequestElevatedRelaunch();
+    return;
+  }
+  RunStartSequence(frame);
+}
+
+}  // namespace qm

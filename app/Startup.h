@@ -1,0 +1,47 @@
+// Start-up of the main frame: its geometry, the rights test, the elevated
+// re-launch and the Windows version class. The frame window itself belongs to
+// the framework layer; everything it decides lives here.
+#pragma once
+
+#include <cstdint>
+
+#include "platform/Platform.h"
+
+namespace qm {
+
+// The hidden main window's title and style (overlapped, caption, system
+// menu, minimise box; never WS_VISIBLE).
+extern const char kFrameTitle[];
+constexpr std::uint32_t kFrameStyle = 0x00CA0000u;
+
+struct FrameRect {
+  int left = 0;
+  int top = 0;
+  int right = 0;
+  int bottom = 0;
+};
+
+// Reads the screen size into LauncherState and places a 400 x 585 window as
+// if it were 800 x 600 centred on the screen (signed division, toward zero).
+FrameRect ComputeFrameRect();
+
+// OS classes: 101 XP/2003, 102 Vista/2008, 103 7/2008 R2, 100 everything else
+// and a failed version query.
+constexpr std::int32_t kOsOther = 100;
+constexpr std::int32_t kOsXp = 101;
+constexpr std::int32_t kOsVista = 102;
+constexpr std::int32_t kOsSeven = 103;
+std::int32_t GetOsClass();
+
+// Asks the shell for an elevated copy of this executable ("runas", no
+// parameters, hidden). The result is not looked at; this instance ends.
+void RequestElevatedRelaunch();
+
+// What the frame does once its window exists: without administrator rights,
+// the elevated re-launch; with them, the start sequence.
+void RunFrameStartup(WindowHandle frame);
+
+// The administrator branch of the start-up.
+void RunStartSequence(WindowHandle frame);
+
+}  // namespace qm

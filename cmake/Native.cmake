@@ -1,0 +1,20 @@
+# The native build: unit tests against the fake platform, the command-line
+# tools on the host platform, benchmarks and fuzz targets.
+option(QM_SANITIZE "Build with AddressSanitizer and UndefinedBehaviorSanitizer" OFF)
+option(QM_FUZZ "Build the libFuzzer targets (needs clang)" OFF)
+if(QM_SANITIZE)
+  add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=all)
+  add_link_options(-fsanitize=address,undefined)
+endif()
+
+enable_testing()
+find_package(GTest REQUIRED)
+
+add_library(qm_fake STATIC tests/fake/FakePlatform.cpp)
+target_link_libraries(qm_fake PUBLIC qm_platform)
+
+add_executable(unit_tests
+  tests/unit/startup_test.cpp)
+target_link_libraries(unit_tests PRIVATE qm_app qm_fake GTest::gtest GTest::gtest_main)
+include(GoogleTest)
+gtest_discover_tests(unit_tests)

@@ -1,0 +1,39 @@
+# The Windows build: static, GUI subsystem 5.01 (XP), no time stamps.
+set(QM_WINDOWS_LINK
+  -static -static-libgcc -static-libstdc++
+  -Wl,--major-subsystem-version,5 -Wl,--minor-subsystem-version,1
+  -Wl,--major-os-version,5 -Wl,--minor-os-version,1
+  -Wl,--no-insert-timestamp)
+add_compile_definitions(WINVER=0x0501 _WIN32_WINNT=0x0501 WIN32_LEAN_AND_MEAN NOMINMAX)
+
+add_library(qm_win32 STATIC
+  platform/win32/Win32Platform.cpp
+  framework/Framework.cpp)
+target_link_libraries(qm_win32 PUBLIC qm_platform shell32 user32 kernel32)
+
+# Resources: the icon is drawn by a script of ours at build time.
+set(QM_ICON ${CMAKE_BINARY_DIR}/res/launcher.ico)
+add_custom_command(OUTPUT ${QM_ICON}
+  COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/res
+  COMMAND python3 ${CMAKE_SOURCE_DIR}/res/make_icon.py ${QM_ICON}
+  DEPENDS ${CMAKE_SOURCE_DIR}/res/make_icon.py
+  COMMENT "Drawing the launcher icon")
+set(ICON_PATH ${QM_ICON})
+set(MANIFEST_PATH ${CMAKE_SOURCE_DIR}/res/launcher.manifest)
+set(QM_VERSION ${PROJECT_VERSION}.0)
+string(REPLACE "." "," QM_VERSION_COMMAS ${QM_VERSION})
+configure_file(res/launcher.rc ${CMAKE_BINARY_DIR}/res/launcher.rc @ONLY)
+set_source_files_properties(${CMAKE_BINARY_DIR}/res/launcher.rc PROPERTIES OBJECT_DEPENDS "${QM_ICON};${MANIFEST_PATH}")
+
+function(qm_launcher_executable name)
+  add_executable(${name} WIN32 app/MyApp.cpp ${ARGN} ${CMAKE_BINARY_DIR}/res/launcher.rc)
+  target_link_libraries(${name} PRIVATE qm_app qm_win32)
+  target_link_options(${name} PRIVATE ${QM_WINDOWS_LINK} -mwindows)
+endfunction()
+
+qm_launcher_executable(QuillmarkLauncher app/LauncherPlatform.cpp)
+
+# Test helpers that run under Wine beside the launcher.
+add_executable(desktop-probe tests/winhelpers/desktop_probe.cpp)
+target_link_options(desktop-probe PRIVATE ${QM_WINDOWS_LINK})
+target_link_libraries(desktop-probe PRIVATE user32)

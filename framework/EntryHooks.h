@@ -1,0 +1,12 @@
+// What an executable built on the framework supplies to its entry point.
+#pragma once
+
+#include "platform/Platform.h"
+
+namespace qm {
+
+// The platform the program runs on: the plain Win32 one for the launcher,
+// one with a simulated USB stack for its test build.
+Platform& ApplicationPlatform();
+
+}  // namespace qm

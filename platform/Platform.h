@@ -1,0 +1,146 @@
+// The platform seam: the one interface through which the portable launcher
+// code reaches the operating system.
+//
+// Every operation mirrors one Win32 call and keeps its contract (argument
+// meaning, result, last error). The Win32 implementation does exactly that
+// call and decides nothing; the fake used by the unit tests records each call
+// and answers from settings; the host implementation serves the native
+// command-line tools; the simulated USB stack replaces the device requests.
+//
+// All fields are mandatory for an implementation. Operations an
+// implementation cannot serve fail the way the Win32 call fails (false,
+// kInvalidHandle, 0) with a last error it chooses.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace qm {
+
+using Handle = std::intptr_t;        // a kernel object handle (file, device, process)
+using WindowHandle = std::uintptr_t;  // a window handle; 0 is "no window"
+constexpr Handle kInvalidHandle = -1;
+
+// Win32 constants the portable code passes through the seam unchanged.
+namespace win {
+constexpr std::uint32_t kGenericRead = 0x80000000u;
+constexpr std::uint32_t kGenericWrite = 0x40000000u;
+constexpr std::uint32_t kFileShareRead = 0x1;
+constexpr std::uint32_t kFileShareWrite = 0x2;
+constexpr std::uint32_t kCreateAlways = 2;
+constexpr std::uint32_t kOpenExisting = 3;
+constexpr std::uint32_t kFileAttributeNormal = 0x80;
+constexpr std::uint32_t kInfinite = 0xFFFFFFFFu;
+constexpr int kSmCxScreen = 0;
+constexpr int kSmCyScreen = 1;
+constexpr std::uint32_t kCpAcp = 0;
+constexpr std::uint32_t kCpThreadAcp = 3;
+constexpr std::uint32_t kErrorFileNotFound = 2;
+constexpr std::uint32_t kErrorInvalidHandle = 6;
+constexpr std::uint32_t kErrorNotSupported = 50;
+constexpr std::uint32_t kErrorInvalidParameter = 87;
+constexpr std::uint32_t kErrorInsufficientBuffer = 122;
+}  // namespace win
+
+// How a file or device is opened (CreateFileA's arguments).
+struct FileOpenRequest {
+  std::uint32_t access = 0;
+  std::uint32_t share = 0;
+  std::uint32_t disposition = 0;
+  std::uint32_t flagsAndAttributes = 0;
+  // When set, a SECURITY_ATTRIBUTES of length 12 with no descriptor and
+  // non-inheritable handles is passed instead of none.
+  bool nonInheritableSecurity = false;
+};
+
+// ShellExecuteExA's request, reduced to the fields the launcher fills.
+struct ShellExecuteRequest {
+  std::uint32_t cbSize = 0;
+  std::uint32_t fMask = 0;
+  WindowHandle hwnd = 0;
+  std::string verb;        // lpVerb
+  std::string file;        // lpFile
+  bool hasParameters = false;  // lpParameters non-null
+  bool hasDirectory = false;   // lpDirectory non-null
+  int nShow = 0;
+};
+
+// GetVersionExA's answer, the fields that matter here.
+struct OsVersion {
+  std::uint32_t major = 0;
+  std::uint32_t minor = 0;
+  std::uint32_t build = 0;
+};
+
+// CreateProcessA's request, the fields the launcher fills.
+struct ProcessRequest {
+  std::string applicationName;  // empty means a null lpApplicationName
+  std::string commandLine;
+  bool inheritHandles = false;
+  std::uint32_t creationFlags = 0;
+  std::uint32_t startupInfoSize = 0;  // STARTUPINFOA.cb
+};
+
+struct ProcessHandles {
+  Handle process = kInvalidHandle;
+  Handle thread = kInvalidHandle;
+};
+
+// Called once per top-level window; returns false to stop the enumeration.
+using EnumWindowsCallback = bool (*)(WindowHandle window, std::intptr_t userValue);
+
+class Platform {
+ public:
+  virtual ~Platform() = default;
+
+  // --- system and shell ---
+  virtual int GetSystemMetrics(int index) = 0;
+  virtual bool IsUserAnAdmin() = 0;
+  virtual bool ShellExecuteEx(const ShellExecuteRequest& request) = 0;
+  // False when GetVersionExA fails; *version is then untouched.
+  virtual bool GetVersionEx(OsVersion* version) = 0;
+  // GetModuleFileNameA(NULL, buf, 260): the text up to the terminating zero.
+  virtual std::string GetModuleFileName() = 0;
+  virtual std::uint32_t GetLastError() = 0;
+  // The ANSI code page's lead-byte test (IsDBCSLeadByte).
+  virtual bool IsDbcsLeadByte(std::uint8_t byte) = 0;
+
+  // --- files and devices ---
+  virtual Handle CreateFile(const std::string& path, const FileOpenRequest& request) = 0;
+  virtual bool SetFileAttributes(const std::string& path, std::uint32_t attributes) = 0;
+  // Low 32 bits of the size, 0xFFFFFFFF on failure.
+  virtual std::uint32_t GetFileSize(Handle file) = 0;
+  virtual bool ReadFile(Handle file, void* buffer, std::uint32_t size, std::uint32_t* bytesRead) = 0;
+  virtual bool WriteFile(Handle file, const void* data, std::uint32_t size,
+                         std::uint32_t* bytesWritten) = 0;
+  virtual bool CloseHandle(Handle handle) = 0;
+  virtual bool DeleteFile(const std::string& path) = 0;
+  // DeviceIoControl with one buffer given as input and output, both `size`.
+  virtual bool DeviceIoControl(Handle device, std::uint32_t code, void* buffer, std::uint32_t size,
+                               std::uint32_t* bytesReturned) = 0;
+  // WideCharToMultiByte(codePage, 0, text, -1, out, outSize, NULL, NULL):
+  // converts up to and including the terminating zero; returns the bytes
+  // written (zero included), or 0 when it does not fit or fails.
+  virtual int WideToMultiByte(std::uint32_t codePage, const char16_t* text, char* out, int outSize) = 0;
+
+  // --- processes and time ---
+  virtual bool CreateProcess(const ProcessRequest& request, ProcessHandles* handles) = 0;
+  virtual std::uint32_t WaitForSingleObject(Handle handle, std::uint32_t milliseconds) = 0;
+  virtual void Sleep(std::uint32_t milliseconds) = 0;
+
+  // --- windows ---
+  virtual bool SetTimer(WindowHandle window, std::uintptr_t id, std::uint32_t milliseconds) = 0;
+  virtual bool KillTimer(WindowHandle window, std::uintptr_t id) = 0;
+  virtual bool DestroyWindow(WindowHandle window) = 0;
+  virtual int MessageBox(WindowHandle owner, const std::string& text, const std::string& caption,
+                         std::uint32_t type) = 0;
+  virtual bool EnumWindows(EnumWindowsCallback callback, std::intptr_t userValue) = 0;
+  // GetWindowTextA(window, buf, maxCount): at most maxCount - 1 bytes.
+  virtual std::string GetWindowText(WindowHandle window, int maxCount) = 0;
+};
+
+// The platform the launcher code uses. Set once at start-up (or by a test).
+Platform& Sys();
+void SetPlatform(Platform* platform);
+
+}  // namespace qm

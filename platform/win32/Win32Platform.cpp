@@ -1,0 +1,173 @@
+// The seam on Win32: each operation is the one Win32 call it names.
+#include "platform/win32/Win32Platform.h"
+
+#include "platform/win32/WinApi.h"
+
+namespace qm {
+
+namespace {
+
+HANDLE AsHandle(Handle handle) { return reinterpret_cast<HANDLE>(handle); }
+Handle FromHandle(HANDLE handle) { return reinterpret_cast<Handle>(handle); }
+HWND AsHwnd(WindowHandle window) { return reinterpret_cast<HWND>(window); }
+
+#if defined(_WIN32) && !defined(_WIN64)
+// The sizes the launcher's records carry are those of the 32-bit structures.
+static_assert(sizeof(SHELLEXECUTEINFOA) == 60, "SHELLEXECUTEINFOA");
+static_assert(sizeof(STARTUPINFOA) == 68, "STARTUPINFOA");
+static_assert(sizeof(SECURITY_ATTRIBUTES) == 12, "SECURITY_ATTRIBUTES");
+static_assert(sizeof(OSVERSIONINFOA) == 148, "OSVERSIONINFOA");
+#endif
+
+}  // namespace
+
+int Win32Platform::GetSystemMetrics(int index) { return ::GetSystemMetrics(index); }
+
+bool Win32Platform::IsUserAnAdmin() { return ::IsUserAnAdmin() != FALSE; }
+
+bool Win32Platform::ShellExecuteEx(const ShellExecuteRequest& request) {
+  SHELLEXECUTEINFOA info = {};
+  info.cbSize = sizeof(info);  // the request's 60 on 32-bit Windows
+  info.fMask = request.fMask;
+  info.hwnd = AsHwnd(request.hwnd);
+  info.lpVerb = request.verb.c_str();
+  info.lpFile = request.file.c_str();
+  info.nShow = request.nShow;
+  return ::ShellExecuteExA(&info) != FALSE;
+}
+
+bool Win32Platform::GetVersionEx(OsVersion* version) {
+  OSVERSIONINFOA info = {};
+  info.dwOSVersionInfoSize = sizeof(info);
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+  if (!::GetVersionExA(&info)) return false;
+#pragma GCC diagnostic pop
+  version->major = info.dwMajorVersion;
+  version->minor = info.dwMinorVersion;
+  version->build = info.dwBuildNumber;
+  return true;
+}
+
+std::string Win32Platform::GetModuleFileName() {
+  char buffer[MAX_PATH] = {};
+  ::GetModuleFileNameA(nullptr, buffer, MAX_PATH);
+  buffer[MAX_PATH - 1] = '\0';  // XP leaves a truncated path unterminated
+  return buffer;
+}
+
+std::uint32_t Win32Platform::GetLastError() { return ::GetLastError(); }
+
+bool Win32Platform::IsDbcsLeadByte(std::uint8_t byte) { return ::IsDBCSLeadByte(byte) != FALSE; }
+
+Handle Win32Platform::CreateFile(const std::string& path, const FileOpenRequest& request) {
+  SECURITY_ATTRIBUTES security = {};
+  security.nLength = sizeof(security);
+  security.bInheritHandle = FALSE;
+  HANDLE handle = ::CreateFileA(path.c_str(), request.access, request.share,
+                                request.nonInheritableSecurity ? &security : nullptr,
+                                request.disposition, request.flagsAndAttributes, nullptr);
+  return handle == INVALID_HANDLE_VALUE ? kInvalidHandle : FromHandle(handle);
+}
+
+bool Win32Platform::SetFileAttributes(const std::string& path, std::uint32_t attributes) {
+  return ::SetFileAttributesA(path.c_str(), attributes) != FALSE;
+}
+
+std::uint32_t Win32Platform::GetFileSize(Handle file) { return ::GetFileSize(AsHandle(file), nullptr); }
+
+bool Win32Platform::ReadFile(Handle file, void* buffer, std::uint32_t size, std::uint32_t* bytesRead) {
+  DWORD done = 0;
+  BOOL ok = ::ReadFile(AsHandle(file), buffer, size, &done, nullptr);
+  *bytesRead = done;
+  return ok != FALSE;
+}
+
+bool Win32Platform::WriteFile(Handle file, const void* data, std::uint32_t size,
+                              std::uint32_t* bytesWritten) {
+  DWORD done = 0;
+  BOOL ok = ::WriteFile(AsHandle(file), data, size, &done, nullptr);
+  *bytesWritten = done;
+  return ok != FALSE;
+}
+
+bool Win32Platform::CloseHandle(Handle handle) { return ::CloseHandle(AsHandle(handle)) != FALSE; }
+
+bool Win32Platform::DeleteFile(const std::string& path) { return ::DeleteFileA(path.c_str()) != FALSE; }
+
+bool Win32Platform::DeviceIoControl(Handle device, std::uint32_t code, void* buffer, std::uint32_t size,
+                                    std::uint32_t* bytesReturned) {
+  DWORD returned = 0;
+  BOOL ok = ::DeviceIoControl(AsHandle(device), code, buffer, size, buffer, size, &returned, nullptr);
+  *bytesReturned = returned;
+  return ok != FALSE;
+}
+
+int Win32Platform::WideToMultiByte(std::uint32_t codePage, const char16_t* text, char* out, int outSize) {
+  return ::WideCharToMultiByte(codePage, 0, reinterpret_cast<const wchar_t*>(text), -1, out, outSize,
+                               nullptr, nullptr);
+}
+
+bool Win32Platform::CreateProcess(const ProcessRequest& request, ProcessHandles* handles) {
+  STARTUPINFOA startup = {};
+  startup.cb = sizeof(startup);  // the request's 68 on 32-bit Windows
+  PROCESS_INFORMATION process = {};
+  // CreateProcessA may write into the command line: hand it a private copy.
+  std::string commandLine = request.commandLine;
+  BOOL ok = ::CreateProcessA(request.applicationName.empty() ? nullptr : request.applicationName.c_str(),
+                             commandLine.empty() ? nullptr : &commandLine[0], nullptr, nullptr,
+                             request.inheritHandles ? TRUE : FALSE, request.creationFlags, nullptr,
+                             nullptr, &startup, &process);
+  if (!ok) return false;
+  handles->process = FromHandle(process.hProcess);
+  handles->thread = FromHandle(process.hThread);
+  return true;
+}
+
+std::uint32_t Win32Platform::WaitForSingleObject(Handle handle, std::uint32_t milliseconds) {
+  return ::WaitForSingleObject(AsHandle(handle), milliseconds);
+}
+
+void Win32Platform::Sleep(std::uint32_t milliseconds) { ::Sleep(milliseconds); }
+
+bool Win32Platform::SetTimer(WindowHandle window, std::uintptr_t id, std::uint32_t milliseconds) {
+  return ::SetTimer(AsHwnd(window), id, milliseconds, nullptr) != 0;
+}
+
+bool Win32Platform::KillTimer(WindowHandle window, std::uintptr_t id) {
+  return ::KillTimer(AsHwnd(window), id) != FALSE;
+}
+
+bool Win32Platform::DestroyWindow(WindowHandle window) { return ::DestroyWindow(AsHwnd(window)) != FALSE; }
+
+int Win32Platform::MessageBox(WindowHandle owner, const std::string& text, const std::string& caption,
+                              std::uint32_t type) {
+  return ::MessageBoxA(AsHwnd(owner), text.c_str(), caption.c_str(), type);
+}
+
+namespace {
+struct EnumContext {
+  EnumWindowsCallback callback;
+  std::intptr_t userValue;
+};
+BOOL CALLBACK EnumTrampoline(HWND window, LPARAM context) {
+  auto* enumContext = reinterpret_cast<EnumContext*>(context);
+  return enumContext->callback(reinterpret_cast<WindowHandle>(window), enumContext->userValue) ? TRUE
+                                                                                               : FALSE;
+}
+}  // namespace
+
+bool Win32Platform::EnumWindows(EnumWindowsCallback callback, std::intptr_t userValue) {
+  EnumContext context{callback, userValue};
+  return ::EnumWindows(EnumTrampoline, reinterpret_cast<LPARAM>(&context)) != FALSE;
+}
+
+std::string Win32Platform::GetWindowText(WindowHandle window, int maxCount) {
+  char buffer[256] = {};
+  if (maxCount > static_cast<int>(sizeof(buffer))) maxCount = sizeof(buffer);
+  ::GetWindowTextA(AsHwnd(window), buffer, maxCount);
+  buffer[sizeof(buffer) - 1] = '\0';
+  return buffer;
+}
+
+}  // namespace qm

@@ -1,0 +1,24 @@
+#!/usr/bin/env bash
+# Builds everything: native (tests, tools), native with sanitizers, and the
+# Windows executables (32-bit, plus 64-bit where Wine can only run 64-bit).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+source scripts/wine-env.sh
+
+configure() {  # dir, extra cmake arguments...
+  local dir=$1; shift
+  [ -f "$dir/build.ninja" ] || cmake -S . -B "$dir" -G Ninja "$@" >/dev/null
+}
+
+configure build/native -DCMAKE_BUILD_TYPE=RelWithDebInfo
+configure build/native-asan -DCMAKE_BUILD_TYPE=Debug -DQM_SANITIZE=ON
+configure build/win-i686 -DCMAKE_BUILD_TYPE=MinSizeRel -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake
+if [ "$(qm_wine_arch)" = win64 ]; then
+  configure build/win-x86_64 -DCMAKE_BUILD_TYPE=MinSizeRel -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-x86_64.cmake
+fi
+
+for dir in build/native build/native-asan build/win-i686 build/win-x86_64; do
+  [ -d "$dir" ] || continue
+  echo "build: $dir"
+  cmake --build "$dir" -- -j"$(nproc)" --quiet
+done

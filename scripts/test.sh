@@ -1,0 +1,27 @@
+#!/usr/bin/env bash
+# Sets everything up, builds everything and runs every test: unit tests
+# (plain and with sanitizers), checks of the shipped executables, fuzzing
+# for a bounded time, and the end-to-end tests under Wine in Xvfb.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+bash scripts/setup.sh
+bash scripts/build.sh
+
+failed=()
+step() {  # name, command...
+  local name=$1; shift
+  echo "=== $name"
+  if "$@"; then echo "=== $name: ok"; else echo "=== $name: FAILED"; failed+=("$name"); fi
+}
+
+step "unit tests" ctest --test-dir build/native --output-on-failure
+step "unit tests (sanitizers)" ctest --test-dir build/native-asan --output-on-failure
+step "shipped executables" bash scripts/check-executables.sh
+step "end-to-end under Wine" xvfb-run -a -s "-screen 0 1024x768x24" python3 tests/e2e/run.py
+
+if ((${#failed[@]})); then
+  echo "FAILED: ${failed[*]}"
+  exit 1
+fi
+echo "all test steps passed"

@@ -1,0 +1,92 @@
+"""One Wine session for a whole end-to-end run.
+
+A private prefix is made once per run, its settings are written (no window
+manager, so closing a window does not wait for one; no crash dialog, so a
+crash cannot hang the run), and a persistent wineserver keeps process starts
+fast. Every Wine call runs under a time limit. The run itself must already be
+inside an X server (xvfb-run).
+"""
+import os
+import shutil
+import subprocess
+import tempfile
+
+ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), '..', '..'))
+
+SETTINGS_REG = r'''REGEDIT4
+
+[HKEY_CURRENT_USER\Software\Wine\X11 Driver]
+"Managed"="N"
+"Decorated"="N"
+
+[HKEY_CURRENT_USER\Software\Wine\WineDbg]
+"ShowCrashDialog"=dword:00000000
+'''
+
+
+def wine_arch():
+    out = subprocess.run(['bash', '-c', 'source scripts/wine-env.sh && qm_wine_arch'],
+                         cwd=ROOT, capture_output=True, text=True, check=True)
+    return out.stdout.strip()
+
+
+def windows_path(path):
+    """The Windows name of a Unix path, through Wine's Z: drive."""
+    return 'Z:' + os.path.abspath(path).replace('/', '\\')
+
+
+class WineSession:
+    def __init__(self):
+        self.arch = wine_arch()
+        self.loader = '/usr/lib/wine/wine' if self.arch == 'win32' else '/usr/lib/wine/wine64'
+        self.build_dir = os.path.join(ROOT, 'build', 'win-i686' if self.arch == 'win32' else 'win-x86_64')
+        self.prefix = tempfile.mkdtemp(prefix='qm-wine-')
+        self.env = dict(os.environ)
+        self.env.update({
+            'WINEPREFIX': self.prefix,
+            'WINEARCH': self.arch,
+            'WINEDEBUG': '-all',
+            'WINELOADER': self.loader,
+            # No Mono or Gecko install prompts: the tests need neither.
+            'WINEDLLOVERRIDES': 'mscoree,mshtml=',
+        })
+
+    def exe(self, name):
+        return os.path.join(self.build_dir, name)
+
+    def boot(self):
+        self._wine(['wineboot', '-i'], timeout=120)
+        reg = os.path.join(self.prefix, 'settings.reg')
+        with open(reg, 'w') as f:
+            f.write(SETTINGS_REG)
+        self._wine(['regedit', '/S', windows_path(reg)], timeout=60)
+        subprocess.run(['wineserver', '-w'], env=self.env, timeout=60)
+        # A warm server: it stays up between the tests' processes.
+        subprocess.run(['wineserver', '-p'], env=self.env, timeout=30)
+
+    def close(self):
+        subprocess.run(['wineserver', '-k'], env=self.env, timeout=30)
+        shutil.rmtree(self.prefix, ignore_errors=True)
+
+    def set_reported_version(self, exe_name, version):
+        """Makes `exe_name` see another Windows version (winxp, vista, win7, win10)."""
+        key = 'HKCU\\Software\\Wine\\AppDefaults\\' + exe_name
+        self._wine(['reg', 'add', key, '/v', 'Version', '/d', version, '/f'], timeout=60)
+
+    def run(self, program, args=(), cwd=None, timeout=60, extra_env=None):
+        """Runs a Windows program to its end; returns the CompletedProcess."""
+        env = dict(self.env)
+        env.update(extra_env or {})
+        return subprocess.run([self.loader, program, *args], cwd=cwd, env=env, timeout=timeout,
+                              capture_output=True)
+
+    def start(self, program, args=(), cwd=None, extra_env=None):
+        """Starts a Windows program in the background; returns the Popen."""
+        env = dict(self.env)
+        env.update(extra_env or {})
+        return subprocess.Popen([self.loader, program, *args], cwd=cwd, env=env,
+                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+    def _wine(self, args, timeout):
+        subprocess.run([self.loader, *args], env=self.env, timeout=timeout,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=False)

@@ -1,0 +1,241 @@
+#include "tests/fake/FakePlatform.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace qm::test {
+
+namespace {
+std::string Quote(const std::string& text) { return "\"" + text + "\""; }
+}  // namespace
+
+int FakePlatform::CountCalls(const std::string& name) const {
+  const std::string prefix = name + "(";
+  return static_cast<int>(std::count_if(calls.begin(), calls.end(), [&](const std::string& line) {
+    return line.compare(0, prefix.size(), prefix) == 0;
+  }));
+}
+
+Handle FakePlatform::NewHandle(OpenFile file) {
+  Handle handle = nextHandle_++;
+  handles_[handle] = std::move(file);
+  return handle;
+}
+
+int FakePlatform::GetSystemMetrics(int index) {
+  Record("GetSystemMetrics(" + std::to_string(index) + ")");
+  if (index == win::kSmCxScreen) return screenWidth;
+  if (index == win::kSmCyScreen) return screenHeight;
+  return 0;
+}
+
+bool FakePlatform::IsUserAnAdmin() {
+  Record("IsUserAnAdmin()");
+  return admin;
+}
+
+bool FakePlatform::ShellExecuteEx(const ShellExecuteRequest& request) {
+  Record("ShellExecuteEx(" + Quote(request.verb) + ", " + Quote(request.file) + ")");
+  shellRequests.push_back(request);
+  return true;
+}
+
+bool FakePlatform::GetVersionEx(OsVersion* out) {
+  Record("GetVersionEx()");
+  if (!version) return false;
+  *out = *version;
+  return true;
+}
+
+std::string FakePlatform::GetModuleFileName() {
+  Record("GetModuleFileName()");
+  // The system's 260-byte buffer keeps at most 259 bytes and the zero.
+  return modulePath.substr(0, 259);
+}
+
+std::uint32_t FakePlatform::GetLastError() { return lastError_; }
+
+bool FakePlatform::IsDbcsLeadByte(std::uint8_t byte) {
+  if (codePage != 932) return false;
+  return (byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC);
+}
+
+Handle FakePlatform::CreateFile(const std::string& path, const FileOpenRequest& request) {
+  Record("CreateFile(" + Quote(path) + ", " + std::to_string(request.access) + ", " +
+         std::to_string(request.share) + ", " + std::to_string(request.disposition) + ", " +
+         std::to_string(request.flagsAndAttributes) + ")");
+  auto found = files.find(path);
+  const bool forWrite = (request.access & win::kGenericWrite) != 0;
+  if (request.disposition == win::kOpenExisting) {
+    if (found == files.end()) {
+      lastError_ = win::kErrorFileNotFound;
+      return kInvalidHandle;
+    }
+  } else if (request.disposition == win::kCreateAlways) {
+    if (found != files.end() && found->second.openFails) {
+      lastError_ = 32;  // ERROR_SHARING_VIOLATION
+      return kInvalidHandle;
+    }
+    FakeFile& file = files[path];
+    file.data.clear();  // truncated and reused
+    found = files.find(path);
+  }
+  if (found == files.end() || found->second.openFails) {
+    lastError_ = 32;
+    return kInvalidHandle;
+  }
+  return NewHandle({path, forWrite, false});
+}
+
+bool FakePlatform::SetFileAttributes(const std::string& path, std::uint32_t attributes) {
+  Record("SetFileAttributes(" + Quote(path) + ", " + std::to_string(attributes) + ")");
+  auto found = files.find(path);
+  if (found == files.end()) return false;
+  found->second.attributes = attributes;
+  return true;
+}
+
+std::uint32_t FakePlatform::GetFileSize(Handle file) {
+  Record("GetFileSize()");
+  auto open = handles_.find(file);
+  if (open == handles_.end()) return 0xFFFFFFFFu;
+  const FakeFile& data = files[open->second.path];
+  if (data.reportedSize >= 0) return static_cast<std::uint32_t>(data.reportedSize);
+  return static_cast<std::uint32_t>(data.data.size());
+}
+
+bool FakePlatform::ReadFile(Handle file, void* buffer, std::uint32_t size, std::uint32_t* bytesRead) {
+  Record("ReadFile(" + std::to_string(size) + ")");
+  *bytesRead = 0;
+  auto open = handles_.find(file);
+  if (open == handles_.end()) return false;
+  const FakeFile& data = files[open->second.path];
+  if (data.readFails) return false;
+  std::size_t count = std::min<std::size_t>(size, data.data.size());
+  if (data.readLimit >= 0) count = std::min<std::size_t>(count, static_cast<std::size_t>(data.readLimit));
+  if (count > 0) std::memcpy(buffer, data.data.data(), count);
+  *bytesRead = static_cast<std::uint32_t>(count);
+  return true;
+}
+
+bool FakePlatform::WriteFile(Handle file, const void* data, std::uint32_t size,
+                             std::uint32_t* bytesWritten) {
+  Record("WriteFile(" + std::to_string(size) + ")");
+  *bytesWritten = 0;
+  auto open = handles_.find(file);
+  if (open == handles_.end() || !open->second.forWrite) return false;
+  FakeFile& target = files[open->second.path];
+  if (target.writeFails) return false;
+  target.data.append(static_cast<const char*>(data), size);
+  *bytesWritten = size;
+  return true;
+}
+
+bool FakePlatform::CloseHandle(Handle handle) {
+  Record("CloseHandle()");
+  return handles_.erase(handle) == 1;
+}
+
+bool FakePlatform::DeleteFile(const std::string& path) {
+  Record("DeleteFile(" + Quote(path) + ")");
+  auto found = files.find(path);
+  if (found == files.end()) {
+    lastError_ = win::kErrorFileNotFound;
+    return false;
+  }
+  if (found->second.deleteFailures > 0) {
+    --found->second.deleteFailures;
+    lastError_ = 32;
+    return false;
+  }
+  files.erase(found);
+  return true;
+}
+
+bool FakePlatform::DeviceIoControl(Handle, std::uint32_t code, void*, std::uint32_t size,
+                                   std::uint32_t* bytesReturned) {
+  Record("DeviceIoControl(" + std::to_string(code) + ", " + std::to_string(size) + ")");
+  *bytesReturned = 0;
+  lastError_ = win::kErrorInvalidHandle;
+  return false;
+}
+
+int FakePlatform::WideToMultiByte(std::uint32_t, const char16_t* text, char* out, int outSize) {
+  // Latin-1 stand-in for the ANSI code page: enough for names that tests use.
+  int length = 0;
+  while (text[length] != 0) ++length;
+  if (length + 1 > outSize) {
+    lastError_ = win::kErrorInsufficientBuffer;
+    return 0;
+  }
+  for (int i = 0; i <= length; ++i) out[i] = static_cast<char>(text[i] <= 0xFF ? text[i] : '?');
+  return length + 1;
+}
+
+bool FakePlatform::CreateProcess(const ProcessRequest& request, ProcessHandles* handles) {
+  Record("CreateProcess(" + Quote(request.applicationName) + ", " + Quote(request.commandLine) + ")");
+  processRequests.push_back(request);
+  if (processCreationFails) {
+    lastError_ = win::kErrorFileNotFound;
+    return false;
+  }
+  if (onCreateProcess) onCreateProcess(request);
+  handles->process = NewHandle({"<process>", false, true});
+  handles->thread = NewHandle({"<thread>", false, true});
+  return true;
+}
+
+std::uint32_t FakePlatform::WaitForSingleObject(Handle, std::uint32_t milliseconds) {
+  Record("WaitForSingleObject(" + std::to_string(milliseconds) + ")");
+  return 0;
+}
+
+void FakePlatform::Sleep(std::uint32_t milliseconds) {
+  Record("Sleep(" + std::to_string(milliseconds) + ")");
+  sleeps.push_back(milliseconds);
+  if (onSleep) onSleep(milliseconds);
+}
+
+bool FakePlatform::SetTimer(WindowHandle window, std::uintptr_t id, std::uint32_t milliseconds) {
+  Record("SetTimer(" + std::to_string(window) + ", " + std::to_string(id) + ", " +
+         std::to_string(milliseconds) + ")");
+  return true;
+}
+
+bool FakePlatform::KillTimer(WindowHandle window, std::uintptr_t id) {
+  Record("KillTimer(" + std::to_string(window) + ", " + std::to_string(id) + ")");
+  return true;
+}
+
+bool FakePlatform::DestroyWindow(WindowHandle window) {
+  Record("DestroyWindow(" + std::to_string(window) + ")");
+  return true;
+}
+
+int FakePlatform::MessageBox(WindowHandle owner, const std::string& text, const std::string& caption,
+                             std::uint32_t type) {
+  Record("MessageBox(" + Quote(text) + ", " + Quote(caption) + ", " + std::to_string(type) + ")");
+  messageBoxes.push_back({owner, text, caption, type});
+  return 1;  // IDOK
+}
+
+bool FakePlatform::EnumWindows(EnumWindowsCallback callback, std::intptr_t userValue) {
+  Record("EnumWindows()");
+  // A copy: the desktop may change while a test's callback runs.
+  const std::vector<FakeWindow> snapshot = windows;
+  for (const FakeWindow& window : snapshot) {
+    if (!callback(window.handle, userValue)) return false;
+  }
+  return true;
+}
+
+std::string FakePlatform::GetWindowText(WindowHandle window, int maxCount) {
+  for (const FakeWindow& candidate : windows) {
+    if (candidate.handle != window) continue;
+    if (maxCount <= 0) return std::string();
+    return candidate.title.substr(0, static_cast<std::size_t>(maxCount - 1));
+  }
+  return std::string();
+}
+
+}  // namespace qm::test

@@ -1,0 +1,109 @@
+// A platform for unit tests: it answers from the settings a test gives and
+// records every call, in order, with its arguments.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/Platform.h"
+
+namespace qm::test {
+
+struct FakeFile {
+  std::string data;
+  std::uint32_t attributes = win::kFileAttributeNormal;
+  bool openFails = false;         // CreateFile on it fails (locked)
+  bool readFails = false;         // ReadFile reports failure
+  std::int64_t readLimit = -1;    // ReadFile delivers at most this many bytes
+  bool writeFails = false;        // WriteFile reports failure
+  std::int64_t reportedSize = -1; // GetFileSize answers this instead
+  int deleteFailures = 0;         // DeleteFile fails this many times first
+};
+
+struct FakeWindow {
+  WindowHandle handle = 0;
+  std::string title;
+};
+
+struct MessageBoxCall {
+  WindowHandle owner;
+  std::string text;
+  std::string caption;
+  std::uint32_t type;
+};
+
+class FakePlatform : public Platform {
+ public:
+  // --- settings ---
+  int screenWidth = 1024;
+  int screenHeight = 768;
+  bool admin = true;
+  std::optional<OsVersion> version = OsVersion{6, 1, 7601};
+  std::string modulePath = "C:\\Repair\\QuillmarkLauncher.exe";
+  int codePage = 1252;  // 1252 or 932: decides the lead-byte test
+  std::map<std::string, FakeFile> files;
+  std::vector<FakeWindow> windows;  // the desktop's top-level windows, in order
+  bool processCreationFails = false;
+  // Runs when a process is created or a sleep happens, so a test can let the
+  // desktop change while the launcher waits.
+  std::function<void(const ProcessRequest&)> onCreateProcess;
+  std::function<void(std::uint32_t)> onSleep;
+
+  // --- records ---
+  std::vector<std::string> calls;  // one line per call, "Name(args)"
+  std::vector<ShellExecuteRequest> shellRequests;
+  std::vector<ProcessRequest> processRequests;
+  std::vector<MessageBoxCall> messageBoxes;
+  std::vector<std::uint32_t> sleeps;
+  int openHandles() const { return static_cast<int>(handles_.size()); }
+
+  // Calls whose line starts with `name(`.
+  int CountCalls(const std::string& name) const;
+
+  int GetSystemMetrics(int index) override;
+  bool IsUserAnAdmin() override;
+  bool ShellExecuteEx(const ShellExecuteRequest& request) override;
+  bool GetVersionEx(OsVersion* version) override;
+  std::string GetModuleFileName() override;
+  std::uint32_t GetLastError() override;
+  bool IsDbcsLeadByte(std::uint8_t byte) override;
+  Handle CreateFile(const std::string& path, const FileOpenRequest& request) override;
+  bool SetFileAttributes(const std::string& path, std::uint32_t attributes) override;
+  std::uint32_t GetFileSize(Handle file) override;
+  bool ReadFile(Handle file, void* buffer, std::uint32_t size, std::uint32_t* bytesRead) override;
+  bool WriteFile(Handle file, const void* data, std::uint32_t size, std::uint32_t* bytesWritten) override;
+  bool CloseHandle(Handle handle) override;
+  bool DeleteFile(const std::string& path) override;
+  bool DeviceIoControl(Handle device, std::uint32_t code, void* buffer, std::uint32_t size,
+                       std::uint32_t* bytesReturned) override;
+  int WideToMultiByte(std::uint32_t codePage, const char16_t* text, char* out, int outSize) override;
+  bool CreateProcess(const ProcessRequest& request, ProcessHandles* handles) override;
+  std::uint32_t WaitForSingleObject(Handle handle, std::uint32_t milliseconds) override;
+  void Sleep(std::uint32_t milliseconds) override;
+  bool SetTimer(WindowHandle window, std::uintptr_t id, std::uint32_t milliseconds) override;
+  bool KillTimer(WindowHandle window, std::uintptr_t id) override;
+  bool DestroyWindow(WindowHandle window) override;
+  int MessageBox(WindowHandle owner, const std::string& text, const std::string& caption,
+                 std::uint32_t type) override;
+  bool EnumWindows(EnumWindowsCallback callback, std::intptr_t userValue) override;
+  std::string GetWindowText(WindowHandle window, int maxCount) override;
+
+ private:
+  struct OpenFile {
+    std::string path;
+    bool forWrite = false;
+    bool isProcess = false;
+  };
+  void Record(const std::string& line) { calls.push_back(line); }
+  Handle NewHandle(OpenFile file);
+
+  std::map<Handle, OpenFile> handles_;
+  Handle nextHandle_ = 100;
+  std::uint32_t lastError_ = 0;
+};
+
+}  // namespace qm::test

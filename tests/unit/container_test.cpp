@@ -1,0 +1,344 @@
+// The container: loading, the header parser, extraction and writing.
+#include <gtest/gtest.h>
+
+#include <random>
+
+#include "app/LauncherState.h"
+#include "container/Container.h"
+#include "tests/fake/FakePlatform.h"
+
+namespace qm {
+namespace {
+
+const char kPath[] = "C:\\Repair\\QM_File.ini";
+
+class ContainerTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ResetLauncherState();
+    ResetContainerState();
+    SetPlatform(&fake);
+  }
+  void TearDown() override { SetPlatform(nullptr); }
+
+  // Parses `bytes` as if loaded from a file.
+  bool Parse(const std::string& bytes) {
+    ContainerState.image.assign(bytes.begin(), bytes.end());
+    return ParseContainer();
+  }
+  const PROGRAMINFO& Entry(std::size_t i) { return ContainerState.entries.at(i); }
+  std::string Extracted() {
+    return std::string(ContainerState.extracted.begin(), ContainerState.extracted.end());
+  }
+
+  test::FakePlatform fake;
+};
+
+// Two records, then the payload "abcde": A.exe is "abc", B.exe "de".
+const std::string kTwoRecords =
+    "QM_FileName:A.exeQM_FileSize:3QM_FilePlace:0QM_FindHwnd:T"
+    "QM_FileName:B.exeQM_FileSize:2QM_FilePlace:3QM_FindHwnd:U"
+    "QM_Program_Start:abcde";
+
+TEST_F(ContainerTest, TwoRecordExample) {
+  EXPECT_TRUE(Parse(kTwoRecords));
+  EXPECT_EQ(ContainerState.entryCount, 2);
+  EXPECT_EQ(ContainerState.payloadOffset, 131);
+  EXPECT_EQ(Entry(0).fileName, "A.exe");
+  EXPECT_EQ(Entry(0).fileSize, 3);
+  EXPECT_EQ(Entry(0).filePlace, 0);
+  EXPECT_EQ(Entry(0).findHwnd, std::vector<std::string>{"T"});
+  EXPECT_EQ(Entry(0).findHwndCount, 1);
+  EXPECT_EQ(Entry(1).fileName, "B.exe");
+  EXPECT_EQ(Entry(1).fileSize, 2);
+  EXPECT_EQ(Entry(1).filePlace, 3);
+  EXPECT_EQ(Entry(1).findHwnd, std::vector<std::string>{"U"});
+
+  ExtractEntry("B.exe");
+  EXPECT_EQ(Extracted(), kTwoRecords.substr(134, 2));
+  EXPECT_EQ(LauncherState.firstEntryIndex, 1);
+}
+
+TEST_F(ContainerTest, ExtractingTheFirstEntryTakesOffsets131To133) {
+  Parse(kTwoRecords);
+  ExtractEntry("A.exe");
+  EXPECT_EQ(Extracted(), "abc");
+  EXPECT_EQ(LauncherState.firstEntryIndex, 0);
+}
+
+TEST_F(ContainerTest, TitlesNoneThreeAndEmpty) {
+  Parse("QM_FileName:aQM_FileSize:1QM_FilePlace:2"
+        "QM_FileName:bQM_FileSize:1QM_FilePlace:3QM_FindHwnd:x QM_FindHwnd:yQM_FindHwnd:z"
+        "QM_FileName:cQM_FileSize:1QM_FilePlace:4QM_FindHwnd:QM_FindHwnd:w"
+        "QM_FileName:dQM_FileSize:1QM_FilePlace:5QM_FindHwnd:last"
+        "QM_Program_Start:");
+  ASSERT_EQ(ContainerState.entryCount, 4);
+  EXPECT_EQ(Entry(0).filePlace, 2);  // the place ends at the next record's name
+  EXPECT_TRUE(Entry(0).findHwnd.empty());
+  EXPECT_EQ(Entry(0).findHwndCount, 0);
+  EXPECT_EQ(Entry(1).findHwnd, (std::vector<std::string>{"x ", "y", "z"}));
+  EXPECT_EQ(Entry(1).findHwndCount, 3);
+  EXPECT_EQ(Entry(2).findHwnd, (std::vector<std::string>{"", "w"}));  // two keys in a row
+  EXPECT_EQ(Entry(2).findHwndCount, 2);
+  EXPECT_EQ(Entry(3).findHwnd, std::vector<std::string>{"last"});
+}
+
+TEST_F(ContainerTest, LastRecordWithSeveralTitlesReadsOneTitleUpToTheMarker) {
+  Parse("QM_FileName:aQM_FileSize:1QM_FilePlace:0QM_FindHwnd:oneQM_FindHwnd:two"
+        "QM_Program_Start:x");
+  EXPECT_EQ(Entry(0).findHwnd, std::vector<std::string>{"oneQM_FindHwnd:two"});
+  EXPECT_EQ(Entry(0).findHwndCount, 1);
+}
+
+TEST_F(ContainerTest, NumbersFollowTheAtoiRule) {
+  struct Row {
+    const char* text;
+    std::int32_t value;
+  };
+  const Row rows[] = {{"12abc", 12},        {"abc", 0},          {"-5", -5},
+                      {"   7", 7},          {"\r\n42\r\n", 42},   {"+9", 9},
+                      {"99999999999", 2147483647}, {"-99999999999", -2147483647 - 1}, {"", 0}};
+  for (const Row& row : rows) {
+    ResetContainerState();
+    Parse(std::string("QM_FileName:aQM_FileSize:") + row.text + "QM_FilePlace:" + row.text +
+          "QM_FindHwnd:tQM_Program_Start:");
+    SCOPED_TRACE(row.text);
+    EXPECT_EQ(Entry(0).fileSize, row.value);
+    EXPECT_EQ(Entry(0).filePlace, row.value);
+  }
+}
+
+TEST_F(ContainerTest, NamesAreTakenVerbatimAndKeysAreCaseSensitive) {
+  Parse("leading text QM_FileName:a.exe\r\nQM_FileSize:1QM_FilePlace:0"
+        "qm_filename:lowerQM_FindHwnd:tQM_Program_Start:");
+  ASSERT_EQ(ContainerState.entryCount, 1);  // the lower-case key opens nothing
+  EXPECT_EQ(Entry(0).fileName, "a.exe\r\n");
+  EXPECT_EQ(Entry(0).filePlace, 0);  // "0qm_filename:lower" reads as 0
+}
+
+TEST_F(ContainerTest, NameKeyFollowedByTheSizeKeyGivesAnEmptyName) {
+  Parse("QM_FileName:QM_FileSize:1QM_FilePlace:0QM_FindHwnd:tQM_Program_Start:");
+  EXPECT_EQ(Entry(0).fileName, "");
+}
+
+TEST_F(ContainerTest, LastRecordWithoutSizeKeyHasAnEmptyNameButKeepsPlaceAndTitle) {
+  Parse("QM_FileName:aQM_FilePlace:4QM_FindHwnd:tQM_Program_Start:");
+  ASSERT_EQ(ContainerState.entryCount, 1);
+  EXPECT_EQ(Entry(0).fileName, "");
+  EXPECT_EQ(Entry(0).filePlace, 4);
+  EXPECT_EQ(Entry(0).findHwnd, std::vector<std::string>{"t"});
+}
+
+TEST_F(ContainerTest, HeadersWithoutRecords) {
+  EXPECT_FALSE(Parse("no keys at all"));
+  EXPECT_EQ(ContainerState.entryCount, 0);
+
+  ResetContainerState();
+  EXPECT_FALSE(Parse(std::string("\0QM_FileName:a", 14)));  // the header ends at the zero
+  EXPECT_EQ(ContainerState.entryCount, 0);
+
+  ResetContainerState();
+  EXPECT_FALSE(Parse("QM_Program_Start:payload"));
+  EXPECT_EQ(ContainerState.payloadOffset, 17);
+  EXPECT_EQ(ContainerState.entryCount, 0);
+
+  ResetContainerState();
+  EXPECT_FALSE(Parse(""));
+  EXPECT_EQ(ContainerState.payloadOffset, 16);
+}
+
+TEST_F(ContainerTest, PayloadBeforeItsFirstZeroIsHeaderText) {
+  // A name key in the payload before any zero byte opens a record.
+  Parse("QM_FileName:aQM_FileSize:1QM_FilePlace:0QM_FindHwnd:t"
+        "QM_Program_Start:QM_FileName:" + std::string(1, '\0') + "QM_FileName:b");
+  EXPECT_EQ(ContainerState.entryCount, 2);
+  EXPECT_EQ(ContainerState.payloadOffset, 70);
+}
+
+// --- what the parser does where a container breaks the writing rules ---
+
+TEST_F(ContainerTest, LastRecordWithoutTitleHasItsPlaceEndAtTheMarker) {
+  Parse("QM_FileName:aQM_FileSize:2QM_FilePlace:1QM_Program_Start:xyz");
+  ASSERT_EQ(ContainerState.entryCount, 1);
+  EXPECT_EQ(Entry(0).filePlace, 1);
+  EXPECT_TRUE(Entry(0).findHwnd.empty());
+  ExtractEntry("a");
+  EXPECT_EQ(Extracted(), "yz");
+}
+
+TEST_F(ContainerTest, ContainerWithoutMarkerReadsItsRecordsToTheEnd) {
+  Parse("QM_FileName:aQM_FileSize:2QM_FilePlace:7QM_FindHwnd:oneQM_FindHwnd:two");
+  EXPECT_EQ(ContainerState.payloadOffset, 16);
+  ASSERT_EQ(ContainerState.entryCount, 1);
+  EXPECT_EQ(Entry(0).filePlace, 7);
+  EXPECT_EQ(Entry(0).findHwnd, (std::vector<std::string>{"one", "two"}));
+
+  ResetContainerState();
+  Parse("QM_FileName:aQM_FileSize:2QM_FilePlace:7  ");
+  EXPECT_EQ(Entry(0).filePlace, 7);
+}
+
+TEST_F(ContainerTest, TrailingNameKeyEndsTheParse) {
+  Parse("QM_FileName:aQM_FileSize:1QM_FilePlace:0QM_FindHwnd:tQM_Program_Start:QM_FileName:");
+  EXPECT_EQ(ContainerState.entryCount, 2);
+  EXPECT_EQ(Entry(1).fileName, "");
+  ResetContainerState();
+  Parse("QM_FileName:");
+  EXPECT_EQ(ContainerState.entryCount, 1);
+}
+
+// --- double-byte code page ---
+
+TEST_F(ContainerTest, KeysNeverStartOnATrailByte) {
+  // 0x83 is a lead byte in code page 932: the "Q" after it is its trail
+  // byte there, so no record starts at it; in 1252 one does.
+  const std::string header =
+      "QM_FileName:aQM_FileSize:1QM_FilePlace:0QM_FindHwnd:t\x83"
+      "QM_FileName:bQM_FileSize:1QM_FilePlace:0QM_FindHwnd:uQM_Program_Start:z";
+  fake.codePage = 932;
+  Parse(header);
+  ASSERT_EQ(ContainerState.entryCount, 1);
+  EXPECT_EQ(Entry(0).findHwnd,
+            std::vector<std::string>{"t\x83QM_FileName:bQM_FileSize:1QM_FilePlace:0QM_FindHwnd:u"});
+
+  fake.codePage = 1252;
+  ResetContainerState();
+  Parse(header);
+  ASSERT_EQ(ContainerState.entryCount, 2);
+  EXPECT_EQ(Entry(0).findHwnd, std::vector<std::string>{"t\x83"});
+}
+
+TEST_F(ContainerTest, TrailByte5CInANameIsKept) {
+  fake.codePage = 932;
+  Parse("QM_FileName:\x83\x5C.exeQM_FileSize:1QM_FilePlace:0QM_FindHwnd:\x83\x5CQM_Program_Start:z");
+  EXPECT_EQ(Entry(0).fileName, "\x83\x5C.exe");
+  EXPECT_EQ(Entry(0).findHwnd, std::vector<std::string>{"\x83\x5C"});
+}
+
+// --- extraction ---
+
+TEST_F(ContainerTest, ExtractionMatchesWholeNamesCaseSensitively) {
+  Parse("QM_FileName:Tool.exe\nQM_FileSize:1QM_FilePlace:0"
+        "QM_FileName:Tool.exeQM_FileSize:1QM_FilePlace:1QM_FindHwnd:tQM_Program_Start:ab");
+  ExtractEntry("tool.exe");
+  EXPECT_EQ(LauncherState.firstEntryIndex, -1);
+  EXPECT_TRUE(ContainerState.extracted.empty());
+  ExtractEntry("Tool.exe");  // the line break makes entry 0 another name
+  EXPECT_EQ(LauncherState.firstEntryIndex, 1);
+  EXPECT_EQ(Extracted(), "b");
+}
+
+TEST_F(ContainerTest, DuplicateNamesGiveTheFirstIndexAndTheLastBytes) {
+  Parse("QM_FileName:xQM_FileSize:1QM_FilePlace:0"
+        "QM_FileName:dQM_FileSize:1QM_FilePlace:1"
+        "QM_FileName:yQM_FileSize:1QM_FilePlace:2"
+        "QM_FileName:dQM_FileSize:2QM_FilePlace:3QM_FindHwnd:tQM_Program_Start:abcde");
+  ExtractEntry("d");
+  EXPECT_EQ(LauncherState.firstEntryIndex, 1);
+  EXPECT_EQ(Extracted(), "de");
+  LauncherState.firstEntryIndex = 7;  // once set, the index stays
+  ExtractEntry("x");
+  EXPECT_EQ(LauncherState.firstEntryIndex, 7);
+}
+
+TEST_F(ContainerTest, EntriesOutsideTheImageCopyNothingButStillMatch) {
+  struct Row {
+    const char* size;
+    const char* place;
+  };
+  const Row rows[] = {{"3", "3"},   {"-1", "0"}, {"1", "-1"},
+                      {"2147483647", "2147483647"}, {"1", "99999999999"}, {"6", "0"}};
+  for (const Row& row : rows) {
+    ResetContainerState();
+    ResetLauncherState();
+    ContainerState.extracted = {'o', 'l', 'd'};
+    Parse(std::string("QM_FileName:aQM_FileSize:") + row.size + "QM_FilePlace:" + row.place +
+          "QM_FindHwnd:tQM_Program_Start:abcde");
+    ExtractEntry("a");
+    SCOPED_TRACE(std::string(row.size) + "@" + row.place);
+    EXPECT_EQ(LauncherState.firstEntryIndex, 0);
+    EXPECT_TRUE(ContainerState.extracted.empty());
+  }
+}
+
+TEST_F(ContainerTest, EntryAtTheVeryEndAndEntryOfSizeZero) {
+  Parse("QM_FileName:endQM_FileSize:2QM_FilePlace:3"
+        "QM_FileName:zeroQM_FileSize:0QM_FilePlace:5QM_FindHwnd:tQM_Program_Start:abcde");
+  ExtractEntry("end");
+  EXPECT_EQ(Extracted(), "de");
+  ExtractEntry("zero");
+  EXPECT_TRUE(ContainerState.extracted.empty());
+  EXPECT_TRUE(WriteExtracted("C:\\out.exe"));
+  EXPECT_EQ(fake.files["C:\\out.exe"].data, "");
+}
+
+// --- writing ---
+
+TEST_F(ContainerTest, WritingReplacesAnExistingFile) {
+  fake.files["C:\\out.exe"].data = "a much longer old content";
+  ContainerState.extracted = {'n', 'e', 'w'};
+  EXPECT_TRUE(WriteExtracted("C:\\out.exe"));
+  EXPECT_EQ(fake.files["C:\\out.exe"].data, "new");
+  EXPECT_EQ(fake.openHandles(), 0);
+  EXPECT_EQ(fake.calls.front(),
+            "CreateFile(\"C:\\out.exe\", 1073741824, 3, 2, 128)");  // write, share r/w, create always
+}
+
+TEST_F(ContainerTest, WritingFailsWhenTheFileIsLockedOrTheWriteFails) {
+  fake.files["C:\\locked.exe"].openFails = true;
+  fake.files["C:\\locked.exe"].data = "kept";
+  ContainerState.extracted = {'x'};
+  EXPECT_FALSE(WriteExtracted("C:\\locked.exe"));
+  EXPECT_EQ(fake.files["C:\\locked.exe"].data, "kept");
+
+  fake.files["C:\\full.exe"].writeFails = true;
+  EXPECT_FALSE(WriteExtracted("C:\\full.exe"));
+  EXPECT_EQ(fake.openHandles(), 0);
+}
+
+// --- loading ---
+
+TEST_F(ContainerTest, LoadingReadsTheWholeFileAndNormalisesItsAttributes) {
+  fake.files[kPath].data = kTwoRecords;
+  fake.files[kPath].attributes = 0x1 | 0x2 | 0x4;  // read-only, hidden, system
+  EXPECT_TRUE(LoadContainer(kPath));
+  EXPECT_EQ(std::string(ContainerState.image.begin(), ContainerState.image.end()), kTwoRecords);
+  EXPECT_EQ(fake.files[kPath].attributes, 0x80u);
+  EXPECT_EQ(fake.calls.front(), "CreateFile(\"C:\\Repair\\QM_File.ini\", 2147483648, 1, 3, 128)");
+  EXPECT_EQ(fake.openHandles(), 0);
+}
+
+TEST_F(ContainerTest, MissingFileFailsAndTouchesNothing) {
+  EXPECT_FALSE(LoadContainer(kPath));
+  EXPECT_EQ(fake.CountCalls("SetFileAttributes"), 0);
+  EXPECT_TRUE(ContainerState.image.empty());
+}
+
+TEST_F(ContainerTest, ShortOrFailedReadIsNotAReadableContainer) {
+  fake.files[kPath].data = kTwoRecords;
+  fake.files[kPath].readLimit = 10;
+  EXPECT_FALSE(LoadContainer(kPath));
+  EXPECT_TRUE(ContainerState.image.empty());
+  EXPECT_EQ(fake.openHandles(), 0);
+
+  fake.files[kPath].readLimit = -1;
+  fake.files[kPath].readFails = true;
+  EXPECT_FALSE(LoadContainer(kPath));
+  EXPECT_EQ(fake.openHandles(), 0);
+}
+
+TEST_F(ContainerTest, LongHeadersParseEveryRecord) {
+  std::string header;
+  for (int i = 0; i < 20000; ++i) {
+    header += "QM_FileName:e" + std::to_string(i) + "QM_FileSize:1QM_FilePlace:" + std::to_string(i) +
+              "QM_FindHwnd:w" + std::to_string(i);
+  }
+  Parse(header + "QM_Program_Start:");
+  ASSERT_EQ(ContainerState.entryCount, 20000);
+  EXPECT_EQ(Entry(19999).fileName, "e19999");
+  EXPECT_EQ(Entry(19999).filePlace, 19999);
+  EXPECT_EQ(Entry(12345).findHwnd, std::vector<std::string>{"w12345"});
+}
+
+}  // namespace
+}  // namespace qm

@@ -15,7 +15,16 @@ target_link_libraries(qm_fake PUBLIC qm_platform)
 
 add_executable(unit_tests
   tests/unit/startup_test.cpp
-  tests/unit/container_test.cpp)
+  tests/unit/container_test.cpp
+  tests/unit/writer_test.cpp)
 target_link_libraries(unit_tests PRIVATE qm_app qm_fake GTest::gtest GTest::gtest_main)
 include(GoogleTest)
 gtest_discover_tests(unit_tests)
+
+# --- command-line tools on the host platform ---
+add_library(qm_host STATIC platform/host/HostPlatform.cpp tools/common/Json.cpp)
+target_link_libraries(qm_host PUBLIC qm_platform)
+target_link_libraries(qm_fake PUBLIC qm_host)
+
+add_executable(qmtool tools/qmtool/main.cpp)
+target_link_libraries(qmtool PRIVATE qm_container qm_host)

@@ -37,3 +37,9 @@ qm_launcher_executable(QuillmarkLauncher app/LauncherPlatform.cpp)
 add_executable(desktop-probe tests/winhelpers/desktop_probe.cpp)
 target_link_options(desktop-probe PRIVATE ${QM_WINDOWS_LINK})
 target_link_libraries(desktop-probe PRIVATE user32)
+
+# The command-line tools as Windows console programs.
+add_library(qm_tools_common STATIC tools/common/Json.cpp)
+add_executable(qmtool tools/qmtool/main.cpp)
+target_link_libraries(qmtool PRIVATE qm_container qm_tools_common qm_win32)
+target_link_options(qmtool PRIVATE ${QM_WINDOWS_LINK})

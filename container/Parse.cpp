@@ -15,6 +15,7 @@
 #include <limits>
 
 #include "container/Container.h"
+#include "container/KeySearch.h"
 #include "platform/Platform.h"
 
 namespace qm {
@@ -22,11 +23,12 @@ namespace qm {
 namespace {
 
 enum Key { kName, kSize, kPlace, kTitle, kMarker, kKeyCount };
+const std::string* const kKeys[kKeyCount] = {&kKeyName, &kKeySize, &kKeyPlace, &kKeyTitle, &kKeyMarker};
 
 class HeaderText {
  public:
   HeaderText(const std::uint8_t* bytes, std::int64_t length) : bytes_(bytes), end_(length) {
-    MarkCharacterStarts();
+    characterStart_ = CharacterStarts(bytes, length);
     for (std::int64_t& cached : next_) cached = kUnknown;
   }
 
@@ -63,8 +65,10 @@ class HeaderText {
   static constexpr std::int64_t kUnknown = -2;
   static constexpr std::int64_t kAbsent = std::numeric_limits<std::int64_t>::max();
 
-  void MarkCharacterStarts();
-  std::int64_t Find(Key key, std::int64_t from) const;
+  std::int64_t Find(Key key, std::int64_t from) const {
+    const std::int64_t at = FindKey(bytes_, end_, characterStart_, *kKeys[key], from);
+    return at < 0 ? kAbsent : at;
+  }
 
   const std::uint8_t* bytes_;
   std::int64_t start_ = 0;
@@ -72,41 +76,6 @@ class HeaderText {
   std::vector<bool> characterStart_;
   std::int64_t next_[kKeyCount];
 };
-
-const std::string* const kKeys[kKeyCount] = {&kKeyName, &kKeySize, &kKeyPlace, &kKeyTitle, &kKeyMarker};
-
-void HeaderText::MarkCharacterStarts() {
-  bool lead[256];
-  bool anyLead = false;
-  for (int byte = 0; byte < 256; ++byte) {
-    lead[byte] = Sys().IsDbcsLeadByte(static_cast<std::uint8_t>(byte));
-    anyLead = anyLead || lead[byte];
-  }
-  characterStart_.assign(static_cast<std::size_t>(end_), !anyLead);
-  if (!anyLead) return;
-  for (std::int64_t i = 0; i < end_;) {
-    characterStart_[static_cast<std::size_t>(i)] = true;
-    i += (lead[bytes_[i]] && i + 1 < end_) ? 2 : 1;
-  }
-}
-
-std::int64_t HeaderText::Find(Key key, std::int64_t from) const {
-  const std::string& text = *kKeys[key];
-  const auto* first = reinterpret_cast<const char*>(bytes_);
-  std::int64_t at = from;
-  while (at + static_cast<std::int64_t>(text.size()) <= end_) {
-    const void* hit = memchr(first + at, text[0], static_cast<std::size_t>(end_ - at));
-    if (hit == nullptr) break;
-    at = static_cast<const char*>(hit) - first;
-    if (at + static_cast<std::int64_t>(text.size()) > end_) break;
-    if (characterStart_[static_cast<std::size_t>(at)] &&
-        std::memcmp(first + at, text.data(), text.size()) == 0) {
-      return at;
-    }
-    ++at;
-  }
-  return kAbsent;
-}
 
 std::int32_t HeaderText::Number(std::int64_t s, std::int64_t n) const {
   const std::string text = Bytes(s, n);

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "platform/host/HostPlatform.h"
+
 namespace qm::test {
 
 namespace {
@@ -56,8 +58,7 @@ std::string FakePlatform::GetModuleFileName() {
 std::uint32_t FakePlatform::GetLastError() { return lastError_; }
 
 bool FakePlatform::IsDbcsLeadByte(std::uint8_t byte) {
-  if (codePage != 932) return false;
-  return (byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC);
+  return IsLeadByteOfCodePage(codePage, byte);
 }
 
 Handle FakePlatform::CreateFile(const std::string& path, const FileOpenRequest& request) {

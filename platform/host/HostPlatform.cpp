@@ -1,0 +1,136 @@
+#include "platform/host/HostPlatform.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace qm {
+
+namespace {
+std::uint32_t WindowsError(int error) {
+  switch (error) {
+    case ENOENT: return win::kErrorFileNotFound;
+    case EACCES: case EPERM: return 5;  // ERROR_ACCESS_DENIED
+    default: return 31;                 // ERROR_GEN_FAILURE
+  }
+}
+}  // namespace
+
+bool IsLeadByteOfCodePage(int codePage, std::uint8_t byte) {
+  if (codePage != 932) return false;
+  return (byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC);
+}
+
+bool HostPlatform::Unsupported() {
+  lastError_ = win::kErrorNotSupported;
+  return false;
+}
+
+int HostPlatform::GetSystemMetrics(int) { return 0; }
+bool HostPlatform::IsUserAnAdmin() { return false; }
+bool HostPlatform::ShellExecuteEx(const ShellExecuteRequest&) { return Unsupported(); }
+bool HostPlatform::GetVersionEx(OsVersion*) { return Unsupported(); }
+std::string HostPlatform::GetModuleFileName() { return std::string(); }
+std::uint32_t HostPlatform::GetLastError() { return lastError_; }
+bool HostPlatform::IsDbcsLeadByte(std::uint8_t byte) { return IsLeadByteOfCodePage(codePage, byte); }
+
+Handle HostPlatform::CreateFile(const std::string& path, const FileOpenRequest& request) {
+  int flags = (request.access & win::kGenericWrite) ? ((request.access & win::kGenericRead) ? O_RDWR : O_WRONLY)
+                                                     : O_RDONLY;
+  if (request.disposition == win::kCreateAlways) flags |= O_CREAT | O_TRUNC;
+  const int fd = ::open(path.c_str(), flags | O_CLOEXEC, 0666);
+  if (fd < 0) {
+    lastError_ = WindowsError(errno);
+    return kInvalidHandle;
+  }
+  return fd;
+}
+
+bool HostPlatform::SetFileAttributes(const std::string& path, std::uint32_t) {
+  struct stat info;
+  if (::stat(path.c_str(), &info) != 0) {
+    lastError_ = WindowsError(errno);
+    return false;
+  }
+  return true;  // POSIX files carry no Windows attributes
+}
+
+std::uint32_t HostPlatform::GetFileSize(Handle file) {
+  struct stat info;
+  if (::fstat(static_cast<int>(file), &info) != 0) {
+    lastError_ = WindowsError(errno);
+    return 0xFFFFFFFFu;
+  }
+  return static_cast<std::uint32_t>(info.st_size);
+}
+
+bool HostPlatform::ReadFile(Handle file, void* buffer, std::uint32_t size, std::uint32_t* bytesRead) {
+  std::uint32_t done = 0;
+  while (done < size) {
+    const ssize_t got = ::read(static_cast<int>(file), static_cast<char*>(buffer) + done, size - done);
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) {
+      lastError_ = WindowsError(errno);
+      *bytesRead = done;
+      return false;
+    }
+    if (got == 0) break;
+    done += static_cast<std::uint32_t>(got);
+  }
+  *bytesRead = done;
+  return true;
+}
+
+bool HostPlatform::WriteFile(Handle file, const void* data, std::uint32_t size, std::uint32_t* bytesWritten) {
+  std::uint32_t done = 0;
+  while (done < size) {
+    const ssize_t put = ::write(static_cast<int>(file), static_cast<const char*>(data) + done, size - done);
+    if (put < 0 && errno == EINTR) continue;
+    if (put <= 0) {
+      lastError_ = WindowsError(errno);
+      *bytesWritten = done;
+      return false;
+    }
+    done += static_cast<std::uint32_t>(put);
+  }
+  *bytesWritten = done;
+  return true;
+}
+
+bool HostPlatform::CloseHandle(Handle handle) { return ::close(static_cast<int>(handle)) == 0; }
+
+bool HostPlatform::DeleteFile(const std::string& path) {
+  if (::unlink(path.c_str()) == 0) return true;
+  lastError_ = WindowsError(errno);
+  return false;
+}
+
+bool HostPlatform::DeviceIoControl(Handle, std::uint32_t, void*, std::uint32_t, std::uint32_t* bytesReturned) {
+  *bytesReturned = 0;
+  return Unsupported();
+}
+
+int HostPlatform::WideToMultiByte(std::uint32_t, const char16_t* text, char* out, int outSize) {
+  // Latin-1: the host has no ANSI code page of its own.
+  int length = 0;
+  while (text[length] != 0) ++length;
+  if (length + 1 > outSize) {
+    lastError_ = win::kErrorInsufficientBuffer;
+    return 0;
+  }
+  for (int i = 0; i <= length; ++i) out[i] = static_cast<char>(text[i] <= 0xFF ? text[i] : '?');
+  return length + 1;
+}
+
+bool HostPlatform::CreateProcess(const ProcessRequest&, ProcessHandles*) { return Unsupported(); }
+std::uint32_t HostPlatform::WaitForSingleObject(Handle, std::uint32_t) { return 0xFFFFFFFFu; }
+void HostPlatform::Sleep(std::uint32_t milliseconds) { ::usleep(milliseconds * 1000u); }
+bool HostPlatform::SetTimer(WindowHandle, std::uintptr_t, std::uint32_t) { return Unsupported(); }
+bool HostPlatform::KillTimer(WindowHandle, std::uintptr_t) { return Unsupported(); }
+bool HostPlatform::DestroyWindow(WindowHandle) { return Unsupported(); }
+int HostPlatform::MessageBox(WindowHandle, const std::string&, const std::string&, std::uint32_t) { return 0; }
+bool HostPlatform::EnumWindows(EnumWindowsCallback, std::intptr_t) { return Unsupported(); }
+std::string HostPlatform::GetWindowText(WindowHandle, int) { return std::string(); }
+
+}  // namespace qm

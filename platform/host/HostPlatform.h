@@ -1,0 +1,50 @@
+// The seam on the build machine, for the native command-line tools: files
+// through POSIX; the ANSI code page is a setting (1252 or 932). Everything
+// else fails with ERROR_NOT_SUPPORTED, as the tools never ask for it.
+#pragma once
+
+#include "platform/Platform.h"
+
+namespace qm {
+
+class HostPlatform : public Platform {
+ public:
+  int codePage = 1252;
+
+  int GetSystemMetrics(int index) override;
+  bool IsUserAnAdmin() override;
+  bool ShellExecuteEx(const ShellExecuteRequest& request) override;
+  bool GetVersionEx(OsVersion* version) override;
+  std::string GetModuleFileName() override;
+  std::uint32_t GetLastError() override;
+  bool IsDbcsLeadByte(std::uint8_t byte) override;
+  Handle CreateFile(const std::string& path, const FileOpenRequest& request) override;
+  bool SetFileAttributes(const std::string& path, std::uint32_t attributes) override;
+  std::uint32_t GetFileSize(Handle file) override;
+  bool ReadFile(Handle file, void* buffer, std::uint32_t size, std::uint32_t* bytesRead) override;
+  bool WriteFile(Handle file, const void* data, std::uint32_t size, std::uint32_t* bytesWritten) override;
+  bool CloseHandle(Handle handle) override;
+  bool DeleteFile(const std::string& path) override;
+  bool DeviceIoControl(Handle device, std::uint32_t code, void* buffer, std::uint32_t size,
+                       std::uint32_t* bytesReturned) override;
+  int WideToMultiByte(std::uint32_t codePage, const char16_t* text, char* out, int outSize) override;
+  bool CreateProcess(const ProcessRequest& request, ProcessHandles* handles) override;
+  std::uint32_t WaitForSingleObject(Handle handle, std::uint32_t milliseconds) override;
+  void Sleep(std::uint32_t milliseconds) override;
+  bool SetTimer(WindowHandle window, std::uintptr_t id, std::uint32_t milliseconds) override;
+  bool KillTimer(WindowHandle window, std::uintptr_t id) override;
+  bool DestroyWindow(WindowHandle window) override;
+  int MessageBox(WindowHandle owner, const std::string& text, const std::string& caption,
+                 std::uint32_t type) override;
+  bool EnumWindows(EnumWindowsCallback callback, std::intptr_t userValue) override;
+  std::string GetWindowText(WindowHandle window, int maxCount) override;
+
+ private:
+  bool Unsupported();
+  std::uint32_t lastError_ = 0;
+};
+
+// The lead-byte test of code page 932 (Shift JIS); false for any other.
+bool IsLeadByteOfCodePage(int codePage, std::uint8_t byte);
+
+}  // namespace qm

@@ -1,0 +1,134 @@
+// Writing and verifying containers: what the packer refuses, what it inserts,
+// and that every packed container reads back as given.
+#include <gtest/gtest.h>
+
+#include <random>
+
+#include "app/LauncherState.h"
+#include "container/Container.h"
+#include "container/Writer.h"
+#include "tests/fake/FakePlatform.h"
+
+namespace qm {
+namespace {
+
+std::vector<std::uint8_t> Bytes(const std::string& text) { return {text.begin(), text.end()}; }
+
+class WriterTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ResetLauncherState();
+    ResetContainerState();
+    SetPlatform(&fake);
+  }
+  void TearDown() override { SetPlatform(nullptr); }
+
+  // Parses `image` as the launcher would.
+  void ParseImage(const std::vector<std::uint8_t>& image) {
+    ResetContainerState();
+    ContainerState.image = image;
+    ParseContainer();
+  }
+
+  test::FakePlatform fake;
+};
+
+TEST_F(WriterTest, RefusesKeysZeroBytesAndABadLastEntryNamingTheEntry) {
+  const std::vector<PackEntry> entries = {
+      {"ok.exe", Bytes("1"), {}},
+      {"bad QM_FileSize: name", Bytes("2"), {"t"}},
+      {"zero", Bytes("3"), {std::string("a\0b", 3)}},
+      {"last", Bytes("4"), {"one", "two"}},
+  };
+  const PackResult result = BuildContainer(entries);
+  EXPECT_TRUE(result.image.empty());
+  ASSERT_EQ(result.errors.size(), 3u);
+  EXPECT_NE(result.errors[0].find("entry 2 (\"bad QM_FileSize: name\")"), std::string::npos);
+  EXPECT_NE(result.errors[1].find("entry 3 (\"zero\"): a title holds a zero byte"), std::string::npos);
+  EXPECT_NE(result.errors[2].find("exactly one title"), std::string::npos);
+}
+
+TEST_F(WriterTest, RefusesAValueEndingInALeadByteUnderCodePage932) {
+  fake.codePage = 932;
+  const PackResult result = BuildContainer({{"x\x83", Bytes("1"), {"t"}}});
+  ASSERT_EQ(result.errors.size(), 1u);
+  EXPECT_NE(result.errors[0].find("lead byte"), std::string::npos);
+  fake.codePage = 1252;
+  EXPECT_TRUE(BuildContainer({{"x\x83", Bytes("1"), {"t"}}}).errors.empty());
+}
+
+TEST_F(WriterTest, InsertsAZeroOnlyWhenThePayloadWouldReadAsHeader) {
+  PackResult plain = BuildContainer({{"a", Bytes(std::string("MZ\0QM_FileName:", 15)), {"t"}}});
+  ASSERT_TRUE(plain.errors.empty());
+  ParseImage(plain.image);
+  EXPECT_EQ(ContainerState.entries.at(0).filePlace, 0);
+  EXPECT_EQ(ContainerState.entryCount, 1);
+
+  PackResult keyed = BuildContainer({{"a", Bytes("xQM_FileName:y"), {}}, {"b", Bytes("z"), {"t"}}});
+  ASSERT_TRUE(keyed.errors.empty());
+  ParseImage(keyed.image);
+  EXPECT_EQ(ContainerState.entryCount, 2);
+  EXPECT_EQ(ContainerState.image.at(ContainerState.payloadOffset), 0);
+  EXPECT_EQ(ContainerState.entries.at(0).filePlace, 1);
+  EXPECT_TRUE(CompareParsed({{"a", Bytes("xQM_FileName:y"), {}}, {"b", Bytes("z"), {"t"}}}).empty());
+}
+
+TEST_F(WriterTest, RandomEntriesReadBackAsPackedAndExtractWhole) {
+  std::mt19937 random(20261207);
+  auto text = [&](std::size_t maxLength, bool allowBinary) {
+    std::string out(random() % (maxLength + 1), ' ');
+    for (char& c : out) c = allowBinary ? static_cast<char>(random() % 256) : static_cast<char>(0x20 + random() % 95);
+    return out;
+  };
+  for (int round = 0; round < 200; ++round) {
+    std::vector<PackEntry> entries(1 + random() % 6);
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+      entries[i].name = text(12, false) + std::to_string(i);  // distinct names
+      std::string bytes = text(40, true);
+      if (random() % 3 == 0) bytes += "QM_Program_Start:QM_FileName:";
+      entries[i].bytes = Bytes(bytes);
+      const std::size_t titles = i + 1 == entries.size() ? 1 : random() % 4;
+      for (std::size_t t = 0; t < titles; ++t) entries[i].titles.push_back(text(10, false));
+    }
+    const PackResult packed = BuildContainer(entries);
+    ASSERT_TRUE(packed.errors.empty()) << packed.errors.front();
+    EXPECT_TRUE(VerifyContainer(packed.image).empty()) << "round " << round;
+    ParseImage(packed.image);
+    EXPECT_TRUE(CompareParsed(entries).empty()) << "round " << round;
+    for (const PackEntry& entry : entries) {
+      ResetLauncherState();
+      ExtractEntry(entry.name);
+      EXPECT_EQ(ContainerState.extracted, entry.bytes);
+    }
+  }
+}
+
+TEST_F(WriterTest, VerifyNamesEveryBrokenRule) {
+  struct Row {
+    const char* container;
+    const char* problem;
+  };
+  const Row rows[] = {
+      {"QM_FileName:aQM_FileSize:1QM_FilePlace:0QM_FindHwnd:t", "no \"QM_Program_Start:\" marker"},
+      {"QM_FileName:aQM_FileSize:1QM_FilePlace:0QM_Program_Start:x", "0 titles"},
+      {"QM_FileName:aQM_FileSize:1QM_FilePlace:0QM_FindHwnd:tQM_FindHwnd:uQM_Program_Start:x", "2 titles"},
+      {"QM_FileName:aQM_FileSize:xQM_FilePlace:0QM_FindHwnd:tQM_Program_Start:x", "not decimal"},
+      {"QM_FileName:aQM_FileSize:-1QM_FilePlace:0QM_FindHwnd:tQM_Program_Start:x", "not decimal"},
+      {"QM_FileName:aQM_FilePlace:0QM_FindHwnd:tQM_Program_Start:x", "expected \"QM_FileSize:\""},
+      {"QM_FileName:aQM_FileSize:9QM_FilePlace:0QM_FindHwnd:tQM_Program_Start:x", "outside the file"},
+      {"QM_FileName:aQM_FileSize:1QM_FilePlace:0QM_FindHwnd:tQM_Program_Start:xQM_FileName:", "payload holds"},
+      {"QM_Program_Start:", "no record"},
+  };
+  for (const Row& row : rows) {
+    const std::vector<std::string> problems = VerifyContainer(Bytes(row.container));
+    std::string all;
+    for (const std::string& p : problems) all += p + "; ";
+    EXPECT_NE(all.find(row.problem), std::string::npos) << row.container << " -> " << all;
+  }
+  EXPECT_TRUE(VerifyContainer(Bytes("intro\r\nQM_FileName:aQM_FileSize:1 \r\nQM_FilePlace:0\n"
+                                    "QM_FindHwnd:tQM_Program_Start:x"))
+                  .empty());
+}
+
+}  // namespace
+}  // namespace qm

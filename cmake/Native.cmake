@@ -7,6 +7,20 @@ if(QM_SANITIZE)
   add_link_options(-fsanitize=address,undefined)
 endif()
 
+if(QM_FUZZ)
+  # Fuzz targets only: every library instrumented for libFuzzer and the sanitizers.
+  add_compile_options(-fsanitize=fuzzer-no-link,address,undefined -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=address,undefined)
+  add_library(qm_fake STATIC tests/fake/FakePlatform.cpp platform/host/HostPlatform.cpp)
+  target_link_libraries(qm_fake PUBLIC qm_platform)
+  foreach(target container_fuzz)
+    add_executable(${target} fuzz/${target}.cpp)
+    target_link_libraries(${target} PRIVATE qm_app qm_fake)
+    target_link_options(${target} PRIVATE -fsanitize=fuzzer)
+  endforeach()
+  return()
+endif()
+
 enable_testing()
 find_package(GTest REQUIRED)
 
@@ -28,3 +42,7 @@ target_link_libraries(qm_fake PUBLIC qm_host)
 
 add_executable(qmtool tools/qmtool/main.cpp)
 target_link_libraries(qmtool PRIVATE qm_container qm_host)
+
+# --- benchmarks: they print their figures ---
+add_executable(container_bench bench/container_bench.cpp)
+target_link_libraries(container_bench PRIVATE qm_container qm_host)

@@ -204,7 +204,6 @@ std::vector<std::string> VerifyContainer(const std::vector<std::uint8_t>& image)
     }
   }
   if (record == 0) problems.push_back("the header holds no record");
-  if (marker < hits.size() && !problems.empty()) return problems;
 
   // Where the entries lie.
   ResetContainerState();

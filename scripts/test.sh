@@ -17,6 +17,8 @@ step() {  # name, command...
 
 step "unit tests" ctest --test-dir build/native --output-on-failure
 step "unit tests (sanitizers)" ctest --test-dir build/native-asan --output-on-failure
+step "command-line tools" python3 -m unittest discover -s tests/tools -p 'test_*.py'
+step "fuzzing" bash scripts/fuzz.sh
 step "shipped executables" bash scripts/check-executables.sh
 step "end-to-end under Wine" xvfb-run -a -s "-screen 0 1024x768x24" python3 tests/e2e/run.py
 

@@ -1,0 +1,32 @@
+// Load, parse and extract over arbitrary bytes. The image is an exact-size
+// copy, so any read past it is caught by AddressSanitizer.
+#include <cstddef>
+#include <cstdint>
+
+#include "app/LauncherState.h"
+#include "container/Container.h"
+#include "container/Writer.h"
+#include "tests/fake/FakePlatform.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  static qm::test::FakePlatform platform;
+  qm::SetPlatform(&platform);
+  // The first byte picks the code page, the rest is the file.
+  platform.codePage = (size > 0 && (data[0] & 1)) ? 932 : 1252;
+  if (size > 0) {
+    ++data;
+    --size;
+  }
+  platform.files.clear();
+  platform.files["C:\\QM_File.ini"].data.assign(reinterpret_cast<const char*>(data), size);
+  qm::ResetContainerState();
+  qm::ResetLauncherState();
+  if (!qm::LoadContainer("C:\\QM_File.ini")) return 0;
+  qm::ParseContainer();
+  for (const qm::PROGRAMINFO& entry : std::vector<qm::PROGRAMINFO>(qm::ContainerState.entries)) {
+    qm::ExtractEntry(entry.fileName);
+  }
+  qm::WriteExtracted("C:\\out.exe");
+  qm::VerifyContainer(qm::ContainerState.image);
+  return 0;
+}

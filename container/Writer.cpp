@@ -205,15 +205,16 @@ std::vector<std::string> VerifyContainer(const std::vector<std::uint8_t>& image)
   }
   if (record == 0) problems.push_back("the header holds no record");
 
-  // Where the entries lie.
+  // Where the entries lie. (`image` may be ContainerState's own.)
+  std::vector<std::uint8_t> copy = image;
   ResetContainerState();
-  ContainerState.image = image;
+  ContainerState.image.swap(copy);
   ParseContainer();
   for (std::size_t e = 0; e < ContainerState.entries.size(); ++e) {
     const PROGRAMINFO& entry = ContainerState.entries[e];
     const std::int64_t start = static_cast<std::int64_t>(ContainerState.payloadOffset) + entry.filePlace;
     if (entry.fileSize < 0 || entry.filePlace < 0 ||
-        start + entry.fileSize > static_cast<std::int64_t>(image.size())) {
+        start + entry.fileSize > static_cast<std::int64_t>(ContainerState.image.size())) {
       problems.push_back(Describe(e, entry.fileName) + ": its bytes lie outside the file");
     }
   }

@@ -33,6 +33,7 @@ struct PackResult {
 PackResult BuildContainer(const std::vector<PackEntry>& entries);
 
 // Every way in which `image` breaks the rules above; empty when it keeps them.
+// Leaves ContainerState holding `image`, parsed.
 std::vector<std::string> VerifyContainer(const std::vector<std::uint8_t>& image);
 
 // Whether the parsed ContainerState holds exactly `entries` as packed into

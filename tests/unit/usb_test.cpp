@@ -1,0 +1,319 @@
+// The USB walk and descriptor reading, against the simulated USB stack.
+#include <gtest/gtest.h>
+
+#include <stdexcept>
+
+#include "tests/fake/FakePlatform.h"
+#include "usb/UsbScan.h"
+#include "usbsim/UsbSim.h"
+
+namespace qm {
+namespace {
+
+class UsbTest : public ::testing::Test {
+ protected:
+  void TearDown() override { SetPlatform(nullptr); }
+
+  // Runs the scan over `description`; returns its result.
+  std::uint32_t Scan(const std::string& description) {
+    stack = std::make_unique<sim::UsbSimStack>(sim::UsbSimStack::FromJson(description));
+    platform = std::make_unique<sim::UsbSimPlatform>(stack.get(), &fake);
+    SetPlatform(platform.get());
+    ResetUsbScanState();
+    return ScanUsbDevices();
+  }
+  std::vector<std::string> Paths() const {
+    std::vector<std::string> paths;
+    for (const USB_BASIC_ALLINFO& record : UsbScanState.devices) paths.push_back(record.portPath);
+    return paths;
+  }
+  const USB_BASIC_ALLINFO& Record(const std::string& portPath) const {
+    for (const USB_BASIC_ALLINFO& record : UsbScanState.devices) {
+      if (record.portPath == portPath) return record;
+    }
+    throw std::out_of_range(portPath);
+  }
+  // The descriptor requests of the trace, as "wValue/wIndex/wLength".
+  std::vector<std::string> DescriptorRequests() const {
+    std::vector<std::string> out;
+    for (const sim::TraceEntry& entry : stack->Trace()) {
+      if (!entry.isDescriptorRequest) continue;
+      char text[32];
+      std::snprintf(text, sizeof(text), "%04x/%u/%u", entry.wValue, entry.wIndex, entry.wLength);
+      out.push_back(text);
+    }
+    return out;
+  }
+  // Every open that succeeded was closed exactly once.
+  void ExpectEveryHandleClosed() const {
+    int opened = 0, closed = 0;
+    for (const sim::TraceEntry& entry : stack->Trace()) {
+      if (entry.op == "open" && entry.ok) ++opened;
+      if (entry.op == "close") {
+        EXPECT_TRUE(entry.ok) << "close of " << entry.path;
+        ++closed;
+      }
+    }
+    EXPECT_EQ(opened, closed);
+    EXPECT_EQ(stack->OpenHandles(), 0u);
+  }
+
+  test::FakePlatform fake;
+  std::unique_ptr<sim::UsbSimStack> stack;
+  std::unique_ptr<sim::UsbSimPlatform> platform;
+};
+
+const char kDrive[] =
+    R"({"idVendor": 5118, "idProduct": 4096, "iManufacturer": 1, "iProduct": 2, "iSerialNumber": 3,
+        "strings": {"1": "Maker", "2": "Stick", "3": "0042"}})";
+
+std::string Controller(int number, const std::string& ports, const std::string& extra = "") {
+  return R"({"number": )" + std::to_string(number) + R"(, "rootHub": {"ports": )" + ports + "}" + extra + "}";
+}
+std::string Machine(const std::string& controllers) { return R"({"controllers": [)" + controllers + "]}"; }
+
+// --- the walk ---
+
+TEST_F(UsbTest, NoControllerGivesNoRecordsAndResultZero) {
+  EXPECT_EQ(Scan(Machine("")), 0u);
+  EXPECT_EQ(UsbScanState.deviceCount, 0);
+  EXPECT_EQ(stack->Trace().size(), 10u);  // ten failed opens, nothing else
+}
+
+TEST_F(UsbTest, MissingControllerZeroIsSkipped) {
+  EXPECT_EQ(Scan(Machine(Controller(1, "[{}, {}]"))), 0u);
+  EXPECT_EQ(Paths(), (std::vector<std::string>{"1-1", "1-2"}));
+  EXPECT_EQ(Record("1-1").controllerPath, "\\\\.\\HCD1");
+  EXPECT_EQ(Record("1-1").rootHubName, "USB#ROOT_HUB20#4&1#{f18a0e88-c30c-11d0-8815-00a0c906bed8}");
+  ExpectEveryHandleClosed();
+}
+
+TEST_F(UsbTest, EmptyPortsAndADriveOnPort2) {
+  Scan(Machine(Controller(0, std::string("[{}, {\"device\": ") + kDrive + "}, {}, {}]")));
+  EXPECT_EQ(Paths(), (std::vector<std::string>{"0-1", "0-2", "0-3", "0-4"}));
+  const USB_BASIC_ALLINFO& drive = Record("0-2");
+  EXPECT_EQ(drive.vendorId, 0x13FE);
+  EXPECT_EQ(drive.productId, 0x1000);
+  EXPECT_EQ(drive.manufacturer, "Maker");
+  EXPECT_EQ(drive.product, "Stick");
+  EXPECT_EQ(drive.serialNumber, "0042");
+  for (const char* empty : {"0-1", "0-3", "0-4"}) {
+    EXPECT_EQ(Record(empty).vendorId, 0);
+    EXPECT_EQ(Record(empty).manufacturer, "");
+  }
+}
+
+TEST_F(UsbTest, HubsAreWalkedDepthFirst) {
+  const std::string inner = std::string(R"({"hub": {"name": "HUB#INNER", "ports": [{}, {"device": )") + kDrive +
+                            "}, {}]}}";
+  const std::string outer =
+      R"({"hub": {"name": "HUB#OUTER", "device": {"idVendor": 1234}, "ports": [{}, {}, )" + inner + ", {}]}}";
+  Scan(Machine(Controller(0, "[" + outer + ", {}, {}]")));
+  EXPECT_EQ(Paths(), (std::vector<std::string>{"0-1", "0-1-1", "0-1-2", "0-1-3", "0-1-3-1", "0-1-3-2",
+                                               "0-1-3-3", "0-1-4", "0-2", "0-3"}));
+  EXPECT_EQ(Record("0-1").vendorId, 0);  // a hub keeps identifiers 0
+  EXPECT_EQ(Record("0-1-3-2").vendorId, 0x13FE);
+  ExpectEveryHandleClosed();
+}
+
+TEST_F(UsbTest, TwelvePortsAtDepthOne) {
+  Scan(Machine(Controller(0, R"([{"hub": {"name": "H12", "numberOfPorts": 12}}])")));
+  ASSERT_EQ(UsbScanState.deviceCount, 13);
+  EXPECT_EQ(UsbScanState.devices[12].portPath, "0-1-12");
+  EXPECT_EQ(UsbScanState.devices[10].portPath, "0-1-10");
+}
+
+TEST_F(UsbTest, DriverKeyFailureOfControllerZeroEndsTheScan) {
+  EXPECT_EQ(Scan(Machine(Controller(0, "[{}]", R"(, "driverKeyError": 1167)") + ", " + Controller(1, "[{}]"))),
+            1167u);
+  EXPECT_EQ(UsbScanState.deviceCount, 0);
+  for (const sim::TraceEntry& entry : stack->Trace()) EXPECT_NE(entry.path, "\\\\.\\HCD1");
+  ExpectEveryHandleClosed();
+}
+
+TEST_F(UsbTest, LaterControllerFailingKeepsEarlierRecords) {
+  const std::string failing = R"({"number": 1, "rootHub": {"openError": 5, "ports": [{}]}})";
+  EXPECT_EQ(Scan(Machine(Controller(0, "[{}, {}]") + ", " + failing + ", " + Controller(2, "[{}]"))), 5u);
+  EXPECT_EQ(Paths(), (std::vector<std::string>{"0-1", "0-2"}));
+  ExpectEveryHandleClosed();
+}
+
+TEST_F(UsbTest, RootHubFailuresFailTheController) {
+  EXPECT_EQ(Scan(Machine(R"({"number": 0, "rootHub": {"nodeInfoError": 21, "ports": [{}]}})")), 21u);
+  ExpectEveryHandleClosed();
+  // A failed name request leaves the driver key name, which names no hub.
+  EXPECT_EQ(Scan(Machine(R"({"number": 0, "rootHubNameError": 31, "rootHub": {"ports": [{}]}})")), 2u);
+  EXPECT_EQ(UsbScanState.deviceCount, 0);
+  ExpectEveryHandleClosed();
+}
+
+TEST_F(UsbTest, RootHubWithoutPortsGivesNoRecords) {
+  EXPECT_EQ(Scan(Machine(Controller(0, "[]"))), 0u);
+  EXPECT_EQ(UsbScanState.deviceCount, 0);
+}
+
+TEST_F(UsbTest, ExternalHubThatFailsKeepsOnlyItsOwnRecord) {
+  for (const char* fault : {R"("openError": 5)", R"("nodeInfoError": 31)", R"("nameError": 31)"}) {
+    const std::string hub = std::string(R"({"hub": {"name": "BAD", )") + fault + R"(, "ports": [{}, {}]}})";
+    Scan(Machine(Controller(0, "[" + hub + ", {\"device\": " + kDrive + "}]")));
+    EXPECT_EQ(Paths(), (std::vector<std::string>{"0-1", "0-2"})) << fault;
+    EXPECT_EQ(Record("0-2").vendorId, 0x13FE);
+    ExpectEveryHandleClosed();
+  }
+}
+
+TEST_F(UsbTest, FailedConnectionRequestOrOtherStatusRecordsAnEmptyPort) {
+  const std::string ports = std::string("[{\"connectionInfoError\": 31, \"device\": ") + kDrive +
+                            "}, {\"status\": 2, \"device\": " + kDrive + "}]";
+  Scan(Machine(Controller(0, ports)));
+  EXPECT_EQ(Record("0-1").vendorId, 0);
+  EXPECT_EQ(Record("0-2").vendorId, 0);
+  EXPECT_TRUE(DescriptorRequests().empty());
+}
+
+// --- bounds the walk keeps ---
+
+TEST_F(UsbTest, HubNameThatDoesNotFitIsNotOpened) {
+  const std::string longName(300, 'N');
+  Scan(Machine(Controller(0, R"([{"hub": {"name": ")" + longName + R"(", "ports": [{}]}}, {}])")));
+  EXPECT_EQ(Paths(), (std::vector<std::string>{"0-1", "0-2"}));
+  EXPECT_NE(Scan(Machine(R"({"number": 0, "rootHubName": ")" + longName + R"(", "rootHub": {}})")), 0u);
+  ExpectEveryHandleClosed();
+}
+
+TEST_F(UsbTest, HubThatReportsItselfIsWalkedToABoundedDepth) {
+  Scan(Machine(Controller(0, R"([{"hub": {"name": "LOOP", "ports": [{"hub": {"name": "LOOP", "ports": [{}]}}]}}])")));
+  // The inner description reuses the outer name: every open of LOOP reaches
+  // the outer hub, as a stack reporting a hub inside itself would.
+  EXPECT_EQ(UsbScanState.deviceCount, 1 + kMaxHubDepth);
+  EXPECT_EQ(UsbScanState.devices.back().portPath.size(), std::string("0").size() + 2 * (1 + kMaxHubDepth));
+  ExpectEveryHandleClosed();
+}
+
+TEST_F(UsbTest, ScanStopsAppendingAt32767Records) {
+  std::string controllers;
+  for (int number = 0; number < 10; ++number) {
+    std::string ports = "[";
+    for (int hub = 0; hub < 20; ++hub) {
+      ports += std::string(hub ? "," : "") + R"({"hub": {"name": "H)" + std::to_string(number) + "_" +
+               std::to_string(hub) + R"(", "numberOfPorts": 255}})";
+    }
+    controllers += (number ? "," : "") + Controller(number, ports + "]");
+  }
+  Scan(Machine(controllers));
+  EXPECT_EQ(UsbScanState.deviceCount, 32767);
+  EXPECT_EQ(UsbScanState.devices.size(), 32767u);
+  ExpectEveryHandleClosed();
+}
+
+// --- descriptors ---
+
+TEST_F(UsbTest, DeviceWithoutStringIndicesGetsNoDescriptorRequest) {
+  Scan(Machine(Controller(0, R"([{"device": {"idVendor": 2316, "idProduct": 1}}])")));
+  EXPECT_EQ(Record("0-1").vendorId, 0x090C);
+  EXPECT_TRUE(DescriptorRequests().empty());
+}
+
+TEST_F(UsbTest, OnlySerialNumberAsksForLanguagesThenTheSerial) {
+  Scan(Machine(Controller(0, R"([{"device": {"idVendor": 1, "iSerialNumber": 7, "strings": {"7": "SN"},
+                                                "languages": [1031, 1033]}}])")));
+  EXPECT_EQ(DescriptorRequests(), (std::vector<std::string>{"0300/0/4", "0307/1031/255"}));
+  EXPECT_EQ(Record("0-1").serialNumber, "SN");
+  EXPECT_EQ(Record("0-1").manufacturer, "");
+  for (const sim::TraceEntry& entry : stack->Trace()) {
+    if (entry.isDescriptorRequest) {
+      EXPECT_EQ(entry.size, 2060u);
+      EXPECT_EQ(entry.connectionIndex, 1u);
+    }
+  }
+}
+
+TEST_F(UsbTest, LanguageIsAskedOncePerDevice) {
+  Scan(Machine(Controller(0, std::string("[{\"device\": ") + kDrive + "}, {\"device\": " + kDrive + "}]")));
+  EXPECT_EQ(DescriptorRequests(),
+            (std::vector<std::string>{"0300/0/4", "0301/1033/255", "0302/1033/255", "0303/1033/255", "0300/0/4",
+                                      "0301/1033/255", "0302/1033/255", "0303/1033/255"}));
+}
+
+TEST_F(UsbTest, EmptyLanguageListRepeatsTheLanguageRequestBeforeEachString) {
+  Scan(Machine(Controller(0, R"([{"device": {"iManufacturer": 1, "iProduct": 2, "languages": [],
+                                                "strings": {"1": "M", "2": "P"}}}])")));
+  EXPECT_EQ(DescriptorRequests(), (std::vector<std::string>{"0300/0/4", "0301/0/255", "0300/0/4", "0302/0/255"}));
+  EXPECT_EQ(Record("0-1").manufacturer, "M");
+}
+
+TEST_F(UsbTest, StringTextKeepsLowBytesAndEndsAtALowZero) {
+  Scan(Machine(Controller(0, R"([{"device": {"iManufacturer": 1, "iProduct": 2, "iSerialNumber": 3,
+       "strings": {"1": "ABC", "2": "\u0141x", "3": "ab\u0100cd"}}}])")));
+  EXPECT_EQ(Record("0-1").manufacturer, "ABC");
+  EXPECT_EQ(Record("0-1").product, "Ax");  // U+0141 keeps its low byte 0x41
+  EXPECT_EQ(Record("0-1").serialNumber, "ab");  // U+0100 ends the text
+}
+
+TEST_F(UsbTest, FailedDescriptorRequestsLeaveTextsEmpty) {
+  Scan(Machine(Controller(0, R"([{"device": {"idVendor": 4871, "iManufacturer": 1, "iProduct": 2,
+                                                "descriptorError": 31, "strings": {"1": "M"}}}])")));
+  EXPECT_EQ(Record("0-1").vendorId, 0x1307);
+  EXPECT_EQ(Record("0-1").manufacturer, "");
+  // The failed language request leaves language 0, so it is asked again.
+  EXPECT_EQ(DescriptorRequests(), (std::vector<std::string>{"0300/0/4", "0301/0/255", "0300/0/4", "0302/0/255"}));
+}
+
+TEST_F(UsbTest, LongestStringStopsAtTheBufferNotAtItsLengthByte) {
+  const std::string text(200, 'Z');
+  Scan(Machine(Controller(0, R"([{"device": {"iProduct": 1, "strings": {"1": ")" + text + R"("}}}])")));
+  // 255 bytes of reply: the length and type bytes, 126 whole code units and
+  // the low byte of the 127th.
+  EXPECT_EQ(Record("0-1").product, std::string(127, 'Z'));
+}
+
+// --- the description ---
+
+TEST_F(UsbTest, MalformedDescriptionsNameThePlace) {
+  struct Row {
+    const char* json;
+    const char* place;
+  };
+  const Row rows[] = {
+      {"{", "not valid JSON"},
+      {R"({"controllers": 3})", "controllers"},
+      {R"({"controllers": [{"number": 10}]})", "controllers[0].number"},
+      {R"({"controllers": [{"number": 1}, {"number": 1}]})", "controllers[1].number"},
+      {R"({"controllers": [{"number": 0, "rootHub": {"ports": [{"device": {"idVendor": 70000}}]}}]})",
+       "controllers[0].rootHub.ports[0].device.idVendor"},
+      {R"({"controllers": [{"number": 0, "rootHub": {"ports": [{"device": {"idVendor": "x"}}]}}]})",
+       "controllers[0].rootHub.ports[0].device.idVendor"},
+      {R"({"controllers": [{"number": 0, "rootHub": {"numberOfPorts": 256}}]})", "controllers[0].rootHub.numberOfPorts"},
+      {R"({"controllers": [{"number": 0, "rootHub": {"ports": [{"hub": {"ports": []}}]}}]})",
+       "controllers[0].rootHub.ports[0].hub"},
+      {R"({"controllers": [{"number": 0, "bogus": 1}]})", "unknown key \"bogus\""},
+  };
+  for (const Row& row : rows) {
+    try {
+      sim::UsbSimStack::FromJson(row.json);
+      ADD_FAILURE() << row.json << " was accepted";
+    } catch (const std::runtime_error& error) {
+      EXPECT_NE(std::string(error.what()).find(row.place), std::string::npos) << error.what();
+    }
+  }
+}
+
+TEST_F(UsbTest, RequestsToTheWrongKindOfHandleFail) {
+  sim::UsbSimStack direct = sim::UsbSimStack::FromJson(Machine(Controller(0, "[{}]")));
+  const Handle controller = direct.Open("\\\\.\\HCD0");
+  std::uint8_t buffer[388] = {};
+  buffer[0] = 1;
+  EXPECT_FALSE(direct.Request(controller, 0x22040C, buffer, sizeof(buffer)));
+  const Handle hub = direct.Open("\\\\.\\USB#ROOT_HUB20#4&0#{f18a0e88-c30c-11d0-8815-00a0c906bed8}");
+  ASSERT_NE(hub, kInvalidHandle);
+  EXPECT_FALSE(direct.Request(hub, 0x220424, buffer, sizeof(buffer)));
+  EXPECT_TRUE(direct.Request(hub, 0x22040C, buffer, sizeof(buffer)));  // an empty port answers
+  std::uint8_t descriptor[2060] = {};
+  descriptor[0] = 1;
+  EXPECT_FALSE(direct.Request(hub, 0x220410, descriptor, sizeof(descriptor)));  // no device there
+  EXPECT_TRUE(direct.Close(controller));
+  EXPECT_TRUE(direct.Close(hub));
+}
+
+}  // namespace
+}  // namespace qm

@@ -1,0 +1,95 @@
+// The per-port records and the reading of a device's identity: its
+// identifiers from the device descriptor, its strings through the hub.
+#include <cstring>
+#include <vector>
+
+#include "usb/UsbIoctl.h"
+#include "usb/UsbScan.h"
+
+namespace qm {
+
+UsbScanStateRecord UsbScanState;
+
+void ResetUsbScanState() { UsbScanState = UsbScanStateRecord(); }
+
+USB_BASIC_ALLINFO* AppendDeviceRecord() {
+  if (UsbScanState.deviceCount >= kMaxDeviceRecords) return nullptr;  // the count never wraps
+  ++UsbScanState.deviceCount;
+  UsbScanState.devices.resize(static_cast<std::size_t>(UsbScanState.deviceCount));
+  return &UsbScanState.devices.back();
+}
+
+namespace {
+
+USB_BASIC_ALLINFO& NewestRecord() { return UsbScanState.devices.back(); }
+
+// One descriptor request in a cleared 2060-byte buffer; the buffer holds
+// the reply afterwards, or stays cleared when the request failed.
+std::vector<std::uint8_t> RequestDescriptor(Handle hub, std::uint32_t port, std::uint16_t value,
+                                            std::uint16_t index, std::uint16_t length) {
+  std::vector<std::uint8_t> buffer(usb::kDescriptorRequestSize, 0);
+  usb::Write32(&buffer[usb::kConnectionIndex], port);
+  buffer[usb::kSetupRequestType] = usb::kRequestTypeDeviceToHost;
+  buffer[usb::kSetupRequest] = usb::kRequestGetDescriptor;
+  usb::Write16(&buffer[usb::kSetupValue], value);
+  usb::Write16(&buffer[usb::kSetupIndex], index);
+  usb::Write16(&buffer[usb::kSetupLength], length);
+  std::uint32_t returned = 0;
+  if (!Sys().DeviceIoControl(hub, usb::kIoctlGetDescriptorFromNodeConnection, buffer.data(),
+                             usb::kDescriptorRequestSize, &returned)) {
+    // A failing stack may have written into the buffer all the same: what
+    // follows reads the cleared buffer, as after a clean failure.
+    std::fill(buffer.begin(), buffer.end(), 0);
+  }
+  return buffer;
+}
+
+// The string descriptor's text: the low byte of each UTF-16 code unit from
+// data byte 2 on, up to the first code unit whose low byte is 0 or the end
+// of the buffer. The descriptor's own length byte is not trusted.
+std::string TextOfStringDescriptor(const std::vector<std::uint8_t>& buffer) {
+  std::string text;
+  for (std::size_t at = usb::kDescriptorData + 2; at + 1 < buffer.size(); at += 2) {
+    if (buffer[at] == 0) break;
+    text += static_cast<char>(buffer[at]);
+  }
+  return text;
+}
+
+std::string& FieldFor(USB_BASIC_ALLINFO& record, StringKind kind) {
+  switch (kind) {
+    case StringKind::Manufacturer: return record.manufacturer;
+    case StringKind::Product: return record.product;
+    case StringKind::SerialNumber: break;
+  }
+  return record.serialNumber;
+}
+
+}  // namespace
+
+std::uint16_t ReadStringDescriptor(std::uint16_t language, Handle hub, std::uint32_t port, std::uint8_t index,
+                                   StringKind kind) {
+  if (language == 0) {
+    const std::vector<std::uint8_t> languages = RequestDescriptor(hub, port, usb::kStringDescriptorValue, 0, 4);
+    language = usb::Read16(&languages[usb::kDescriptorData + 2]);  // the first language listed
+  }
+  const std::vector<std::uint8_t> reply =
+      RequestDescriptor(hub, port, static_cast<std::uint16_t>(usb::kStringDescriptorValue + index), language, 255);
+  FieldFor(NewestRecord(), kind) = TextOfStringDescriptor(reply);
+  return language;
+}
+
+void ReadDeviceIdentity(const std::uint8_t* deviceDescriptor, std::uint32_t port, Handle hub) {
+  USB_BASIC_ALLINFO& record = NewestRecord();
+  record.vendorId = usb::Read16(deviceDescriptor + usb::kDescIdVendor);
+  record.productId = usb::Read16(deviceDescriptor + usb::kDescIdProduct);
+  const std::uint8_t indices[] = {deviceDescriptor[usb::kDescIManufacturer], deviceDescriptor[usb::kDescIProduct],
+                                  deviceDescriptor[usb::kDescISerialNumber]};
+  const StringKind kinds[] = {StringKind::Manufacturer, StringKind::Product, StringKind::SerialNumber};
+  std::uint16_t language = 0;  // known per device only
+  for (int i = 0; i < 3; ++i) {
+    if (indices[i] != 0) language = ReadStringDescriptor(language, hub, port, indices[i], kinds[i]);
+  }
+}
+
+}  // namespace qm

@@ -1,0 +1,169 @@
+// The walk over every USB host controller and its tree of hubs.
+//
+//  1. Each controller "\\.\HCD0" to "\\.\HCD9" that opens is asked for its
+//     driver key name (IOCTL_GET_HCD_DRIVERKEY_NAME) and its root hub's name
+//     (IOCTL_USB_GET_ROOT_HUB_NAME). A controller that fails ends the scan.
+//  2. The root hub is opened by that name and asked for its number of ports
+//     (IOCTL_USB_GET_NODE_INFORMATION).
+//  3. Each port, 1 to that number, is asked what is connected to it
+//     (IOCTL_USB_GET_NODE_CONNECTION_INFORMATION) and leaves one record. A
+//     device's identity is read through the hub; an external hub is opened by
+//     its name (IOCTL_USB_GET_NODE_CONNECTION_NAME) and walked the same way,
+//     right away, so the records come out depth first.
+// Every handle is closed by the function that opened it, on every path.
+#include <vector>
+
+#include "usb/UsbIoctl.h"
+#include "usb/UsbScan.h"
+
+namespace qm {
+
+namespace {
+
+constexpr int kControllerCount = 10;
+constexpr int kDeviceNameTextBytes = 252;  // after "\\.\", in a 256-byte name
+constexpr std::uint32_t kErrorGenFailure = 31;
+
+Handle OpenDevice(const std::string& path) {
+  FileOpenRequest request;
+  request.access = win::kGenericWrite;
+  request.share = win::kFileShareWrite;
+  request.disposition = win::kOpenExisting;
+  request.flagsAndAttributes = 0;
+  request.nonInheritableSecurity = true;
+  return Sys().CreateFile(path, request);
+}
+
+bool Send(Handle device, std::uint32_t code, std::vector<std::uint8_t>& buffer) {
+  std::uint32_t returned = 0;
+  return Sys().DeviceIoControl(device, code, buffer.data(), static_cast<std::uint32_t>(buffer.size()), &returned);
+}
+
+// The UTF-16 text at `offset` of the buffer, up to its zero or the buffer's end.
+std::u16string NameInBuffer(const std::vector<std::uint8_t>& buffer, std::size_t offset) {
+  std::u16string name;
+  for (std::size_t at = offset; at + 1 < buffer.size(); at += 2) {
+    const char16_t unit = usb::Read16(&buffer[at]);
+    if (unit == 0) break;
+    name += unit;
+  }
+  return name;
+}
+
+// "\\.\" and the name in the ANSI code page; false when it does not fit.
+bool DeviceNameOf(const std::u16string& name, std::string* deviceName) {
+  char converted[kDeviceNameTextBytes] = {};
+  if (Sys().WideToMultiByte(win::kCpAcp, name.c_str(), converted, kDeviceNameTextBytes) == 0) return false;
+  *deviceName = std::string("\\\\.\\") + converted;
+  return true;
+}
+
+std::string ThreadAnsiText(const std::u16string& name) {
+  std::vector<char> converted(name.size() * 2 + 1, '\0');
+  if (Sys().WideToMultiByte(win::kCpThreadAcp, name.c_str(), converted.data(),
+                            static_cast<int>(converted.size())) == 0) {
+    return std::string();
+  }
+  return converted.data();
+}
+
+// Opens the hub `name` and reads its port count. Returns the handle, or
+// kInvalidHandle (nothing left open) when the name does not fit, the open
+// fails or the hub does not answer.
+Handle OpenHub(const std::u16string& name, std::uint8_t* portCount) {
+  std::string deviceName;
+  if (!DeviceNameOf(name, &deviceName)) return kInvalidHandle;
+  const Handle hub = OpenDevice(deviceName);
+  if (hub == kInvalidHandle) return kInvalidHandle;
+  std::vector<std::uint8_t> info(usb::kNodeInfoSize, 0);
+  if (!Send(hub, usb::kIoctlGetNodeInformation, info)) {
+    Sys().CloseHandle(hub);
+    return kInvalidHandle;
+  }
+  *portCount = info[usb::kNodeInfoNumberOfPorts];
+  return hub;
+}
+
+// The external hub on `port` of `hub`: its name, then its own walk.
+void WalkExternalHub(Handle hub, std::uint32_t port, const std::string& controllerPath,
+                     const std::u16string& rootHubName, const std::string& portPath, int depth) {
+  if (depth + 1 > kMaxHubDepth) return;  // like a hub that cannot be opened
+  std::vector<std::uint8_t> nameBuffer(usb::kConnectionNameSize, 0);
+  usb::Write32(&nameBuffer[usb::kConnectionIndex], port);
+  if (!Send(hub, usb::kIoctlGetNodeConnectionName, nameBuffer)) return;
+  std::uint8_t portCount = 0;
+  const Handle child = OpenHub(NameInBuffer(nameBuffer, usb::kConnectionNameText), &portCount);
+  if (child == kInvalidHandle) return;
+  WalkHubPorts(child, portCount, controllerPath, rootHubName, portPath, depth + 1);
+  Sys().CloseHandle(child);
+}
+
+}  // namespace
+
+void WalkHubPorts(Handle hub, std::uint8_t portCount, const std::string& controllerPath,
+                  const std::u16string& rootHubName, std::string parentPath, int depth) {
+  const std::string rootHubText = ThreadAnsiText(rootHubName);
+  for (std::uint32_t port = 1; port <= portCount; ++port) {
+    std::vector<std::uint8_t> connection(usb::kConnectionInfoSize, 0);
+    usb::Write32(&connection[usb::kConnectionIndex], port);
+    // A failed request reads as a port with no device.
+    if (!Send(hub, usb::kIoctlGetNodeConnectionInformation, connection)) {
+      std::fill(connection.begin(), connection.end(), 0);
+    }
+
+    USB_BASIC_ALLINFO* record = AppendDeviceRecord();
+    if (record == nullptr) return;  // the list is full: the walk ends here
+    record->portPath = parentPath + "-" + std::to_string(port);
+    record->controllerPath = controllerPath;
+    record->rootHubName = rootHubText;
+
+    if (usb::Read32(&connection[usb::kConnectionStatus]) != usb::kDeviceConnected) continue;
+    if (connection[usb::kConnectionDeviceIsHub] != 0) {
+      WalkExternalHub(hub, port, controllerPath, rootHubName, record->portPath, depth);
+    } else {
+      ReadDeviceIdentity(&connection[usb::kConnectionDeviceDescriptor], port, hub);
+    }
+  }
+}
+
+std::uint32_t ScanHostController(Handle controller, const std::string& controllerPath, int number) {
+  std::vector<std::uint8_t> names(usb::kNameBufferSize, 0);
+  if (!Send(controller, usb::kIoctlGetHcdDriverkeyName, names)) return Sys().GetLastError();
+  // Not tested: after a failure the buffer still holds the driver key name,
+  // which names no hub, and the open below fails.
+  Send(controller, usb::kIoctlGetRootHubName, names);
+  const std::u16string rootHubName = NameInBuffer(names, usb::kNameText);
+
+  std::string deviceName;
+  if (!DeviceNameOf(rootHubName, &deviceName)) {
+    const std::uint32_t error = Sys().GetLastError();
+    return error != 0 ? error : kErrorGenFailure;
+  }
+  const Handle rootHub = OpenDevice(deviceName);
+  if (rootHub == kInvalidHandle) return Sys().GetLastError();
+  std::vector<std::uint8_t> info(usb::kNodeInfoSize, 0);
+  if (!Send(rootHub, usb::kIoctlGetNodeInformation, info)) {
+    const std::uint32_t error = Sys().GetLastError();
+    Sys().CloseHandle(rootHub);
+    return error;
+  }
+  WalkHubPorts(rootHub, info[usb::kNodeInfoNumberOfPorts], controllerPath, rootHubName, std::to_string(number));
+  Sys().CloseHandle(rootHub);
+  return 0;
+}
+
+std::uint32_t ScanUsbDevices() {
+  UsbScanState.deviceCount = 0;
+  UsbScanState.devices.clear();
+  std::uint32_t result = 0;
+  for (int number = 0; number < kControllerCount && result == 0; ++number) {
+    const std::string path = std::string("\\\\.\\HCD") + static_cast<char>('0' + number);
+    const Handle controller = OpenDevice(path);
+    if (controller == kInvalidHandle) continue;
+    result = ScanHostController(controller, path, number);
+    Sys().CloseHandle(controller);
+  }
+  return result;
+}
+
+}  // namespace qm

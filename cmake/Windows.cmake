@@ -31,7 +31,7 @@ function(qm_launcher_executable name)
   target_link_options(${name} PRIVATE ${QM_WINDOWS_LINK} -mwindows)
 endfunction()
 
-qm_launcher_executable(QuillmarkLauncher app/LauncherPlatform.cpp)
+qm_launcher_executable(QuillmarkLauncher app/LauncherPlatform.cpp platform/win32/UsbLayoutCheck.cpp)
 
 # Test helpers that run under Wine beside the launcher.
 add_executable(desktop-probe tests/winhelpers/desktop_probe.cpp)
@@ -43,3 +43,6 @@ add_library(qm_tools_common STATIC tools/common/Json.cpp)
 add_executable(qmtool tools/qmtool/main.cpp)
 target_link_libraries(qmtool PRIVATE qm_container qm_tools_common qm_win32)
 target_link_options(qmtool PRIVATE ${QM_WINDOWS_LINK})
+add_executable(usbscan tools/usbscan/main.cpp platform/win32/UsbLayoutCheck.cpp)
+target_link_libraries(usbscan PRIVATE qm_app qm_usbsim qm_tools_common qm_win32)
+target_link_options(usbscan PRIVATE ${QM_WINDOWS_LINK})

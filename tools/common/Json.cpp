@@ -26,9 +26,7 @@ std::string JsonString(const std::string& bytes) {
 std::string Printable(const std::string& bytes) {
   std::string out;
   for (unsigned char byte : bytes) {
-    if (byte == '\\') {
-      out += "\\\\";
-    } else if (byte >= 0x20 && byte <= 0x7E) {
+    if (byte >= 0x20 && byte <= 0x7E) {
       out += static_cast<char>(byte);
     } else {
       out += "\\x";

@@ -1,0 +1,56 @@
+"""usbscan over the simulated stack: output, JSON, trace, errors."""
+import json
+import os
+import subprocess
+import tempfile
+import unittest
+
+ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), '..', '..'))
+USBSCAN = os.path.join(ROOT, 'build', 'native', 'usbscan')
+REALISTIC = os.path.join(ROOT, 'tests', 'data', 'usb', 'realistic.json')
+
+
+def usbscan(*args):
+    return subprocess.run([USBSCAN, *args], capture_output=True)
+
+
+class UsbScan(unittest.TestCase):
+    def test_tree_names_the_tool_code(self):
+        out = usbscan('--sim', REALISTIC).stdout.decode()
+        self.assertIn('0-2-3  090c:1000  "Generic" "USB Flash Disk" "0123456789AB"  tool 4000', out)
+        self.assertIn('tool none', out)
+        self.assertIn('14 ports; scan result 0', out)
+
+    def test_json_and_trace(self):
+        data = json.loads(usbscan('--sim', REALISTIC, '--json', '--trace').stdout)
+        self.assertEqual(data['result'], 0)
+        self.assertEqual(data['deviceCount'], 14)
+        self.assertEqual([d['portPath'] for d in data['devices']][:3], ['0-1', '0-2', '0-2-1'])
+        drive = data['devices'][4]
+        self.assertEqual((drive['vendorId'], drive['productId'], drive['serialNumber']), (0x090C, 0x1000, '0123456789AB'))
+        ops = [t['op'] for t in data['trace']]
+        self.assertEqual(ops.count('open') - sum(1 for t in data['trace'] if t['op'] == 'open' and not t['ok']),
+                         ops.count('close'))
+        descriptor = [t for t in data['trace'] if 'wValue' in t][0]
+        self.assertEqual((descriptor['wValue'], descriptor['wIndex'], descriptor['wLength'], descriptor['size']),
+                         (0x0300, 0, 4, 2060))
+        self.assertNotIn('trace', json.loads(usbscan('--sim', REALISTIC, '--json').stdout))
+
+    def test_errors(self):
+        with tempfile.NamedTemporaryFile('w', suffix='.json', delete=False) as f:
+            f.write('{"controllers": [{"number": 0, "rootHub": {"ports": [{"device": {"idVendor": -1}}]}}]}')
+        try:
+            bad = usbscan('--sim', f.name)
+            self.assertEqual(bad.returncode, 1)
+            self.assertIn(b'controllers[0].rootHub.ports[0].device.idVendor', bad.stderr)
+        finally:
+            os.unlink(f.name)
+        self.assertEqual(usbscan('--sim', '/nonexistent.json').returncode, 1)
+        self.assertEqual(usbscan('--frob').returncode, 2)
+        self.assertEqual(usbscan('--trace').returncode, 2)
+        self.assertEqual(usbscan().returncode, 2)  # no USB stack here without --sim
+        self.assertIn(b'usage: usbscan', usbscan('--help').stdout)
+
+
+if __name__ == '__main__':
+    unittest.main()

@@ -1,0 +1,175 @@
+// usbscan: runs the launcher's own USB scan and shows what it found, with
+// the tool the launcher would pick for each device.
+//
+//   usbscan [--sim FILE] [--json [--trace]]
+#include <algorithm>
+#include <fstream>
+#include <iostream>
+#include <sstream>
+#include <string>
+
+#include "app/ToolTable.h"
+#include "tools/common/Json.h"
+#include "usb/UsbScan.h"
+#include "usbsim/UsbSim.h"
+
+#ifdef _WIN32
+#include "platform/win32/Win32Platform.h"
+#else
+#include "platform/host/HostPlatform.h"
+#endif
+
+namespace qm {
+namespace {
+
+const char kUsage[] =
+    "usage: usbscan [--sim FILE] [--json [--trace]]\n"
+    "\n"
+    "Walks every USB host controller and hub as the Quillmark launcher does and prints\n"
+    "each hub port: its path (controller-port-port...), vendor:product in hex, the\n"
+    "manufacturer, product and serial number strings, and the tool code the launcher\n"
+    "would pick for the device. The first port with a tool code decides the launch.\n"
+    "\n"
+    "  --sim FILE   answer the requests from a simulated USB stack described in FILE\n"
+    "               (the only choice on systems other than Windows)\n"
+    "  --json       print one JSON object: result, deviceCount, devices\n"
+    "  --trace      with --sim and --json: add every open, request and close\n"
+    "  --help       this text\n";
+
+struct UsageError {
+  std::string message;
+};
+
+std::string Hex4(std::int32_t value) {
+  char text[8];
+  std::snprintf(text, sizeof(text), "%04x", static_cast<unsigned>(value) & 0xFFFF);
+  return text;
+}
+
+std::string ToolCodeText(const USB_BASIC_ALLINFO& record) {
+  const ToolRow* row = FindToolRow(record.vendorId, record.productId);
+  return row ? std::to_string(row->toolCode) : "none";
+}
+
+void PrintTree(std::uint32_t result) {
+  std::string controller;
+  for (const USB_BASIC_ALLINFO& record : UsbScanState.devices) {
+    if (record.controllerPath != controller) {
+      controller = record.controllerPath;
+      std::cout << Printable(controller) << "  root hub " << Printable(record.rootHubName) << "\n";
+    }
+    const std::size_t depth = static_cast<std::size_t>(std::count(record.portPath.begin(), record.portPath.end(), '-'));
+    std::cout << std::string(2 * depth, ' ') << "|__ " << record.portPath << "  ";
+    if (record.vendorId == 0 && record.productId == 0) {
+      std::cout << "(no device or a hub)\n";
+      continue;
+    }
+    std::cout << Hex4(record.vendorId) << ":" << Hex4(record.productId) << "  \"" << Printable(record.manufacturer)
+              << "\" \"" << Printable(record.product) << "\" \"" << Printable(record.serialNumber)
+              << "\"  tool " << ToolCodeText(record) << "\n";
+  }
+  std::cout << UsbScanState.deviceCount << " ports; scan result " << result << "\n";
+}
+
+void PrintJson(std::uint32_t result, const sim::UsbSimStack* traced) {
+  std::ostringstream out;
+  out << "{\"result\": " << result << ", \"deviceCount\": " << UsbScanState.deviceCount << ", \"devices\": [";
+  for (std::size_t i = 0; i < UsbScanState.devices.size(); ++i) {
+    const USB_BASIC_ALLINFO& d = UsbScanState.devices[i];
+    out << (i ? ", " : "") << "{\"controllerPath\": " << JsonString(d.controllerPath)
+        << ", \"rootHubName\": " << JsonString(d.rootHubName) << ", \"portPath\": " << JsonString(d.portPath)
+        << ", \"vendorId\": " << d.vendorId << ", \"productId\": " << d.productId
+        << ", \"manufacturer\": " << JsonString(d.manufacturer) << ", \"product\": " << JsonString(d.product)
+        << ", \"serialNumber\": " << JsonString(d.serialNumber) << "}";
+  }
+  out << "]";
+  if (traced != nullptr) {
+    out << ", \"trace\": [";
+    for (std::size_t i = 0; i < traced->Trace().size(); ++i) {
+      const sim::TraceEntry& e = traced->Trace()[i];
+      out << (i ? ", " : "") << "{\"op\": \"" << e.op << "\", \"path\": " << JsonString(e.path)
+          << ", \"ok\": " << (e.ok ? "true" : "false");
+      if (e.op == "ioctl") {
+        out << ", \"code\": " << e.code << ", \"size\": " << e.size;
+        if (e.hasConnectionIndex) out << ", \"connectionIndex\": " << e.connectionIndex;
+        if (e.isDescriptorRequest) {
+          out << ", \"wValue\": " << e.wValue << ", \"wIndex\": " << e.wIndex << ", \"wLength\": " << e.wLength;
+        }
+      }
+      out << "}";
+    }
+    out << "]";
+  }
+  out << "}\n";
+  std::cout << out.str();
+}
+
+int Run(int argc, char** argv, Platform& system) {
+  std::string simFile;
+  bool json = false, trace = false;
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (arg == "--help" || arg == "-h") {
+      std::cout << kUsage;
+      return 0;
+    } else if (arg == "--json") {
+      json = true;
+    } else if (arg == "--trace") {
+      trace = true;
+    } else if (arg == "--sim") {
+      if (i + 1 >= argc) throw UsageError{"--sim needs a FILE"};
+      simFile = argv[++i];
+    } else {
+      throw UsageError{"unknown argument " + arg};
+    }
+  }
+  if (trace && (simFile.empty() || !json)) throw UsageError{"--trace needs --sim and --json"};
+#ifndef _WIN32
+  if (simFile.empty()) throw UsageError{"this system has no USB stack to scan: use --sim FILE"};
+#endif
+
+  std::unique_ptr<sim::UsbSimStack> stack;
+  std::unique_ptr<sim::UsbSimPlatform> simulated;
+  if (!simFile.empty()) {
+    std::ifstream in(simFile, std::ios::binary);
+    if (!in) {
+      std::cerr << "usbscan: " << simFile << ": cannot be opened\n";
+      return 1;
+    }
+    std::stringstream text;
+    text << in.rdbuf();
+    try {
+      stack = std::make_unique<sim::UsbSimStack>(sim::UsbSimStack::FromJson(text.str()));
+    } catch (const std::exception& error) {
+      std::cerr << "usbscan: " << simFile << ": " << error.what() << "\n";
+      return 1;
+    }
+    simulated = std::make_unique<sim::UsbSimPlatform>(stack.get(), &system);
+    SetPlatform(simulated.get());
+  }
+  const std::uint32_t result = ScanUsbDevices();
+  if (json) {
+    PrintJson(result, trace ? stack.get() : nullptr);
+  } else {
+    PrintTree(result);
+  }
+  return 0;
+}
+
+}  // namespace
+}  // namespace qm
+
+int main(int argc, char** argv) {
+#ifdef _WIN32
+  static qm::Win32Platform system;
+#else
+  static qm::HostPlatform system;
+#endif
+  qm::SetPlatform(&system);
+  try {
+    return qm::Run(argc, argv, system);
+  } catch (const qm::UsageError& error) {
+    std::cerr << "usbscan: " << error.message << "\n" << qm::kUsage;
+    return 2;
+  }
+}

@@ -1,5 +1,5 @@
-"""The real launcher under Wine: with nothing to do it ends by itself, and no
-window of it is ever visible."""
+"""The real launcher under Wine, on a machine without a recognised flash
+drive: it says so, ends by itself, and no window of it is ever visible."""
 import os
 import tempfile
 import time
@@ -9,21 +9,27 @@ import wine
 
 
 class LauncherStartup(unittest.TestCase):
-    def test_ends_with_exit_code_zero_and_shows_no_window(self):
+    def test_reports_no_device_ends_with_exit_code_zero_and_shows_no_window(self):
         session = wine.SESSION
         with tempfile.TemporaryDirectory() as work:
             report = os.path.join(work, 'probe.txt')
             stop = os.path.join(work, 'stop')
+            message = os.path.join(work, 'message.txt')
             probe = session.start(session.exe('desktop-probe.exe'),
                                   [wine.windows_path(report), wine.windows_path(stop)])
+            watcher = session.start(session.exe('msgbox-watcher.exe'), [wine.windows_path(message), '30'])
             time.sleep(0.3)
             result = session.run(session.exe('QuillmarkLauncher.exe'), cwd=work, timeout=60)
             open(stop, 'w').close()
             probe.wait(timeout=60)
+            watcher.wait(timeout=60)
             self.assertEqual(result.returncode, 0)
+            with open(message, 'rb') as f:
+                self.assertEqual(f.read(), b'Quillmark Device Not Found')
             with open(report) as f:
                 seen, visible = f.read().split()[1::2]
             self.assertEqual(visible, '0', 'the launcher window was visible')
+            self.assertEqual(sorted(os.listdir(work)), ['message.txt', 'probe.txt', 'stop'])
 
 
 if __name__ == '__main__':

@@ -1,0 +1,294 @@
+// Recognition, tool start and the window watch, against the fake platform
+// and the simulated USB stack.
+#include <gtest/gtest.h>
+
+#include "app/LauncherState.h"
+#include "app/StartSequence.h"
+#include "app/Startup.h"
+#include "app/Watch.h"
+#include "container/Container.h"
+#include "container/Writer.h"
+#include "tests/fake/FakePlatform.h"
+#include "usb/UsbScan.h"
+#include "usbsim/UsbSim.h"
+
+namespace qm {
+namespace {
+
+constexpr WindowHandle kFrame = 0x77;
+
+std::string Drive(int vendor, int product) {
+  return R"({"device": {"idVendor": )" + std::to_string(vendor) + R"(, "idProduct": )" + std::to_string(product) +
+         "}}";
+}
+
+class LauncherTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ResetLauncherState();
+    ResetContainerState();
+    ResetUsbScanState();
+  }
+  void TearDown() override { SetPlatform(nullptr); }
+
+  // A machine whose root hub carries `ports` (JSON port objects).
+  void Machine(const std::string& ports) {
+    stack = std::make_unique<sim::UsbSimStack>(sim::UsbSimStack::FromJson(
+        R"({"controllers": [{"number": 0, "rootHub": {"ports": [)" + ports + "]}}]}"));
+    platform = std::make_unique<sim::UsbSimPlatform>(stack.get(), &fake);
+    SetPlatform(platform.get());
+  }
+  // A container beside the launcher with one entry per tool.
+  void Container(const std::string& title = "Tool Window") {
+    std::vector<PackEntry> entries;
+    for (const char* name : {"Alder.exe", "Birch_2.exe", "Cedar_3.exe", "Cedar_4.exe", "Elm_5.exe"}) {
+      std::string bytes = std::string("MZ") + name;
+      entries.push_back({name, {bytes.begin(), bytes.end()}, {title}});
+    }
+    const PackResult packed = BuildContainer(entries);
+    fake.files["C:\\Repair\\QM_File.ini"].data.assign(packed.image.begin(), packed.image.end());
+  }
+  std::vector<std::string> CallsNamed(const std::string& name) const {
+    std::vector<std::string> out;
+    for (const std::string& call : fake.calls) {
+      if (call.compare(0, name.size() + 1, name + "(") == 0) out.push_back(call);
+    }
+    return out;
+  }
+
+  test::FakePlatform fake;
+  std::unique_ptr<sim::UsbSimStack> stack;
+  std::unique_ptr<sim::UsbSimPlatform> platform;
+};
+
+// --- recognition ---
+
+TEST_F(LauncherTest, NoRecognisedControllerShowsTheMessageAndOpensNothing) {
+  Machine(Drive(0x048D, 0x1169) + ", {}");
+  Container();
+  RunStartSequence(kFrame);
+  ASSERT_EQ(fake.messageBoxes.size(), 1u);
+  EXPECT_EQ(fake.messageBoxes[0].text, "Quillmark Device Not Found");
+  EXPECT_EQ(fake.messageBoxes[0].caption, "Quillmark");
+  EXPECT_EQ(fake.messageBoxes[0].type, 0x10u);
+  EXPECT_EQ(fake.messageBoxes[0].owner, kFrame);
+  EXPECT_EQ(fake.CountCalls("GetVersionEx"), 0);
+  EXPECT_EQ(fake.CountCalls("GetModuleFileName"), 0);
+  EXPECT_EQ(fake.CountCalls("CreateFile"), 0);
+  EXPECT_FALSE(LauncherState.keepRunning);
+  EXPECT_EQ(LauncherState.toolCode, -1);
+}
+
+TEST_F(LauncherTest, FirstRecognisedRecordDecides) {
+  Machine(Drive(0x048D, 0x1169) + ", " + Drive(0x1307, 1) + ", " + Drive(0x13FE, 2));
+  ScanUsbDevices();
+  EXPECT_TRUE(SelectToolCode());
+  EXPECT_EQ(LauncherState.toolCode, 2000);
+}
+
+TEST_F(LauncherTest, RecognitionTable) {
+  struct Row {
+    int vendor, product, code;
+  };
+  const Row rows[] = {{0x13FE, 7, 1000},      {0x1307, 0, 2000},      {0x048D, 0x1167, 3000},
+                      {0x048D, 0x1168, 3001}, {0x090C, 0xFFFF, 4000}, {0x048D, 0x1169, -1}};
+  for (const Row& row : rows) {
+    ResetLauncherState();
+    ResetUsbScanState();
+    Machine(Drive(row.vendor, row.product));
+    ScanUsbDevices();
+    EXPECT_EQ(SelectToolCode(), row.code != -1);
+    EXPECT_EQ(LauncherState.toolCode, row.code) << std::hex << row.vendor << ":" << row.product;
+  }
+}
+
+TEST_F(LauncherTest, MissingContainerShowsTheSecondMessageAndWritesNothing) {
+  Machine(Drive(0x090C, 1));
+  RunStartSequence(kFrame);
+  ASSERT_EQ(fake.messageBoxes.size(), 1u);
+  EXPECT_EQ(fake.messageBoxes[0].text, "\" QM_File.ini \" Not Found");
+  EXPECT_EQ(CallsNamed("CreateFile"), (std::vector<std::string>{
+                                          "CreateFile(\"C:\\Repair\\QM_File.ini\", 2147483648, 1, 3, 128)"}));
+  EXPECT_EQ(fake.CountCalls("WriteFile"), 0);
+  EXPECT_FALSE(LauncherState.keepRunning);
+}
+
+// --- tool start ---
+
+TEST_F(LauncherTest, ToolCode1000RunsToItsEndAndIsDeleted) {
+  Machine(Drive(0x13FE, 1));
+  Container();
+  RunStartSequence(kFrame);
+  EXPECT_EQ(LauncherState.extractedCount, 1);
+  EXPECT_EQ(LauncherState.extractedFiles[0], "C:\\Repair\\Alder.exe");
+  ASSERT_EQ(fake.processRequests.size(), 1u);
+  const ProcessRequest& process = fake.processRequests[0];
+  EXPECT_EQ(process.applicationName, "C:\\Repair\\Alder.exe");
+  EXPECT_EQ(process.commandLine, "\"C:\\Repair\\Alder.exe\"");
+  EXPECT_TRUE(process.inheritHandles);
+  EXPECT_EQ(process.creationFlags, 0x20u);
+  EXPECT_EQ(process.startupInfoSize, 68u);
+  EXPECT_EQ(fake.sleeps, (std::vector<std::uint32_t>{500, 2000}));
+  EXPECT_EQ(CallsNamed("WaitForSingleObject"), (std::vector<std::string>{"WaitForSingleObject(4294967295)"}));
+  EXPECT_EQ(CallsNamed("DeleteFile"), (std::vector<std::string>{"DeleteFile(\"C:\\Repair\\Alder.exe\")"}));
+  EXPECT_EQ(fake.files.count("C:\\Repair\\Alder.exe"), 0u);
+  EXPECT_EQ(fake.CountCalls("SetTimer"), 0);
+  EXPECT_FALSE(LauncherState.keepRunning);
+  EXPECT_EQ(fake.openHandles(), 0);
+}
+
+TEST_F(LauncherTest, ToolCode4000StartsWithoutWaitingAndArmsTheWatch) {
+  Machine(Drive(0x090C, 1));
+  Container();
+  RunStartSequence(kFrame);
+  EXPECT_EQ(fake.files["C:\\Repair\\Elm_5.exe"].data, "MZElm_5.exe");
+  EXPECT_EQ(CallsNamed("WaitForSingleObject"), (std::vector<std::string>{"WaitForSingleObject(0)"}));
+  EXPECT_EQ(CallsNamed("SetTimer"), (std::vector<std::string>{"SetTimer(119, 4000, 1000)"}));
+  EXPECT_TRUE(LauncherState.keepRunning);
+  EXPECT_FALSE(LauncherState.windowSeen);
+  EXPECT_EQ(LauncherState.firstEntryIndex, 4);
+}
+
+TEST_F(LauncherTest, Code3001WritesItsNameBesideTheLauncher) {
+  Machine(Drive(0x048D, 0x1168));
+  Container();
+  RunStartSequence(kFrame);
+  EXPECT_EQ(LauncherState.extractedFiles[0], "C:\\Repair\\Cedar_048D_1168.exe");
+  EXPECT_EQ(CallsNamed("SetTimer"), (std::vector<std::string>{"SetTimer(119, 3001, 1000)"}));
+  EXPECT_EQ(CallsNamed("WaitForSingleObject"), (std::vector<std::string>{"WaitForSingleObject(4294967295)"}));
+}
+
+TEST_F(LauncherTest, PathWithASpaceIsStartedByItsExactPathQuoted) {
+  fake.modulePath = "C:\\Repair Tools\\QuillmarkLauncher.exe";
+  SetPlatform(&fake);
+  LaunchNoWait(103, "C:\\Repair Tools\\Elm_5.exe");
+  ASSERT_EQ(fake.processRequests.size(), 1u);
+  EXPECT_EQ(fake.processRequests[0].applicationName, "C:\\Repair Tools\\Elm_5.exe");
+  EXPECT_EQ(fake.processRequests[0].commandLine, "\"C:\\Repair Tools\\Elm_5.exe\"");
+}
+
+TEST_F(LauncherTest, LaunchOutsideTheOsClassesStartsNothing) {
+  SetPlatform(&fake);
+  LaunchAndWait(-1, "C:\\x.exe");
+  LaunchNoWait(104, "C:\\x.exe");
+  EXPECT_TRUE(fake.calls.empty());
+}
+
+TEST_F(LauncherTest, LauncherDirectoryIgnoresTrailBytes5C) {
+  SetPlatform(&fake);
+  fake.codePage = 932;
+  EXPECT_EQ(LauncherDirectory("C:\\\x83\x5C\\Q.exe"), "C:\\\x83\x5C");
+  EXPECT_EQ(LauncherDirectory("C:\\a\x83\x5CQ.exe"), "C:");
+  fake.codePage = 1252;
+  EXPECT_EQ(LauncherDirectory("C:\\a\x83\x5CQ.exe"), "C:\\a\x83");
+  EXPECT_EQ(LauncherDirectory("NoBackslash.exe"), "");
+}
+
+// --- the watch ---
+
+class WatchTest : public LauncherTest {
+ protected:
+  void Start(const std::string& title = "Tool Window") {
+    Machine(Drive(0x090C, 1));
+    Container(title);
+    fake.windows = {{kFrame, "Repeat To Write Files Function Test"}, {0x10, "Desktop"}};
+    RunStartSequence(kFrame);
+    fake.calls.clear();
+    fake.sleeps.clear();
+  }
+  void Tick(std::uintptr_t id = 4000) { WatchTick(kFrame, id); }
+};
+
+TEST_F(WatchTest, TitleRule) {
+  SetPlatform(&fake);
+  EXPECT_TRUE(TitleContains("Tool", "Tool"));
+  EXPECT_TRUE(TitleContains("My Tool 2", "Tool"));
+  EXPECT_TRUE(TitleContains("Toolbox", "Tool"));
+  EXPECT_FALSE(TitleContains("tool", "Tool"));
+  EXPECT_TRUE(TitleContains("", ""));
+  EXPECT_FALSE(TitleContains("To", "Tool"));
+  fake.codePage = 932;
+  EXPECT_FALSE(TitleContains("\x83\x5C", "\x5C"));  // only from a trail byte on
+  EXPECT_TRUE(TitleContains("a\x83\x5C", "\x83\x5C"));
+  fake.codePage = 1252;
+  EXPECT_TRUE(TitleContains("\x83\x5C", "\x5C"));
+}
+
+TEST_F(WatchTest, WindowSeenThenGoneFinishesTheWatch) {
+  Start();
+  Tick();
+  EXPECT_FALSE(LauncherState.windowSeen);  // waiting
+  fake.windows.push_back({0x20, "My Tool Window 2"});
+  Tick();
+  EXPECT_TRUE(LauncherState.windowSeen);  // seen
+  Tick();
+  EXPECT_EQ(fake.CountCalls("KillTimer"), 0);
+  fake.windows.pop_back();
+  Tick();  // gone: finished within this tick
+  EXPECT_EQ(CallsNamed("KillTimer"), (std::vector<std::string>{"KillTimer(119, 4000)"}));
+  EXPECT_EQ(CallsNamed("DeleteFile"), (std::vector<std::string>{"DeleteFile(\"C:\\Repair\\Elm_5.exe\")"}));
+  EXPECT_EQ(fake.sleeps, (std::vector<std::uint32_t>{500}));
+  EXPECT_EQ(CallsNamed("DestroyWindow"), (std::vector<std::string>{"DestroyWindow(119)"}));
+  EXPECT_EQ(fake.calls.back(), "DestroyWindow(119)");
+}
+
+TEST_F(WatchTest, LockedFileIsTriedThreeTimesThenLeft) {
+  Start();
+  fake.files["C:\\Repair\\Elm_5.exe"].deleteFailures = 5;
+  fake.windows.push_back({0x20, "Tool Window"});
+  Tick();
+  fake.windows.pop_back();
+  Tick();
+  EXPECT_EQ(fake.CountCalls("DeleteFile"), 3);
+  EXPECT_EQ(fake.sleeps, (std::vector<std::uint32_t>{500, 500, 500}));
+  EXPECT_EQ(fake.files.count("C:\\Repair\\Elm_5.exe"), 1u);
+  EXPECT_EQ(fake.CountCalls("DestroyWindow"), 1);
+}
+
+TEST_F(WatchTest, OtherTimersAndTitlesThatNeverAppearChangeNothing) {
+  Start();
+  Tick(1234);
+  EXPECT_TRUE(fake.calls.empty());
+  for (int i = 0; i < 5; ++i) Tick();
+  EXPECT_EQ(fake.CountCalls("KillTimer"), 0);
+  EXPECT_EQ(fake.CountCalls("EnumWindows"), 5);
+}
+
+TEST_F(WatchTest, OwnWindowAndEmptyTitleKeepTheWatchSeen) {
+  Start("Function Test");
+  for (int i = 0; i < 3; ++i) Tick();
+  EXPECT_TRUE(LauncherState.windowSeen);
+  EXPECT_EQ(fake.CountCalls("KillTimer"), 0);
+  ResetLauncherState();
+  ResetContainerState();
+  Start("");
+  Tick();
+  Tick();
+  EXPECT_TRUE(LauncherState.windowSeen);
+  EXPECT_EQ(fake.CountCalls("KillTimer"), 0);
+}
+
+TEST_F(WatchTest, TargetBeyond255BytesIsNotFound) {
+  Start("NEEDLE");
+  fake.windows.push_back({0x20, std::string(255, 'x') + "NEEDLE"});
+  Tick();
+  EXPECT_FALSE(LauncherState.windowSeen);
+}
+
+TEST_F(WatchTest, MissingEntryOrTitleEndsTheWatchAtTheFirstTick) {
+  Start();
+  ContainerState.entries[static_cast<std::size_t>(LauncherState.firstEntryIndex)].findHwnd.clear();
+  Tick();
+  EXPECT_EQ(fake.CountCalls("EnumWindows"), 0);
+  EXPECT_EQ(CallsNamed("KillTimer"), (std::vector<std::string>{"KillTimer(119, 4000)"}));
+  EXPECT_EQ(fake.CountCalls("DeleteFile"), 1);
+  EXPECT_EQ(fake.CountCalls("DestroyWindow"), 1);
+  ResetLauncherState();
+  fake.calls.clear();
+  LauncherState.firstEntryIndex = -1;
+  Tick();
+  EXPECT_EQ(fake.CountCalls("DestroyWindow"), 1);
+}
+
+}  // namespace
+}  // namespace qm

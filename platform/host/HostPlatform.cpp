@@ -111,16 +111,19 @@ bool HostPlatform::DeviceIoControl(Handle, std::uint32_t, void*, std::uint32_t, 
   return Unsupported();
 }
 
-int HostPlatform::WideToMultiByte(std::uint32_t, const char16_t* text, char* out, int outSize) {
-  // Latin-1: the host has no ANSI code page of its own.
+int Latin1FromUtf16(const char16_t* text, char* out, int outSize) {
   int length = 0;
   while (text[length] != 0) ++length;
-  if (length + 1 > outSize) {
-    lastError_ = win::kErrorInsufficientBuffer;
-    return 0;
-  }
+  if (length + 1 > outSize) return 0;
   for (int i = 0; i <= length; ++i) out[i] = static_cast<char>(text[i] <= 0xFF ? text[i] : '?');
   return length + 1;
+}
+
+int HostPlatform::WideToMultiByte(std::uint32_t, const char16_t* text, char* out, int outSize) {
+  // Latin-1: the host has no ANSI code page of its own.
+  const int written = Latin1FromUtf16(text, out, outSize);
+  if (written == 0) lastError_ = win::kErrorInsufficientBuffer;
+  return written;
 }
 
 bool HostPlatform::CreateProcess(const ProcessRequest&, ProcessHandles*) { return Unsupported(); }

@@ -44,6 +44,10 @@ class HostPlatform : public Platform {
   std::uint32_t lastError_ = 0;
 };
 
+// WideToMultiByte's contract with Latin-1 standing in for the ANSI code
+// page (characters above U+00FF become '?'); 0 when out is too small.
+int Latin1FromUtf16(const char16_t* text, char* out, int outSize);
+
 // The lead-byte test of code page 932 (Shift JIS); false for any other.
 bool IsLeadByteOfCodePage(int codePage, std::uint8_t byte);
 

@@ -162,15 +162,9 @@ bool FakePlatform::DeviceIoControl(Handle, std::uint32_t code, void*, std::uint3
 }
 
 int FakePlatform::WideToMultiByte(std::uint32_t, const char16_t* text, char* out, int outSize) {
-  // Latin-1 stand-in for the ANSI code page: enough for names that tests use.
-  int length = 0;
-  while (text[length] != 0) ++length;
-  if (length + 1 > outSize) {
-    lastError_ = win::kErrorInsufficientBuffer;
-    return 0;
-  }
-  for (int i = 0; i <= length; ++i) out[i] = static_cast<char>(text[i] <= 0xFF ? text[i] : '?');
-  return length + 1;
+  const int written = Latin1FromUtf16(text, out, outSize);
+  if (written == 0) lastError_ = win::kErrorInsufficientBuffer;
+  return written;
 }
 
 bool FakePlatform::CreateProcess(const ProcessRequest& request, ProcessHandles* handles) {

@@ -111,11 +111,11 @@ Arguments ParseArguments(const std::string& command, int argc, char** argv) {
     } else if (arg == "--codepage") {
       SetCodePage(value());
     } else if (arg == "--entry" && command == "pack") {
-      const std::string spec = value();
-      const std::size_t equals = spec.find('=');
-      if (equals == std::string::npos) throw UsageError{"--entry takes NAME=FILE, not \"" + spec + "\""};
-      args.entries.push_back({spec.substr(0, equals), {}, {}});
-      args.entryFiles.push_back(spec.substr(equals + 1));
+      const std::string pair = value();
+      const std::size_t equals = pair.find('=');
+      if (equals == std::string::npos) throw UsageError{"--entry takes NAME=FILE, not \"" + pair + "\""};
+      args.entries.push_back({pair.substr(0, equals), {}, {}});
+      args.entryFiles.push_back(pair.substr(equals + 1));
     } else if (arg == "--title" && command == "pack") {
       if (args.entries.empty()) throw UsageError{"--title must follow an --entry"};
       args.entries.back().titles.push_back(value());

@@ -33,6 +33,10 @@ endfunction()
 
 qm_launcher_executable(QuillmarkLauncher app/LauncherPlatform.cpp platform/win32/UsbLayoutCheck.cpp)
 
+# The test build: identical but for the simulated USB stack. Never shipped.
+qm_launcher_executable(QuillmarkLauncher-sim usbsim/SimLauncherPlatform.cpp)
+target_link_libraries(QuillmarkLauncher-sim PRIVATE qm_usbsim)
+
 # Test helpers that run under Wine beside the launcher.
 add_executable(desktop-probe tests/winhelpers/desktop_probe.cpp)
 target_link_options(desktop-probe PRIVATE ${QM_WINDOWS_LINK})
@@ -49,3 +53,6 @@ target_link_options(usbscan PRIVATE ${QM_WINDOWS_LINK})
 add_executable(msgbox-watcher tests/winhelpers/msgbox_watcher.cpp)
 target_link_options(msgbox-watcher PRIVATE ${QM_WINDOWS_LINK})
 target_link_libraries(msgbox-watcher PRIVATE user32)
+add_executable(demo-tool WIN32 tests/winhelpers/demo_tool.cpp)
+target_link_options(demo-tool PRIVATE ${QM_WINDOWS_LINK} -mwindows)
+target_link_libraries(demo-tool PRIVATE user32)

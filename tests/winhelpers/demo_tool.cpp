@@ -1,0 +1,157 @@
+// demo-tool: stands in for any repair tool in the end-to-end tests and the
+// demo. Its behaviour comes from "demo-tools.txt" beside it, one line per
+// file name it may run under, tab-separated:
+//
+//   Elm_5.exe<TAB>title=Elm Repair<TAB>show_ms=2500
+//
+//   title=TEXT     show a top-level window with this title (none: no window)
+//   show_ms=N      how long the window stays open (default 2500)
+//   handoff=1      hand the window to a detached child process and end at once
+//   hold_ms=N      after the window closes, keep the own file open (no delete
+//                  sharing) for N ms before ending
+//
+// Every step is appended to "demo-tools.log" beside it as "NAME: step". A
+// file ending in "ENTRY:<name>" (as the tests pack it) logs that name too,
+// which shows which container entry this copy came from.
+#include <windows.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <string>
+
+namespace {
+
+std::string gDirectory;
+std::string gName;
+std::string gSelf;
+
+void Log(const std::string& step) {
+  const std::string line = gName + ": " + step + "\r\n";
+  HANDLE log = CreateFileA((gDirectory + "\\demo-tools.log").c_str(), FILE_APPEND_DATA,
+                           FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (log == INVALID_HANDLE_VALUE) return;
+  DWORD written = 0;
+  WriteFile(log, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
+  CloseHandle(log);
+}
+
+// The "ENTRY:<name>" tag at the end of the own file, if any.
+std::string EntryTag() {
+  FILE* file = std::fopen(gSelf.c_str(), "rb");
+  if (file == nullptr) return std::string();
+  char tail[128] = {};
+  std::string tag;
+  if (std::fseek(file, -static_cast<long>(sizeof(tail) - 1), SEEK_END) == 0 &&
+      std::fread(tail, 1, sizeof(tail) - 1, file) > 0) {
+    const std::string text(tail, sizeof(tail) - 1);
+    const std::size_t at = text.rfind("ENTRY:");
+    if (at != std::string::npos) tag = text.substr(at + 6).c_str();
+  }
+  std::fclose(file);
+  return tag;
+}
+
+std::map<std::string, std::string> Settings() {
+  std::map<std::string, std::string> settings;
+  FILE* file = std::fopen((gDirectory + "\\demo-tools.txt").c_str(), "rb");
+  if (file == nullptr) return settings;
+  char line[1024];
+  while (std::fgets(line, sizeof(line), file) != nullptr) {
+    std::string text(line);
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+    std::size_t tab = text.find('\t');
+    if (text.substr(0, tab) != gName) continue;
+    while (tab != std::string::npos) {
+      const std::size_t next = text.find('\t', tab + 1);
+      const std::string pair = text.substr(tab + 1, next == std::string::npos ? std::string::npos : next - tab - 1);
+      const std::size_t equals = pair.find('=');
+      if (equals != std::string::npos) settings[pair.substr(0, equals)] = pair.substr(equals + 1);
+      tab = next;
+    }
+  }
+  std::fclose(file);
+  return settings;
+}
+
+LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == WM_TIMER) {
+    DestroyWindow(window);
+    return 0;
+  }
+  if (message == WM_DESTROY) {
+    PostQuitMessage(0);
+    return 0;
+  }
+  return DefWindowProcA(window, message, wParam, lParam);
+}
+
+void ShowWindowFor(const std::string& title, int milliseconds) {
+  WNDCLASSA windowClass = {};
+  windowClass.lpfnWndProc = WindowProc;
+  windowClass.hInstance = GetModuleHandleA(nullptr);
+  windowClass.lpszClassName = "QuillmarkDemoTool";
+  RegisterClassA(&windowClass);
+  HWND window = CreateWindowExA(0, "QuillmarkDemoTool", title.c_str(), WS_OVERLAPPEDWINDOW | WS_VISIBLE, 10, 10, 300,
+                                200, nullptr, nullptr, windowClass.hInstance, nullptr);
+  if (window == nullptr) {
+    Log("window could not be created");
+    return;
+  }
+  Log("window shown \"" + title + "\"");
+  SetTimer(window, 1, static_cast<UINT>(milliseconds), nullptr);
+  MSG message;
+  while (GetMessageA(&message, nullptr, 0, 0) > 0) {
+    TranslateMessage(&message);
+    DispatchMessageA(&message);
+  }
+  Log("window closed");
+}
+
+void HandOff() {
+  STARTUPINFOA startup = {};
+  startup.cb = sizeof(startup);
+  PROCESS_INFORMATION process = {};
+  std::string commandLine = "\"" + gSelf + "\" --child";
+  if (CreateProcessA(gSelf.c_str(), &commandLine[0], nullptr, nullptr, FALSE, DETACHED_PROCESS, nullptr, nullptr,
+                     &startup, &process)) {
+    CloseHandle(process.hProcess);
+    CloseHandle(process.hThread);
+    Log("handed off");
+  } else {
+    Log("hand-off failed");
+  }
+}
+
+}  // namespace
+
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR commandLine, int) {
+  char path[MAX_PATH] = {};
+  GetModuleFileNameA(nullptr, path, MAX_PATH);
+  gSelf = path;
+  const std::size_t slash = gSelf.find_last_of('\\');
+  gDirectory = gSelf.substr(0, slash);
+  gName = gSelf.substr(slash + 1);
+  const bool child = std::strstr(commandLine, "--child") != nullptr;
+  Log(std::string(child ? "child started" : "started") + ", arguments \"" + commandLine + "\"");
+  if (!child) Log("entry " + EntryTag());
+
+  std::map<std::string, std::string> settings = Settings();
+  if (settings.count("handoff") && !child) {
+    HandOff();
+    Log("ended");
+    return 0;
+  }
+  if (settings.count("title")) {
+    ShowWindowFor(settings["title"], settings.count("show_ms") ? std::atoi(settings["show_ms"].c_str()) : 2500);
+  }
+  if (settings.count("hold_ms")) {
+    HANDLE self = CreateFileA(gSelf.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    Log(self != INVALID_HANDLE_VALUE ? "holding its file" : "could not hold its file");
+    Sleep(static_cast<DWORD>(std::atoi(settings["hold_ms"].c_str())));
+    if (self != INVALID_HANDLE_VALUE) CloseHandle(self);
+  }
+  Log("ended");
+  return 0;
+}

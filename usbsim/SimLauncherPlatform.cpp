@@ -1,0 +1,45 @@
+// The launcher's test build: the real Win32 platform, except that USB
+// requests go to a simulated stack described by "usb-sim.json" beside the
+// executable. A missing or malformed description ends the program at once
+// with exit code 3: the fixture must never run against a machine it does
+// not describe.
+#include <fstream>
+#include <sstream>
+
+#include "framework/EntryHooks.h"
+#include "platform/win32/Win32Platform.h"
+#include "platform/win32/WinApi.h"
+#include "usbsim/UsbSim.h"
+
+namespace qm {
+
+namespace {
+
+std::string DescriptionPath(Platform& system) {
+  std::string path = system.GetModuleFileName();
+  const std::size_t slash = path.find_last_of('\\');
+  return (slash == std::string::npos ? std::string() : path.substr(0, slash + 1)) + "usb-sim.json";
+}
+
+sim::UsbSimStack LoadStack(Platform& system) {
+  std::ifstream in(DescriptionPath(system), std::ios::binary);
+  std::stringstream text;
+  text << in.rdbuf();
+  if (!in) ExitProcess(3);
+  try {
+    return sim::UsbSimStack::FromJson(text.str());
+  } catch (const std::exception&) {
+    ExitProcess(3);
+  }
+}
+
+}  // namespace
+
+Platform& ApplicationPlatform() {
+  static Win32Platform system;
+  static sim::UsbSimStack stack = LoadStack(system);
+  static sim::UsbSimPlatform platform(&stack, &system);
+  return platform;
+}
+
+}  // namespace qm

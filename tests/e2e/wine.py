@@ -74,11 +74,19 @@ class WineSession:
         self._wine(['reg', 'add', key, '/v', 'Version', '/d', version, '/f'], timeout=60)
 
     def run(self, program, args=(), cwd=None, timeout=60, extra_env=None):
-        """Runs a Windows program to its end; returns the CompletedProcess."""
-        env = dict(self.env)
-        env.update(extra_env or {})
-        return subprocess.run([self.loader, program, *args], cwd=cwd, env=env, timeout=timeout,
-                              capture_output=True)
+        """Runs a Windows program to its end; returns the Popen, ended.
+
+        Its output is not captured: processes that Wine starts on the side
+        (under some locales) would hold a pipe open long after the program
+        ended, and a GUI program's output goes nowhere on Windows anyway."""
+        process = self.start(program, args, cwd=cwd, extra_env=extra_env)
+        try:
+            process.wait(timeout=timeout)
+        except subprocess.TimeoutExpired:
+            process.kill()
+            process.wait()
+            raise
+        return process
 
     def start(self, program, args=(), cwd=None, extra_env=None):
         """Starts a Windows program in the background; returns the Popen."""

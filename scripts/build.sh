@@ -22,3 +22,6 @@ for dir in build/native build/native-asan build/win-i686 build/win-x86_64; do
   echo "build: $dir"
   cmake --build "$dir" -- -j"$(nproc)" --quiet
 done
+
+# The distribution a Windows user downloads.
+python3 scripts/package.py build/win-i686 build/quillmark-windows.zip

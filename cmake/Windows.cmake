@@ -56,3 +56,8 @@ target_link_libraries(msgbox-watcher PRIVATE user32)
 add_executable(demo-tool WIN32 tests/winhelpers/demo_tool.cpp)
 target_link_options(demo-tool PRIVATE ${QM_WINDOWS_LINK} -mwindows)
 target_link_libraries(demo-tool PRIVATE user32)
+
+# Benchmarks that run under Wine.
+add_executable(watch-bench bench/watch_bench.cpp)
+target_link_libraries(watch-bench PRIVATE qm_app qm_win32)
+target_link_options(watch-bench PRIVATE ${QM_WINDOWS_LINK})

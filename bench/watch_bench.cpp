@@ -10,6 +10,11 @@
 #include "app/Watch.h"
 #include "platform/win32/Win32Platform.h"
 
+static BOOL CALLBACK CountWindow(HWND, LPARAM count) {
+  ++*reinterpret_cast<int*>(count);
+  return TRUE;
+}
+
 int main(int argc, char** argv) {
   FILE* out = argc > 1 ? std::fopen(argv[1], "w") : stdout;
   if (out == nullptr) return 1;
@@ -30,8 +35,7 @@ int main(int argc, char** argv) {
   QueryPerformanceFrequency(&frequency);
   const int passes = 200;
   int windows = 0;
-  EnumWindows([](HWND, LPARAM count) -> BOOL { ++*reinterpret_cast<int*>(count); return TRUE; },
-              reinterpret_cast<LPARAM>(&windows));
+  EnumWindows(CountWindow, reinterpret_cast<LPARAM>(&windows));
   QueryPerformanceCounter(&start);
   for (int pass = 0; pass < passes; ++pass) {
     qm::Sys().EnumWindows(qm::FindTitleProc, reinterpret_cast<std::intptr_t>(&target));

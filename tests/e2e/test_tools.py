@@ -1,0 +1,51 @@
+"""The Windows builds of qmtool and usbscan under Wine answer exactly as the
+native builds do."""
+import os
+import subprocess
+import tempfile
+import unittest
+
+import launcher
+import wine
+
+NATIVE = os.path.join(wine.ROOT, 'build', 'native')
+REALISTIC = os.path.join(wine.ROOT, 'tests', 'data', 'usb', 'realistic.json')
+
+
+class WindowsTools(unittest.TestCase):
+    def windows(self, exe, *args):
+        """Runs a Windows console program; its output goes through files, as
+        a process Wine starts on the side may hold a pipe open."""
+        session = wine.SESSION
+        with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
+            process = subprocess.Popen([session.loader, session.exe(exe), *args], env=session.env, stdout=out,
+                                       stderr=err)
+            process.wait(timeout=60)
+            out.seek(0)
+            err.seek(0)
+            return subprocess.CompletedProcess(process.args, process.returncode, out.read(), err.read())
+
+    def test_usbscan_reads_the_same_machine(self):
+        native = subprocess.run([os.path.join(NATIVE, 'usbscan'), '--sim', REALISTIC, '--json', '--trace'],
+                                capture_output=True, check=True).stdout
+        windows = self.windows('usbscan.exe', '--sim', wine.windows_path(REALISTIC), '--json', '--trace')
+        self.assertEqual(windows.returncode, 0, windows.stderr)
+        self.assertEqual(windows.stdout.replace(b'\r\n', b'\n'), native)
+
+    def test_qmtool_packs_and_lists_the_same_container(self):
+        with tempfile.TemporaryDirectory() as work:
+            source = os.path.join(work, 'tool.bin')
+            with open(source, 'wb') as f:
+                f.write(b'MZ\x90\x00QM_FileName: payload')
+            packed = self.windows('qmtool.exe', 'pack', wine.windows_path(os.path.join(work, 'QM_File.ini')),
+                                  '--entry', 'Elm_5.exe=' + wine.windows_path(source), '--title', 'Elm Repair')
+            self.assertEqual(packed.returncode, 0, packed.stderr)
+            native = subprocess.run([launcher.QMTOOL, 'list', '--json', os.path.join(work, 'QM_File.ini')],
+                                    capture_output=True, check=True).stdout
+            listed = self.windows('qmtool.exe', 'list', '--json', wine.windows_path(os.path.join(work, 'QM_File.ini')))
+            self.assertEqual(listed.stdout.replace(b'\r\n', b'\n'), native)
+            self.assertIn(b'"fileName": "Elm_5.exe"', native)
+
+
+if __name__ == '__main__':
+    unittest.main()

@@ -104,6 +104,7 @@ void WalkHubPorts(Handle hub, std::uint8_t portCount, const std::string& control
                   const std::u16string& rootHubName, std::string parentPath, int depth) {
   const std::string rootHubText = ThreadAnsiText(rootHubName);
   for (std::uint32_t port = 1; port <= portCount; ++port) {
+    if (UsbScanState.deviceCount >= kMaxDeviceRecords) return;  // the list is full: no more requests
     std::vector<std::uint8_t> connection(usb::kConnectionInfoSize, 0);
     usb::Write32(&connection[usb::kConnectionIndex], port);
     // A failed request reads as a port with no device.
@@ -112,7 +113,6 @@ void WalkHubPorts(Handle hub, std::uint8_t portCount, const std::string& control
     }
 
     USB_BASIC_ALLINFO* record = AppendDeviceRecord();
-    if (record == nullptr) return;  // the list is full: the walk ends here
     record->portPath = parentPath + "-" + std::to_string(port);
     record->controllerPath = controllerPath;
     record->rootHubName = rootHubText;

@@ -203,6 +203,10 @@ TEST_F(UsbTest, ScanStopsAppendingAt32767Records) {
   Scan(Machine(controllers));
   EXPECT_EQ(UsbScanState.deviceCount, 32767);
   EXPECT_EQ(UsbScanState.devices.size(), 32767u);
+  // No port beyond the last record is even asked about.
+  int connectionRequests = 0;
+  for (const sim::TraceEntry& entry : stack->Trace()) connectionRequests += entry.code == 0x22040C;
+  EXPECT_EQ(connectionRequests, 32767);
   ExpectEveryHandleClosed();
 }
 

@@ -77,15 +77,20 @@ void BenchExtract(const std::string& dir) {
   const std::size_t kTotal = 256u << 20, kEntry = 64u << 20;
   const std::string header = "QM_FileName:big.exeQM_FileSize:" + std::to_string(kEntry) +
                              "QM_FilePlace:" + std::to_string(kTotal / 2) + "QM_FindHwnd:BigQM_Program_Start:";
-  std::vector<char> file(header.begin(), header.end());
-  file.resize(header.size() + kTotal, 'x');
-  file[header.size()] = '\0';
   const std::string container = dir + "/qm-bench-container.ini";
   const std::string out = dir + "/qm-bench-out.exe";
   const std::string copy = dir + "/qm-bench-copy.bin";
-  WriteFile(container, file);
-  file.clear();
-  file.shrink_to_fit();
+  {
+    // Written in pieces, so the benchmark's own peak stays low.
+    std::ofstream file(container, std::ios::binary);
+    file.write(header.data(), static_cast<std::streamsize>(header.size()));
+    std::vector<char> piece(1u << 20, 'x');
+    piece[0] = '\0';
+    for (std::size_t written = 0; written < kTotal; written += piece.size()) {
+      file.write(piece.data(), static_cast<std::streamsize>(piece.size()));
+      piece[0] = 'x';
+    }
+  }
 
   const long before = PeakKiB();
   const auto start = Clock::now();
@@ -118,8 +123,8 @@ void BenchExtract(const std::string& dir) {
                                       bytes.begin() + static_cast<std::ptrdiff_t>(header.size() + kTotal / 2 + kEntry)));
   }
   const double whole = Seconds(wholeStart);
-  std::printf("load 256 MiB + parse + extract and write 64 MiB: %.1f ms, peak memory %ld MiB (+%ld MiB)\n",
-              launcher * 1e3, peak / 1024, (peak - before) / 1024);
+  std::printf("load 256 MiB + parse + extract and write 64 MiB: %.1f ms, peak memory %ld MiB (%ld MiB before)\n",
+              launcher * 1e3, peak / 1024, before / 1024);
   std::printf("plain copy of the same 64 MiB: %.1f ms; ratio %.2f\n", plain * 1e3, launcher / plain);
   std::printf("plain read of the whole 256 MiB and write of the 64 MiB: %.1f ms; ratio %.2f\n", whole * 1e3,
               launcher / whole);

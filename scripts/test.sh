@@ -9,10 +9,11 @@ bash scripts/setup.sh
 bash scripts/build.sh
 
 failed=()
+passed=0
 step() {  # name, command...
   local name=$1; shift
   echo "=== $name"
-  if "$@"; then echo "=== $name: ok"; else echo "=== $name: FAILED"; failed+=("$name"); fi
+  if "$@"; then echo "=== $name: ok"; passed=$((passed + 1)); else echo "=== $name: FAILED"; failed+=("$name"); fi
 }
 
 step "unit tests" ctest --test-dir build/native --output-on-failure
@@ -23,7 +24,7 @@ step "shipped executables" bash scripts/check-executables.sh
 step "end-to-end under Wine" xvfb-run -a -s "-screen 0 1024x768x24" python3 tests/e2e/run.py
 
 if ((${#failed[@]})); then
-  echo "FAILED: ${failed[*]}"
-  exit 1
+  echo "failed steps: ${failed[*]}"
 fi
-echo "all test steps passed"
+echo "test steps: $passed passed, ${#failed[@]} failed"
+((${#failed[@]} == 0))

@@ -55,23 +55,19 @@ bool LoadContainer(const std::string& path) {
   return read;
 }
 
-namespace {
-
-// Whether the entry lies wholly inside the image (64-bit sums: no overflow).
-bool InsideImage(const PROGRAMINFO& entry) {
+bool EntryInsideImage(const PROGRAMINFO& entry) {
   if (entry.fileSize < 0 || entry.filePlace < 0 || ContainerState.payloadOffset < 0) return false;
+  // 64-bit sums: no overflow, whatever the header says.
   const std::int64_t start = static_cast<std::int64_t>(ContainerState.payloadOffset) + entry.filePlace;
   return start + entry.fileSize <= static_cast<std::int64_t>(ContainerState.image.size());
 }
-
-}  // namespace
 
 void ExtractEntry(const std::string& name) {
   for (std::size_t i = 0; i < ContainerState.entries.size(); ++i) {
     const PROGRAMINFO& entry = ContainerState.entries[i];
     if (entry.fileName != name) continue;
     if (LauncherState.firstEntryIndex == -1) LauncherState.firstEntryIndex = static_cast<std::int32_t>(i);
-    if (!InsideImage(entry)) {
+    if (!EntryInsideImage(entry)) {
       ContainerState.extracted.clear();  // nothing outside the image is copied
       continue;
     }

@@ -55,6 +55,9 @@ bool LoadContainer(const std::string& path);
 // and entries (appending). True when at least one record was read.
 bool ParseContainer();
 
+// Whether `entry` lies wholly inside ContainerState.image.
+bool EntryInsideImage(const PROGRAMINFO& entry);
+
 // Copies the last entry named exactly `name` into ContainerState.extracted and
 // records the first such entry's index in LauncherState.firstEntryIndex (once
 // per process). An entry that does not lie wholly inside the image counts as

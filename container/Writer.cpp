@@ -212,9 +212,7 @@ std::vector<std::string> VerifyContainer(const std::vector<std::uint8_t>& image)
   ParseContainer();
   for (std::size_t e = 0; e < ContainerState.entries.size(); ++e) {
     const PROGRAMINFO& entry = ContainerState.entries[e];
-    const std::int64_t start = static_cast<std::int64_t>(ContainerState.payloadOffset) + entry.filePlace;
-    if (entry.fileSize < 0 || entry.filePlace < 0 ||
-        start + entry.fileSize > static_cast<std::int64_t>(ContainerState.image.size())) {
+    if (!EntryInsideImage(entry)) {
       problems.push_back(Describe(e, entry.fileName) + ": its bytes lie outside the file");
     }
   }
@@ -231,11 +229,10 @@ std::vector<std::string> CompareParsed(const std::vector<PackEntry>& entries) {
   for (std::size_t i = 0; i < entries.size(); ++i) {
     const PROGRAMINFO& parsed = ContainerState.entries[i];
     const PackEntry& given = entries[i];
-    const std::int64_t start = static_cast<std::int64_t>(ContainerState.payloadOffset) + parsed.filePlace;
     const bool bytesMatch =
-        parsed.fileSize == static_cast<std::int64_t>(given.bytes.size()) && parsed.filePlace >= 0 &&
-        start + parsed.fileSize <= static_cast<std::int64_t>(ContainerState.image.size()) &&
-        std::equal(given.bytes.begin(), given.bytes.end(), ContainerState.image.begin() + start);
+        parsed.fileSize == static_cast<std::int64_t>(given.bytes.size()) && EntryInsideImage(parsed) &&
+        std::equal(given.bytes.begin(), given.bytes.end(),
+                   ContainerState.image.begin() + ContainerState.payloadOffset + parsed.filePlace);
     if (parsed.fileName != given.name) differences.push_back(Describe(i, given.name) + ": the name reads back differently");
     if (!bytesMatch) differences.push_back(Describe(i, given.name) + ": the bytes read back differently");
     if (parsed.findHwnd != given.titles || parsed.findHwndCount != static_cast<std::int32_t>(given.titles.size())) {

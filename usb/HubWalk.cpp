@@ -68,15 +68,23 @@ std::string ThreadAnsiText(const std::u16string& name) {
 }
 
 // Opens the hub `name` and reads its port count. Returns the handle, or
-// kInvalidHandle (nothing left open) when the name does not fit, the open
-// fails or the hub does not answer.
-Handle OpenHub(const std::u16string& name, std::uint8_t* portCount) {
+// kInvalidHandle (nothing left open, *error set) when the name does not fit,
+// the open fails or the hub does not answer.
+Handle OpenHub(const std::u16string& name, std::uint8_t* portCount, std::uint32_t* error) {
   std::string deviceName;
-  if (!DeviceNameOf(name, &deviceName)) return kInvalidHandle;
+  if (!DeviceNameOf(name, &deviceName)) {
+    const std::uint32_t conversionError = Sys().GetLastError();
+    *error = conversionError != 0 ? conversionError : kErrorGenFailure;
+    return kInvalidHandle;
+  }
   const Handle hub = OpenDevice(deviceName);
-  if (hub == kInvalidHandle) return kInvalidHandle;
+  if (hub == kInvalidHandle) {
+    *error = Sys().GetLastError();
+    return kInvalidHandle;
+  }
   std::vector<std::uint8_t> info(usb::kNodeInfoSize, 0);
   if (!Send(hub, usb::kIoctlGetNodeInformation, info)) {
+    *error = Sys().GetLastError();
     Sys().CloseHandle(hub);
     return kInvalidHandle;
   }
@@ -92,7 +100,8 @@ void WalkExternalHub(Handle hub, std::uint32_t port, const std::string& controll
   usb::Write32(&nameBuffer[usb::kConnectionIndex], port);
   if (!Send(hub, usb::kIoctlGetNodeConnectionName, nameBuffer)) return;
   std::uint8_t portCount = 0;
-  const Handle child = OpenHub(NameInBuffer(nameBuffer, usb::kConnectionNameText), &portCount);
+  std::uint32_t ignored = 0;  // an external hub that fails is just not walked
+  const Handle child = OpenHub(NameInBuffer(nameBuffer, usb::kConnectionNameText), &portCount, &ignored);
   if (child == kInvalidHandle) return;
   WalkHubPorts(child, portCount, controllerPath, rootHubName, portPath, depth + 1);
   Sys().CloseHandle(child);
@@ -134,20 +143,11 @@ std::uint32_t ScanHostController(Handle controller, const std::string& controlle
   Send(controller, usb::kIoctlGetRootHubName, names);
   const std::u16string rootHubName = NameInBuffer(names, usb::kNameText);
 
-  std::string deviceName;
-  if (!DeviceNameOf(rootHubName, &deviceName)) {
-    const std::uint32_t error = Sys().GetLastError();
-    return error != 0 ? error : kErrorGenFailure;
-  }
-  const Handle rootHub = OpenDevice(deviceName);
-  if (rootHub == kInvalidHandle) return Sys().GetLastError();
-  std::vector<std::uint8_t> info(usb::kNodeInfoSize, 0);
-  if (!Send(rootHub, usb::kIoctlGetNodeInformation, info)) {
-    const std::uint32_t error = Sys().GetLastError();
-    Sys().CloseHandle(rootHub);
-    return error;
-  }
-  WalkHubPorts(rootHub, info[usb::kNodeInfoNumberOfPorts], controllerPath, rootHubName, std::to_string(number));
+  std::uint8_t portCount = 0;
+  std::uint32_t error = 0;
+  const Handle rootHub = OpenHub(rootHubName, &portCount, &error);
+  if (rootHub == kInvalidHandle) return error;  // the controller fails
+  WalkHubPorts(rootHub, portCount, controllerPath, rootHubName, std::to_string(number));
   Sys().CloseHandle(rootHub);
   return 0;
 }

@@ -38,18 +38,20 @@ include(GoogleTest)
 gtest_discover_tests(unit_tests)
 
 # --- command-line tools on the host platform ---
-add_library(qm_host STATIC platform/host/HostPlatform.cpp tools/common/Json.cpp)
+add_library(qm_host STATIC platform/host/HostPlatform.cpp)
+add_library(qm_tools_common STATIC tools/common/Json.cpp tools/common/ToolPlatform.cpp)
+target_link_libraries(qm_tools_common PUBLIC qm_host)
 target_link_libraries(qm_host PUBLIC qm_platform)
 target_link_libraries(qm_fake PUBLIC qm_host)
 
 add_executable(qmtool tools/qmtool/main.cpp)
-target_link_libraries(qmtool PRIVATE qm_container qm_host)
+target_link_libraries(qmtool PRIVATE qm_container qm_tools_common)
 
 # --- benchmarks: they print their figures ---
 add_executable(container_bench bench/container_bench.cpp)
 target_link_libraries(container_bench PRIVATE qm_container qm_host)
 
 add_executable(usbscan tools/usbscan/main.cpp)
-target_link_libraries(usbscan PRIVATE qm_app qm_usbsim qm_host)
+target_link_libraries(usbscan PRIVATE qm_app qm_usbsim qm_tools_common)
 add_executable(usb_bench bench/usb_bench.cpp)
 target_link_libraries(usb_bench PRIVATE qm_usb qm_usbsim qm_host)

@@ -43,7 +43,8 @@ target_link_options(desktop-probe PRIVATE ${QM_WINDOWS_LINK})
 target_link_libraries(desktop-probe PRIVATE user32)
 
 # The command-line tools as Windows console programs.
-add_library(qm_tools_common STATIC tools/common/Json.cpp)
+add_library(qm_tools_common STATIC tools/common/Json.cpp tools/common/ToolPlatform.cpp)
+target_link_libraries(qm_tools_common PUBLIC qm_win32)
 add_executable(qmtool tools/qmtool/main.cpp)
 target_link_libraries(qmtool PRIVATE qm_container qm_tools_common qm_win32)
 target_link_options(qmtool PRIVATE ${QM_WINDOWS_LINK})

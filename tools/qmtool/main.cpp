@@ -22,12 +22,7 @@
 #include "container/Container.h"
 #include "container/Writer.h"
 #include "tools/common/Json.h"
-
-#ifdef _WIN32
-#include "platform/win32/Win32Platform.h"
-#else
-#include "platform/host/HostPlatform.h"
-#endif
+#include "tools/common/ToolPlatform.h"
 
 namespace qm {
 namespace {
@@ -75,13 +70,9 @@ struct Failure {
   std::string message;
 };
 
-Platform* gPlatform = nullptr;
-
 void SetCodePage(const std::string& value) {
   if (value != "1252" && value != "932") throw UsageError{"--codepage takes 1252 or 932"};
-#ifndef _WIN32
-  static_cast<HostPlatform*>(gPlatform)->codePage = std::stoi(value);
-#endif
+  SetToolCodePage(std::stoi(value));
 }
 
 // Splits the arguments into options and positional arguments.
@@ -282,13 +273,7 @@ int Run(int argc, char** argv) {
 }  // namespace qm
 
 int main(int argc, char** argv) {
-#ifdef _WIN32
-  static qm::Win32Platform platform;
-#else
-  static qm::HostPlatform platform;
-#endif
-  qm::gPlatform = &platform;
-  qm::SetPlatform(&platform);
+  qm::UseToolPlatform();
   try {
     return qm::Run(argc, argv);
   } catch (const qm::UsageError& error) {

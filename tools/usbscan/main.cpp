@@ -10,14 +10,9 @@
 
 #include "app/ToolTable.h"
 #include "tools/common/Json.h"
+#include "tools/common/ToolPlatform.h"
 #include "usb/UsbScan.h"
 #include "usbsim/UsbSim.h"
-
-#ifdef _WIN32
-#include "platform/win32/Win32Platform.h"
-#else
-#include "platform/host/HostPlatform.h"
-#endif
 
 namespace qm {
 namespace {
@@ -160,12 +155,7 @@ int Run(int argc, char** argv, Platform& system) {
 }  // namespace qm
 
 int main(int argc, char** argv) {
-#ifdef _WIN32
-  static qm::Win32Platform system;
-#else
-  static qm::HostPlatform system;
-#endif
-  qm::SetPlatform(&system);
+  qm::Platform& system = qm::UseToolPlatform();
   try {
     return qm::Run(argc, argv, system);
   } catch (const qm::UsageError& error) {

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds everything: native (tests, tools), native with sanitizers, and the
-# Windows executables (32-bit, plus 64-bit where Wine can only run 64-bit).
+# 32-bit Windows executables; the 64-bit stand-in only where Wine runs
+# nothing else (scripts/wine-env.sh).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/wine-env.sh
@@ -13,7 +14,7 @@ configure() {  # dir, extra cmake arguments...
 configure build/native -DCMAKE_BUILD_TYPE=RelWithDebInfo
 configure build/native-asan -DCMAKE_BUILD_TYPE=Debug -DQM_SANITIZE=ON
 configure build/win-i686 -DCMAKE_BUILD_TYPE=MinSizeRel -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake
-if [ "$(qm_wine_arch)" = win64 ]; then
+if [ "$(qm_wine_mode)" = win64 ]; then
   configure build/win-x86_64 -DCMAKE_BUILD_TYPE=MinSizeRel -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-x86_64.cmake
 fi
 

@@ -4,4 +4,4 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
 bash scripts/build.sh
-xvfb-run -a -s "-screen 0 1024x768x24" python3 tests/e2e/demo.py
+bash scripts/wine-run.sh xvfb-run -a -s "-screen 0 1024x768x24" python3 tests/e2e/demo.py

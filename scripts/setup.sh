@@ -27,3 +27,8 @@ if ((${#missing[@]})); then
   DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 fi
 echo "setup: all packages present"
+
+# The i386 emulator, for machines that execute no 32-bit code. Where the
+# machine runs 32-bit Wine natively the tests only try the emulator once, so
+# a failed fetch there is not fatal.
+bash "$(dirname "$0")/fetch-emulator.sh" || echo "setup: no i386 emulator; Wine runs 32-bit programs only where the machine executes them"

@@ -22,7 +22,7 @@ def say(text=''):
 
 def main():
     session = wine.SESSION = wine.WineSession()
-    say(f'Preparing a Wine prefix ({session.arch}) ...')
+    say(f'Preparing a Wine prefix for {session.description} ...')
     session.boot()
     try:
         with tempfile.TemporaryDirectory(prefix='quillmark-demo-') as work:
@@ -70,6 +70,10 @@ def main():
             ok = process.returncode == 0 and file_seen and not os.path.exists(folder.file(written))
             say('\nDemo ' + ('complete: drive recognised, tool extracted, started, watched and removed.'
                              if ok else 'FAILED.'))
+            say(f'Windows programs ran as {session.description}.')
+            if session.mode == 'win64' and os.environ.get('CI') == 'true':
+                say('Under CI the shipped 32-bit build must run: failing.')
+                return 1
             return 0 if ok else 1
     finally:
         session.close()

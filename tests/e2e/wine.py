@@ -4,7 +4,8 @@ A private prefix is made once per run, its settings are written (no window
 manager, so closing a window does not wait for one; no crash dialog, so a
 crash cannot hang the run), and a persistent wineserver keeps process starts
 fast. Every Wine call runs under a time limit. The run itself must already be
-inside an X server (xvfb-run).
+inside an X server (xvfb-run), and started through scripts/wine-run.sh, which
+chooses how Windows programs run here (scripts/wine-env.sh).
 """
 import os
 import shutil
@@ -24,10 +25,20 @@ SETTINGS_REG = r'''REGEDIT4
 '''
 
 
-def wine_arch():
-    out = subprocess.run(['bash', '-c', 'source scripts/wine-env.sh && qm_wine_arch'],
-                         cwd=ROOT, capture_output=True, text=True, check=True)
-    return out.stdout.strip()
+def wine_mode():
+    """native or emulated (the shipped 32-bit build) or win64 (the stand-in)."""
+    mode = os.environ.get('QM_WINE_MODE')
+    if not mode:
+        mode = subprocess.run(['bash', '-c', 'source scripts/wine-env.sh && qm_wine_mode'],
+                              cwd=ROOT, capture_output=True, text=True, check=True).stdout.strip()
+    if mode == 'emulated' and os.environ.get('QM_I386_NAMESPACE') != 'active':
+        raise RuntimeError('32-bit Wine needs the i386 emulator here: run this through scripts/wine-run.sh')
+    return mode
+
+
+def describe_mode(mode):
+    return subprocess.run(['bash', '-c', f'source scripts/wine-env.sh && qm_describe_mode {mode}'],
+                          cwd=ROOT, capture_output=True, text=True, check=True).stdout.strip()
 
 
 def windows_path(path):
@@ -37,9 +48,11 @@ def windows_path(path):
 
 class WineSession:
     def __init__(self):
-        self.arch = wine_arch()
-        self.loader = '/usr/lib/wine/wine' if self.arch == 'win32' else '/usr/lib/wine/wine64'
-        self.build_dir = os.path.join(ROOT, 'build', 'win-i686' if self.arch == 'win32' else 'win-x86_64')
+        self.mode = wine_mode()
+        self.arch = 'win64' if self.mode == 'win64' else 'win32'
+        self.loader = '/usr/lib/wine/wine64' if self.arch == 'win64' else '/usr/lib/wine/wine'
+        self.build_dir = os.path.join(ROOT, 'build', 'win-x86_64' if self.arch == 'win64' else 'win-i686')
+        self.description = describe_mode(self.mode)
         self.prefix = tempfile.mkdtemp(prefix='qm-wine-')
         self.env = dict(os.environ)
         self.env.update({

@@ -67,19 +67,21 @@ bool SelectToolCode() {
   return false;
 }
 
-std::string LauncherDirectory(const std::string& modulePath) {
+std::string LauncherDirectory(const std::string& modulePath, Platform& system) {
   // By multibyte character: a trail byte 0x5C is not a backslash.
   std::size_t lastBackslash = std::string::npos;
   for (std::size_t i = 0; i < modulePath.size(); ++i) {
     const auto byte = static_cast<std::uint8_t>(modulePath[i]);
     if (byte == '\\') {
       lastBackslash = i;
-    } else if (Sys().IsDbcsLeadByte(byte) && i + 1 < modulePath.size()) {
+    } else if (system.IsDbcsLeadByte(byte) && i + 1 < modulePath.size()) {
       ++i;
     }
   }
   return lastBackslash == std::string::npos ? std::string() : modulePath.substr(0, lastBackslash);
 }
+
+std::string LauncherDirectory(const std::string& modulePath) { return LauncherDirectory(modulePath, Sys()); }
 
 void StartTool(WindowHandle frame, const std::string& launcherDirectory) {
   const ToolRow* row = ToolRowOfCode(LauncherState.toolCode);

@@ -17,7 +17,9 @@ extern const char kContainerNotFound[];   // the container cannot be opened
 // LauncherState.toolCode; false when none does.
 bool SelectToolCode();
 
-// The module path up to its last backslash, found by multibyte character.
+// The module path up to its last backslash, found by multibyte character
+// with the lead-byte test of `system` (of Sys() when not given).
+std::string LauncherDirectory(const std::string& modulePath, Platform& system);
 std::string LauncherDirectory(const std::string& modulePath);
 
 // Extracts, writes and starts the tool of LauncherState.toolCode beside the

@@ -6,6 +6,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "app/StartSequence.h"
 #include "framework/EntryHooks.h"
 #include "platform/win32/Win32Platform.h"
 #include "platform/win32/WinApi.h"
@@ -15,10 +16,10 @@ namespace qm {
 
 namespace {
 
+// Beside the executable, found as the launcher finds its own directory: a
+// trail byte 0x5C of a double-byte character is not a backslash.
 std::string DescriptionPath(Platform& system) {
-  std::string path = system.GetModuleFileName();
-  const std::size_t slash = path.find_last_of('\\');
-  return (slash == std::string::npos ? std::string() : path.substr(0, slash + 1)) + "usb-sim.json";
+  return LauncherDirectory(system.GetModuleFileName(), system) + "\\usb-sim.json";
 }
 
 sim::UsbSimStack LoadStack(Platform& system) {

@@ -54,11 +54,11 @@ def drive(code):
 
 
 class LauncherDirectory:
-    def __init__(self, session, path):
+    def __init__(self, session, path, exe_name='QuillmarkLauncher-sim.exe'):
         self.session = session
         self.path = path
         os.makedirs(path, exist_ok=True)
-        self.exe = os.path.join(path, 'QuillmarkLauncher-sim.exe')
+        self.exe = os.path.join(path, exe_name)
         shutil.copy(session.exe('QuillmarkLauncher-sim.exe'), self.exe)
 
     def file(self, name):

@@ -19,8 +19,8 @@ class LauncherRuns(unittest.TestCase):
     def tearDown(self):
         subprocess.run(['rm', '-rf', self.work])
 
-    def directory(self, name='launcher', description=None, container=True, overrides=None):
-        folder = launcher.LauncherDirectory(self.session, os.path.join(self.work, name))
+    def directory(self, name='launcher', description=None, container=True, overrides=None, **kwargs):
+        folder = launcher.LauncherDirectory(self.session, os.path.join(self.work, name), **kwargs)
         folder.describe_machine(description)
         if container:
             folder.pack_container(self.work)
@@ -109,16 +109,20 @@ class LauncherRuns(unittest.TestCase):
                 finally:
                     self.session.set_reported_version('QuillmarkLauncher-sim.exe', 'win7')
 
-    def test_double_byte_directory_under_code_page_932(self):
+    def test_double_byte_names_under_code_page_932(self):
         locale_dir = os.path.join(wine.ROOT, 'build', 'locale')
         if not os.path.isdir(os.path.join(locale_dir, 'ja_JP.UTF-8')):
             os.makedirs(locale_dir, exist_ok=True)
             subprocess.run(['localedef', '-i', 'ja_JP', '-f', 'UTF-8', os.path.join(locale_dir, 'ja_JP.UTF-8')],
                            check=True, capture_output=True)
-        # "ソ" is 0x83 0x5C in code page 932: its trail byte is a backslash.
-        folder = self.directory('\u30bd\u30d5\u30c8', launcher.drive(4000))
-        result = folder.run(extra_env={'LOCPATH': locale_dir, 'LC_ALL': 'ja_JP.UTF-8'})
-        self.assert_tool_ran(folder, 4000, result)
+        # "ソ" is 0x83 0x5C in code page 932: its trail byte is a backslash,
+        # in the launcher's directory or in its own file name.
+        soft = '\u30bd\u30d5\u30c8'
+        for folder_name, exe_name in ((soft, 'QuillmarkLauncher-sim.exe'), ('launcher', soft + '.exe')):
+            with self.subTest(folder=folder_name, exe=exe_name):
+                folder = self.directory(folder_name, launcher.drive(4000), exe_name=exe_name)
+                result = folder.run(extra_env={'LOCPATH': locale_dir, 'LC_ALL': 'ja_JP.UTF-8'})
+                self.assert_tool_ran(folder, 4000, result)
 
 
 if __name__ == '__main__':

@@ -1,8 +1,9 @@
 """Benchmarks under Wine: the time from the launcher's start to the tool's
-start (the design prescribes a 500 ms delay before the launch), and the cost
-of one watch tick with 500 top-level windows.
+start (the launcher waits 500 ms before every launch), and the cost of one
+watch tick with 500 top-level windows.
 
-Run inside an X server: xvfb-run -a python3 bench/wine_bench.py
+Run inside an X server, where Windows programs run here:
+  bash scripts/wine-run.sh xvfb-run -a python3 bench/wine_bench.py
 """
 import os
 import statistics
@@ -29,6 +30,7 @@ def wait_for_log(folder, line, process, limit=30):
 
 def main():
     session = wine.SESSION = wine.WineSession()
+    print(f'Windows programs run as {session.description}')
     session.boot()
     try:
         to_tool, bare = [], []
@@ -56,7 +58,7 @@ def main():
                 process.wait(timeout=60)
         median_tool, median_bare = statistics.median(to_tool), statistics.median(bare)
         print(f'launcher start to tool start: median {median_tool * 1e3:.0f} ms over {RUNS} runs '
-              f'(prescribed delay 500 ms; one Wine process start alone: {median_bare * 1e3:.0f} ms; '
+              f'(launch delay 500 ms; one Wine process start alone: {median_bare * 1e3:.0f} ms; '
               f'left for scan, container and write: {(median_tool - 0.5 - 2 * median_bare) * 1e3:.0f} ms)')
         with tempfile.TemporaryDirectory() as work:
             figures = os.path.join(work, 'watch.txt')

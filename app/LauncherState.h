@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/Platform.h"
+
 namespace qm {
 
 struct LauncherStateRecord {
@@ -16,6 +18,8 @@ struct LauncherStateRecord {
   std::string extractedFiles[3];      // paths written, in order
   std::int32_t extractedCount = 0;    // paths in use in extractedFiles
   std::string containerPath;          // full path of the container file
+  Handle toolProcess = kInvalidHandle;  // a tool started without waiting, until the watch ends
+  std::uint32_t watchStartedAt = 0;     // GetTickCount when the watch timer was armed
   std::int32_t screenWidth = 0;
   std::int32_t screenHeight = 0;
   std::int32_t windowTop = 0;

@@ -22,37 +22,114 @@ constexpr std::uint32_t kStartupInfoSize = 68;
 constexpr std::uint32_t kNormalPriorityClass = 0x20;
 constexpr std::uint32_t kAfterToolMs = 2000;
 constexpr std::uint32_t kWatchPeriodMs = 1000;
+constexpr int kDeleteAttempts = 3;
+constexpr std::uint32_t kDeleteDelayMs = 500;
 
-void ShowMessage(WindowHandle frame, const char* text) { Sys().MessageBox(frame, text, kCaption, kMessageType); }
-
-// Starts `path` after the launch delay; returns its handles, or none.
-bool StartProgram(std::int32_t osClass, const std::string& path, ProcessHandles* handles) {
-  if (osClass < kOsOther || osClass > kOsSeven) return false;
-  Sys().Sleep(kLaunchDelayMs);
-  ProcessRequest request;
-  // The exact path as the program to run, and quoted as its command line:
-  // an unquoted path with a space would let Windows try a shorter path first.
-  request.applicationName = path;
-  request.commandLine = "\"" + path + "\"";
-  request.inheritHandles = true;
-  request.creationFlags = kNormalPriorityClass;
-  request.startupInfoSize = kStartupInfoSize;
-  return Sys().CreateProcess(request, handles);
+void ShowMessage(WindowHandle frame, const std::string& text) {
+  Sys().MessageBox(frame, text, kCaption, kMessageType);
 }
 
-void RunProgram(std::int32_t osClass, const std::string& path, std::uint32_t waitMs) {
-  ProcessHandles handles;
-  if (!StartProgram(osClass, path, &handles)) return;
-  Sys().WaitForSingleObject(handles.process, waitMs);
-  Sys().CloseHandle(handles.process);
-  Sys().CloseHandle(handles.thread);
+// Starts `path` after the launch delay; returns its handles, or none. The
+// held file is closed once the start has been tried, on every path.
+bool StartProgram(std::int32_t osClass, const std::string& path, Handle heldFile, ProcessHandles* handles) {
+  bool started = false;
+  if (osClass >= kOsOther && osClass <= kOsSeven) {
+    Sys().Sleep(kLaunchDelayMs);
+    ProcessRequest request;
+    // The exact path as the program to run, and quoted as its command line:
+    // an unquoted path with a space would let Windows try a shorter path first.
+    request.applicationName = path;
+    request.commandLine = "\"" + path + "\"";
+    request.inheritHandles = true;
+    request.creationFlags = kNormalPriorityClass;
+    request.startupInfoSize = kStartupInfoSize;
+    started = Sys().CreateProcess(request, handles);
+  }
+  if (heldFile != kInvalidHandle) Sys().CloseHandle(heldFile);
+  return started;
+}
+
+// Waits for `process` to end while answering the thread's messages, so that
+// a program that sends a message to every window is not held up until the
+// tool ends. A WM_QUIT taken meanwhile is posted again for the main loop.
+void WaitAnsweringMessages(Handle process) {
+  bool quit = false;
+  int quitCode = 0;
+  while (Sys().MsgWaitForSingleObject(process, win::kInfinite) == win::kWaitObject0 + 1) {
+    int code = 0;
+    for (QueuedMessage taken; (taken = Sys().DispatchNextMessage(&code)) != QueuedMessage::kNone;) {
+      if (taken == QueuedMessage::kQuit) {
+        quit = true;
+        quitCode = code;
+      }
+    }
+  }
+  if (quit) Sys().PostQuitMessage(quitCode);
+}
+
+void RecordExtractedFile(const std::string& path) {
+  if (LauncherState.extractedCount >= 3) return;  // room for three paths, never a fourth
+  LauncherState.extractedFiles[LauncherState.extractedCount] = path;
+  ++LauncherState.extractedCount;
+}
+
+// Copies the tool's entry out of the container and writes it as a new file
+// at `toolPath`; a file this run created is recorded for deletion. True when
+// the whole entry was written.
+bool WriteTool(const ToolRow& row, const std::string& toolPath) {
+  if (!ExtractEntry(row.entryName)) return false;  // nothing to write
+  const WriteOutcome outcome = WriteExtracted(toolPath);
+  if (outcome != WriteOutcome::kNotCreated) RecordExtractedFile(toolPath);
+  return outcome == WriteOutcome::kWhole;
+}
+
+// Starts the written tool while its file is held unchanged from the
+// comparison to the start. False when the file is not what was written or
+// the tool could not be started.
+bool LaunchTool(const ToolRow& row, const std::string& toolPath) {
+  const Handle held = HoldExtracted(toolPath);
+  if (held == kInvalidHandle) return false;
+  if (row.launch == Launch::kAndWait) return LaunchAndWait(LauncherState.osClass, toolPath, held);
+  LauncherState.toolProcess = LaunchNoWait(LauncherState.osClass, toolPath, held);
+  return LauncherState.toolProcess != kInvalidHandle;
+}
+
+// Nothing runs: what this run wrote goes, the user is told, the launcher ends.
+void ReportToolNotStarted(WindowHandle frame, const ToolRow& row) {
+  DeleteExtractedFiles();
+  ShowMessage(frame, ToolNotStartedText(row.writtenName + 1));  // without the backslash
+  LauncherState.keepRunning = false;
 }
 
 }  // namespace
 
-void LaunchAndWait(std::int32_t osClass, std::string path) { RunProgram(osClass, path, win::kInfinite); }
+std::string ToolNotStartedText(const std::string& fileName) { return "\" " + fileName + " \" Could Not Be Started"; }
 
-void LaunchNoWait(std::int32_t osClass, std::string path) { RunProgram(osClass, path, 0); }
+bool LaunchAndWait(std::int32_t osClass, std::string path, Handle heldFile) {
+  ProcessHandles handles;
+  if (!StartProgram(osClass, path, heldFile, &handles)) return false;
+  WaitAnsweringMessages(handles.process);
+  Sys().CloseHandle(handles.process);
+  Sys().CloseHandle(handles.thread);
+  return true;
+}
+
+Handle LaunchNoWait(std::int32_t osClass, std::string path, Handle heldFile) {
+  ProcessHandles handles;
+  if (!StartProgram(osClass, path, heldFile, &handles)) return kInvalidHandle;
+  Sys().WaitForSingleObject(handles.process, 0);  // returns at once
+  Sys().CloseHandle(handles.thread);
+  return handles.process;
+}
+
+void DeleteExtractedFiles() {
+  for (std::int32_t i = 0; i < LauncherState.extractedCount && i < 3; ++i) {
+    for (int attempt = 0; attempt < kDeleteAttempts; ++attempt) {
+      Sys().Sleep(kDeleteDelayMs);
+      if (Sys().DeleteFile(LauncherState.extractedFiles[i])) break;
+    }
+  }
+}
 
 bool SelectToolCode() {
   const std::int16_t count = UsbScanState.deviceCount;
@@ -86,25 +163,19 @@ std::string LauncherDirectory(const std::string& modulePath) { return LauncherDi
 void StartTool(WindowHandle frame, const std::string& launcherDirectory) {
   const ToolRow* row = ToolRowOfCode(LauncherState.toolCode);
   if (row == nullptr) return;
-  ExtractEntry(row->entryName);
   const std::string toolPath = launcherDirectory + row->writtenName;
-  if (LauncherState.extractedCount < 3) {
-    LauncherState.extractedFiles[LauncherState.extractedCount] = toolPath;
-    ++LauncherState.extractedCount;
-  }
-  WriteExtracted(toolPath);
-  if (row->launch == Launch::kAndWait) {
-    LaunchAndWait(LauncherState.osClass, toolPath);
-  } else {
-    LaunchNoWait(LauncherState.osClass, toolPath);
+  if (!WriteTool(*row, toolPath) || !LaunchTool(*row, toolPath)) {
+    ReportToolNotStarted(frame, *row);
+    return;
   }
   if (row->toolCode == 1000) {
     Sys().Sleep(kAfterToolMs);
-    for (std::int32_t i = 0; i < LauncherState.extractedCount; ++i) Sys().DeleteFile(LauncherState.extractedFiles[i]);
+    DeleteExtractedFiles();
     LauncherState.keepRunning = false;
     return;
   }
   LauncherState.windowSeen = false;
+  LauncherState.watchStartedAt = Sys().GetTickCount();
   Sys().SetTimer(frame, static_cast<std::uintptr_t>(row->toolCode), kWatchPeriodMs);
 }
 
@@ -117,9 +188,13 @@ void RunStartSequence(WindowHandle frame) {
   }
   LauncherState.osClass = GetOsClass();
   LauncherState.keepRunning = true;
-  const std::string directory = LauncherDirectory(Sys().GetModuleFileName());
+  std::string modulePath;
+  const bool pathWhole = ReadModulePath(&modulePath);
+  const std::string directory = LauncherDirectory(modulePath);
   LauncherState.containerPath = directory + "\\QM_File.ini";
-  if (!LoadContainer(LauncherState.containerPath)) {
+  // A path cut short names a parent folder: the container is then as good
+  // as missing, and nothing is read or written.
+  if (!pathWhole || !LoadContainer(LauncherState.containerPath)) {
     ShowMessage(frame, kContainerNotFound);
     LauncherState.keepRunning = false;
     return;

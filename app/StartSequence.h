@@ -13,6 +13,10 @@ extern const char kCaption[];             // "Quillmark"
 extern const char kDeviceNotFound[];      // no recognised controller
 extern const char kContainerNotFound[];   // the container cannot be opened
 
+// The text shown when the tool written as `fileName` could not be written
+// or started: " Elm_5.exe " Could Not Be Started.
+std::string ToolNotStartedText(const std::string& fileName);
+
 // The first scanned port whose device a tool row recognises sets
 // LauncherState.toolCode; false when none does.
 bool SelectToolCode();
@@ -24,12 +28,21 @@ std::string LauncherDirectory(const std::string& modulePath);
 
 // Extracts, writes and starts the tool of LauncherState.toolCode beside the
 // launcher; then, for code 1000, deletes it, else arms the watch timer on
-// `frame`.
+// `frame`. A tool that cannot be extracted, written whole or started is
+// deleted again and reported in a message box, and the launcher ends.
 void StartTool(WindowHandle frame, const std::string& launcherDirectory);
 
 // Start `path` 500 ms from now, by its exact path and with no arguments, if
-// osClass is one of 100..103; then wait for its end, or not at all.
-void LaunchAndWait(std::int32_t osClass, std::string path);
-void LaunchNoWait(std::int32_t osClass, std::string path);
+// osClass is one of 100..103; `heldFile` (when given) is closed once
+// CreateProcessA has returned. LaunchAndWait then waits for the program's
+// end, answering the thread's messages meanwhile; it returns whether the
+// program was started. LaunchNoWait returns the running program's process
+// handle, for the caller to close, or kInvalidHandle when nothing started.
+bool LaunchAndWait(std::int32_t osClass, std::string path, Handle heldFile = kInvalidHandle);
+Handle LaunchNoWait(std::int32_t osClass, std::string path, Handle heldFile = kInvalidHandle);
+
+// Deletes every path of LauncherState.extractedFiles: up to three attempts
+// each, each after 500 ms. A file still there after the third stays.
+void DeleteExtractedFiles();
 
 }  // namespace qm

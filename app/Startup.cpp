@@ -43,12 +43,19 @@ std::int32_t GetOsClass() {
   return kOsOther;
 }
 
+bool ReadModulePath(std::string* path) {
+  const std::uint32_t copied = Sys().GetModuleFileName(path);
+  return copied != 0 && copied < win::kMaxPath;
+}
+
 void RequestElevatedRelaunch() {
+  std::string modulePath;
+  if (!ReadModulePath(&modulePath)) return;
   ShellExecuteRequest request;
   request.cbSize = kShellExecuteInfoSize;
   request.fMask = kSeeMaskNoCloseProcess | kSeeMaskFlagNoUi;
   request.verb = "runas";
-  request.file = Sys().GetModuleFileName();
+  request.file = modulePath;
   request.nShow = kSwHide;
   Sys().ShellExecuteEx(request);
 }

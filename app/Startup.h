@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "platform/Platform.h"
 
@@ -33,8 +34,13 @@ constexpr std::int32_t kOsVista = 102;
 constexpr std::int32_t kOsSeven = 103;
 std::int32_t GetOsClass();
 
+// The launcher's own full path. False when the system gave none or cut it
+// short at the end of its 260-byte buffer: such a path names something else.
+bool ReadModulePath(std::string* path);
+
 // Asks the shell for an elevated copy of this executable ("runas", no
-// parameters, hidden). The result is not looked at; this instance ends.
+// parameters, hidden). The result is not looked at; this instance ends. A
+// path the system cut short is never started.
 void RequestElevatedRelaunch();
 
 // What the frame does once its window exists: without administrator rights,

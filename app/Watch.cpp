@@ -1,12 +1,16 @@
 // The watch over the started tool's window. Each tick enumerates the
 // top-level windows for one whose title holds the tool's first window title;
 // once such a window has been seen and is gone, the extracted files are
-// deleted and the main window destroyed, which ends the launcher.
+// deleted and the main window destroyed, which ends the launcher. When no
+// such window has been seen, the watch ends the same way once the tool has
+// ended and a minute has passed since the watch began.
 #include "app/Watch.h"
 
 #include <cstring>
 
 #include "app/LauncherState.h"
+#include "app/StartSequence.h"
+#include "app/Startup.h"
 #include "container/Container.h"
 
 namespace qm {
@@ -14,8 +18,9 @@ namespace qm {
 namespace {
 
 constexpr int kTitleBufferSize = 256;
-constexpr int kDeleteAttempts = 3;
-constexpr std::uint32_t kDeleteDelayMs = 500;
+// How long the watch waits for a window once the tool has ended without one
+// being seen. The launcher would otherwise stay, hidden, for ever.
+constexpr std::uint32_t kWatchLimitWithoutWindowMs = 60000;
 
 bool IsWatchTimer(std::uintptr_t timerId) {
   return timerId == 2000 || timerId == 3000 || timerId == 3001 || timerId == 4000;
@@ -29,18 +34,25 @@ const std::string* TargetTitle() {
   return entry.findHwnd.empty() ? nullptr : &entry.findHwnd.front();
 }
 
-void DeleteExtractedFiles() {
-  for (std::int32_t i = 0; i < LauncherState.extractedCount && i < 3; ++i) {
-    for (int attempt = 0; attempt < kDeleteAttempts; ++attempt) {
-      Sys().Sleep(kDeleteDelayMs);
-      if (Sys().DeleteFile(LauncherState.extractedFiles[i])) break;
-    }
-  }
+// A tool the launcher waited for has ended; one started without waiting is
+// asked.
+bool ToolStillRunning() {
+  return LauncherState.toolProcess != kInvalidHandle &&
+         Sys().WaitForSingleObject(LauncherState.toolProcess, 0) == win::kWaitTimeout;
+}
+
+// Whether to stop waiting for a window that has not been seen.
+bool WaitedLongEnough() {
+  return !ToolStillRunning() && Sys().GetTickCount() - LauncherState.watchStartedAt >= kWatchLimitWithoutWindowMs;
 }
 
 void FinishWatch(WindowHandle frame, std::uintptr_t timerId) {
   Sys().KillTimer(frame, timerId);
   DeleteExtractedFiles();
+  if (LauncherState.toolProcess != kInvalidHandle) {
+    Sys().CloseHandle(LauncherState.toolProcess);
+    LauncherState.toolProcess = kInvalidHandle;
+  }
   Sys().DestroyWindow(frame);
 }
 
@@ -55,6 +67,15 @@ bool TitleContains(const std::string& title, const std::string& target) {
     if (Sys().IsDbcsLeadByte(static_cast<std::uint8_t>(title[at]))) ++at;
   }
   return false;
+}
+
+std::string UnwatchableTitle(const std::string& title) {
+  if (title.empty()) return "is empty, so every window matches it";
+  if (title.size() > kTitleBufferSize - 1) return "is longer than the 255 bytes of a window title the launcher reads";
+  if (TitleContains(kFrameTitle, title)) {
+    return std::string("lies inside the launcher's own window title \"") + kFrameTitle + "\"";
+  }
+  return std::string();
 }
 
 bool FindTitleProc(WindowHandle window, std::intptr_t target) {
@@ -79,7 +100,9 @@ void WatchTick(WindowHandle frame, std::uintptr_t timerId) {
   const bool wasSeen = LauncherState.windowSeen;
   LauncherState.windowSeen = false;  // stays false on a desktop without windows
   Sys().EnumWindows(FindTitleProc, reinterpret_cast<std::intptr_t>(target));
-  if (wasSeen && !LauncherState.windowSeen) FinishWatch(frame, timerId);
+  if (LauncherState.windowSeen) return;
+  // Seen and gone; or never seen, the tool ended and the limit passed.
+  if (wasSeen || WaitedLongEnough()) FinishWatch(frame, timerId);
 }
 
 }  // namespace qm

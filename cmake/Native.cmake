@@ -45,7 +45,7 @@ target_link_libraries(qm_host PUBLIC qm_platform)
 target_link_libraries(qm_fake PUBLIC qm_host)
 
 add_executable(qmtool tools/qmtool/main.cpp)
-target_link_libraries(qmtool PRIVATE qm_container qm_tools_common)
+target_link_libraries(qmtool PRIVATE qm_app qm_tools_common)
 
 # --- benchmarks: they print their figures ---
 add_executable(container_bench bench/container_bench.cpp)

@@ -1,6 +1,7 @@
 // The container state, loading the file, and copying an entry out of it.
 #include "container/Container.h"
 
+#include <algorithm>
 #include <new>
 
 #include "app/LauncherState.h"
@@ -62,34 +63,73 @@ bool EntryInsideImage(const PROGRAMINFO& entry) {
   return start + entry.fileSize <= static_cast<std::int64_t>(ContainerState.image.size());
 }
 
-void ExtractEntry(const std::string& name) {
+bool ExtractEntry(const std::string& name) {
+  bool copied = false;
   for (std::size_t i = 0; i < ContainerState.entries.size(); ++i) {
     const PROGRAMINFO& entry = ContainerState.entries[i];
     if (entry.fileName != name) continue;
     if (LauncherState.firstEntryIndex == -1) LauncherState.firstEntryIndex = static_cast<std::int32_t>(i);
-    if (!EntryInsideImage(entry)) {
+    copied = EntryInsideImage(entry);
+    if (!copied) {
       ContainerState.extracted.clear();  // nothing outside the image is copied
       continue;
     }
     const auto first = ContainerState.image.begin() + ContainerState.payloadOffset + entry.filePlace;
     ContainerState.extracted.assign(first, first + entry.fileSize);
   }
+  return copied;
 }
 
-bool WriteExtracted(const std::string& path) {
+WriteOutcome WriteExtracted(const std::string& path) {
+  // Not looked at: whatever cannot be deleted makes the creation fail.
+  Sys().DeleteFile(path);
   FileOpenRequest request;
   request.access = win::kGenericWrite;
-  request.share = win::kFileShareRead | win::kFileShareWrite;
-  request.disposition = win::kCreateAlways;
+  request.share = win::kFileShareRead;
+  request.disposition = win::kCreateNew;
   request.flagsAndAttributes = win::kFileAttributeNormal;
   const Handle file = Sys().CreateFile(path, request);
-  if (file == kInvalidHandle) return false;
+  if (file == kInvalidHandle) return WriteOutcome::kNotCreated;
   const auto size = static_cast<std::uint32_t>(ContainerState.extracted.size());
   std::uint32_t written = 0;
   const bool ok = Sys().WriteFile(file, ContainerState.extracted.data(), size, &written);
   Sys().CloseHandle(file);
   // A short write is a failed write, whatever the call said.
-  return ok && written == size;
+  return ok && written == size ? WriteOutcome::kWhole : WriteOutcome::kPartial;
+}
+
+namespace {
+
+// Whether the open file holds exactly ContainerState.extracted.
+bool HoldsExtracted(Handle file) {
+  const std::vector<std::uint8_t>& expected = ContainerState.extracted;
+  if (Sys().GetFileSize(file) != expected.size()) return false;
+  std::vector<std::uint8_t> chunk(64 * 1024);
+  for (std::size_t at = 0; at < expected.size();) {
+    const auto want = static_cast<std::uint32_t>(std::min(chunk.size(), expected.size() - at));
+    std::uint32_t read = 0;
+    if (!Sys().ReadFile(file, chunk.data(), want, &read) || read != want) return false;
+    if (!std::equal(chunk.begin(), chunk.begin() + want, expected.begin() + static_cast<std::ptrdiff_t>(at))) {
+      return false;
+    }
+    at += want;
+  }
+  return true;
+}
+
+}  // namespace
+
+Handle HoldExtracted(const std::string& path) {
+  FileOpenRequest request;
+  request.access = win::kGenericRead;
+  request.share = win::kFileShareRead;
+  request.disposition = win::kOpenExisting;
+  request.flagsAndAttributes = win::kFileAttributeNormal;
+  const Handle file = Sys().CreateFile(path, request);
+  if (file == kInvalidHandle) return kInvalidHandle;
+  if (HoldsExtracted(file)) return file;
+  Sys().CloseHandle(file);
+  return kInvalidHandle;
 }
 
 }  // namespace qm

@@ -14,6 +14,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/Platform.h"
+
 namespace qm {
 
 extern const std::string kKeyName;    // "QM_FileName:"
@@ -61,11 +63,27 @@ bool EntryInsideImage(const PROGRAMINFO& entry);
 // Copies the last entry named exactly `name` into ContainerState.extracted and
 // records the first such entry's index in LauncherState.firstEntryIndex (once
 // per process). An entry that does not lie wholly inside the image counts as
-// matched and leaves `extracted` empty.
-void ExtractEntry(const std::string& name);
+// matched and leaves `extracted` empty. True when `extracted` holds the
+// bytes of that last entry; false when no entry has the name or it lies
+// outside the image.
+bool ExtractEntry(const std::string& name);
 
-// Creates (or truncates) the file at `path` and writes ContainerState.extracted
-// in one call. True when the file was created and every byte written.
-bool WriteExtracted(const std::string& path);
+enum class WriteOutcome {
+  kWhole,       // the file was created and every byte written
+  kNotCreated,  // nothing was written: the file could not be created
+  kPartial,     // the file was created, but not every byte written
+};
+
+// Writes ContainerState.extracted as a new file at `path`, in one call.
+// Whatever stands at `path` is deleted first (a hard link loses its name,
+// not the file it points at), and the file is created only if nothing
+// stands there any more, shared for reading only while it is written.
+WriteOutcome WriteExtracted(const std::string& path);
+
+// Opens the file at `path` for reading, sharing read access only (so that it
+// can be neither written, replaced nor deleted while the handle is open), and
+// compares it byte for byte with ContainerState.extracted. Returns the open
+// handle when they are equal; otherwise kInvalidHandle, with nothing open.
+Handle HoldExtracted(const std::string& path);
 
 }  // namespace qm

@@ -9,13 +9,13 @@
 
 namespace qm {
 
+std::string DescribeEntry(std::size_t index, const std::string& name) {
+  return "entry " + std::to_string(index + 1) + " (\"" + name + "\")";
+}
+
 namespace {
 
 const std::string* const kAllKeys[] = {&kKeyName, &kKeySize, &kKeyPlace, &kKeyTitle, &kKeyMarker};
-
-std::string Describe(std::size_t index, const std::string& name) {
-  return "entry " + std::to_string(index + 1) + " (\"" + name + "\")";
-}
 
 // Why `value` cannot stand as a name or title in a header, or "".
 std::string ValueProblem(const std::string& value) {
@@ -64,17 +64,17 @@ PackResult BuildContainer(const std::vector<PackEntry>& entries) {
   for (std::size_t i = 0; i < entries.size(); ++i) {
     const PackEntry& entry = entries[i];
     const std::string nameProblem = ValueProblem(entry.name);
-    if (!nameProblem.empty()) result.errors.push_back(Describe(i, entry.name) + ": the name " + nameProblem);
+    if (!nameProblem.empty()) result.errors.push_back(DescribeEntry(i, entry.name) + ": the name " + nameProblem);
     for (const std::string& title : entry.titles) {
       const std::string problem = ValueProblem(title);
-      if (!problem.empty()) result.errors.push_back(Describe(i, entry.name) + ": a title " + problem);
+      if (!problem.empty()) result.errors.push_back(DescribeEntry(i, entry.name) + ": a title " + problem);
     }
     if (entry.bytes.size() > static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max())) {
-      result.errors.push_back(Describe(i, entry.name) + ": larger than 2 GiB");
+      result.errors.push_back(DescribeEntry(i, entry.name) + ": larger than 2 GiB");
     }
   }
   if (!entries.empty() && entries.back().titles.size() != 1) {
-    result.errors.push_back(Describe(entries.size() - 1, entries.back().name) +
+    result.errors.push_back(DescribeEntry(entries.size() - 1, entries.back().name) +
                             ": the last entry needs exactly one title, it has " +
                             std::to_string(entries.back().titles.size()));
   }
@@ -213,7 +213,7 @@ std::vector<std::string> VerifyContainer(const std::vector<std::uint8_t>& image)
   for (std::size_t e = 0; e < ContainerState.entries.size(); ++e) {
     const PROGRAMINFO& entry = ContainerState.entries[e];
     if (!EntryInsideImage(entry)) {
-      problems.push_back(Describe(e, entry.fileName) + ": its bytes lie outside the file");
+      problems.push_back(DescribeEntry(e, entry.fileName) + ": its bytes lie outside the file");
     }
   }
   return problems;
@@ -233,10 +233,10 @@ std::vector<std::string> CompareParsed(const std::vector<PackEntry>& entries) {
         parsed.fileSize == static_cast<std::int64_t>(given.bytes.size()) && EntryInsideImage(parsed) &&
         std::equal(given.bytes.begin(), given.bytes.end(),
                    ContainerState.image.begin() + ContainerState.payloadOffset + parsed.filePlace);
-    if (parsed.fileName != given.name) differences.push_back(Describe(i, given.name) + ": the name reads back differently");
-    if (!bytesMatch) differences.push_back(Describe(i, given.name) + ": the bytes read back differently");
+    if (parsed.fileName != given.name) differences.push_back(DescribeEntry(i, given.name) + ": the name reads back differently");
+    if (!bytesMatch) differences.push_back(DescribeEntry(i, given.name) + ": the bytes read back differently");
     if (parsed.findHwnd != given.titles || parsed.findHwndCount != static_cast<std::int32_t>(given.titles.size())) {
-      differences.push_back(Describe(i, given.name) + ": the titles read back differently");
+      differences.push_back(DescribeEntry(i, given.name) + ": the titles read back differently");
     }
   }
   return differences;

@@ -28,6 +28,9 @@ struct PackResult {
   std::vector<std::string> errors;    // each names the offending entry
 };
 
+// "entry 2 (\"Elm_5.exe\")": how messages name an entry, counting from 1.
+std::string DescribeEntry(std::size_t index, const std::string& name);
+
 // Lays the entries out one after the other behind a header of records. Uses
 // the platform's lead-byte test, as the launcher's parser does.
 PackResult BuildContainer(const std::vector<PackEntry>& entries);

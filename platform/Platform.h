@@ -27,10 +27,14 @@ constexpr std::uint32_t kGenericRead = 0x80000000u;
 constexpr std::uint32_t kGenericWrite = 0x40000000u;
 constexpr std::uint32_t kFileShareRead = 0x1;
 constexpr std::uint32_t kFileShareWrite = 0x2;
+constexpr std::uint32_t kCreateNew = 1;
 constexpr std::uint32_t kCreateAlways = 2;
 constexpr std::uint32_t kOpenExisting = 3;
 constexpr std::uint32_t kFileAttributeNormal = 0x80;
 constexpr std::uint32_t kInfinite = 0xFFFFFFFFu;
+constexpr std::uint32_t kWaitObject0 = 0;
+constexpr std::uint32_t kWaitTimeout = 0x102;
+constexpr std::uint32_t kMaxPath = 260;
 constexpr int kSmCxScreen = 0;
 constexpr int kSmCyScreen = 1;
 constexpr std::uint32_t kCpAcp = 0;
@@ -39,6 +43,7 @@ constexpr std::uint32_t kErrorFileNotFound = 2;
 constexpr std::uint32_t kErrorInvalidHandle = 6;
 constexpr std::uint32_t kErrorNotSupported = 50;
 constexpr std::uint32_t kErrorInvalidParameter = 87;
+constexpr std::uint32_t kErrorFileExists = 80;
 constexpr std::uint32_t kErrorInsufficientBuffer = 122;
 }  // namespace win
 
@@ -86,6 +91,9 @@ struct ProcessHandles {
   Handle thread = kInvalidHandle;
 };
 
+// What DispatchNextMessage found in the thread's message queue.
+enum class QueuedMessage { kNone, kDispatched, kQuit };
+
 // Called once per top-level window; returns false to stop the enumeration.
 using EnumWindowsCallback = bool (*)(WindowHandle window, std::intptr_t userValue);
 
@@ -99,8 +107,10 @@ class Platform {
   virtual bool ShellExecuteEx(const ShellExecuteRequest& request) = 0;
   // False when GetVersionExA fails; *version is then untouched.
   virtual bool GetVersionEx(OsVersion* version) = 0;
-  // GetModuleFileNameA(NULL, buf, 260): the text up to the terminating zero.
-  virtual std::string GetModuleFileName() = 0;
+  // GetModuleFileNameA(NULL, buf, 260): returns the call's result (the
+  // bytes copied; 260 when the path filled the buffer and was cut short; 0
+  // when it failed) and sets *path to the buffer's text up to its zero.
+  virtual std::uint32_t GetModuleFileName(std::string* path) = 0;
   virtual std::uint32_t GetLastError() = 0;
   // The ANSI code page's lead-byte test (IsDBCSLeadByte).
   virtual bool IsDbcsLeadByte(std::uint8_t byte) = 0;
@@ -126,6 +136,12 @@ class Platform {
   // --- processes and time ---
   virtual bool CreateProcess(const ProcessRequest& request, ProcessHandles* handles) = 0;
   virtual std::uint32_t WaitForSingleObject(Handle handle, std::uint32_t milliseconds) = 0;
+  // MsgWaitForMultipleObjects(1, &handle, FALSE, milliseconds, QS_ALLINPUT):
+  // kWaitObject0 when the object is signalled, kWaitObject0 + 1 when input
+  // has arrived for the thread's message queue.
+  virtual std::uint32_t MsgWaitForSingleObject(Handle handle, std::uint32_t milliseconds) = 0;
+  // GetTickCount: milliseconds since the system started, wrapping at 2^32.
+  virtual std::uint32_t GetTickCount() = 0;
   virtual void Sleep(std::uint32_t milliseconds) = 0;
 
   // --- windows ---
@@ -137,6 +153,10 @@ class Platform {
   virtual bool EnumWindows(EnumWindowsCallback callback, std::intptr_t userValue) = 0;
   // GetWindowTextA(window, buf, maxCount): at most maxCount - 1 bytes.
   virtual std::string GetWindowText(WindowHandle window, int maxCount) = 0;
+  // PeekMessageA(PM_REMOVE) of the thread's next message; one other than
+  // WM_QUIT is translated and dispatched. On kQuit, *quitCode is its code.
+  virtual QueuedMessage DispatchNextMessage(int* quitCode) = 0;
+  virtual void PostQuitMessage(int code) = 0;
 };
 
 // The platform the launcher code uses. Set once at start-up (or by a test).

@@ -19,7 +19,9 @@ namespace {
 // Beside the executable, found as the launcher finds its own directory: a
 // trail byte 0x5C of a double-byte character is not a backslash.
 std::string DescriptionPath(Platform& system) {
-  return LauncherDirectory(system.GetModuleFileName(), system) + "\\usb-sim.json";
+  std::string modulePath;
+  system.GetModuleFileName(&modulePath);
+  return LauncherDirectory(modulePath, system) + "\\usb-sim.json";
 }
 
 sim::UsbSimStack LoadStack(Platform& system) {

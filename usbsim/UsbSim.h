@@ -119,7 +119,7 @@ class UsbSimPlatform : public Platform {
   bool IsUserAnAdmin() override { return behind_->IsUserAnAdmin(); }
   bool ShellExecuteEx(const ShellExecuteRequest& r) override { return behind_->ShellExecuteEx(r); }
   bool GetVersionEx(OsVersion* v) override { return behind_->GetVersionEx(v); }
-  std::string GetModuleFileName() override { return behind_->GetModuleFileName(); }
+  std::uint32_t GetModuleFileName(std::string* p) override { return behind_->GetModuleFileName(p); }
   bool IsDbcsLeadByte(std::uint8_t b) override { return behind_->IsDbcsLeadByte(b); }
   bool SetFileAttributes(const std::string& p, std::uint32_t a) override { return behind_->SetFileAttributes(p, a); }
   std::uint32_t GetFileSize(Handle f) override { return behind_->GetFileSize(f); }
@@ -138,6 +138,10 @@ class UsbSimPlatform : public Platform {
   std::uint32_t WaitForSingleObject(Handle h, std::uint32_t ms) override {
     return behind_->WaitForSingleObject(h, ms);
   }
+  std::uint32_t MsgWaitForSingleObject(Handle h, std::uint32_t ms) override {
+    return behind_->MsgWaitForSingleObject(h, ms);
+  }
+  std::uint32_t GetTickCount() override { return behind_->GetTickCount(); }
   void Sleep(std::uint32_t ms) override { behind_->Sleep(ms); }
   bool SetTimer(WindowHandle w, std::uintptr_t id, std::uint32_t ms) override { return behind_->SetTimer(w, id, ms); }
   bool KillTimer(WindowHandle w, std::uintptr_t id) override { return behind_->KillTimer(w, id); }
@@ -147,6 +151,8 @@ class UsbSimPlatform : public Platform {
   }
   bool EnumWindows(EnumWindowsCallback cb, std::intptr_t v) override { return behind_->EnumWindows(cb, v); }
   std::string GetWindowText(WindowHandle w, int n) override { return behind_->GetWindowText(w, n); }
+  QueuedMessage DispatchNextMessage(int* q) override { return behind_->DispatchNextMessage(q); }
+  void PostQuitMessage(int code) override { behind_->PostQuitMessage(code); }
 
  private:
   UsbSimStack* stack_;

@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 namespace qm {
@@ -31,7 +32,10 @@ int HostPlatform::GetSystemMetrics(int) { return 0; }
 bool HostPlatform::IsUserAnAdmin() { return false; }
 bool HostPlatform::ShellExecuteEx(const ShellExecuteRequest&) { return Unsupported(); }
 bool HostPlatform::GetVersionEx(OsVersion*) { return Unsupported(); }
-std::string HostPlatform::GetModuleFileName() { return std::string(); }
+std::uint32_t HostPlatform::GetModuleFileName(std::string* path) {
+  path->clear();
+  return 0;
+}
 std::uint32_t HostPlatform::GetLastError() { return lastError_; }
 bool HostPlatform::IsDbcsLeadByte(std::uint8_t byte) { return IsLeadByteOfCodePage(codePage, byte); }
 
@@ -39,6 +43,7 @@ Handle HostPlatform::CreateFile(const std::string& path, const FileOpenRequest& 
   int flags = (request.access & win::kGenericWrite) ? ((request.access & win::kGenericRead) ? O_RDWR : O_WRONLY)
                                                      : O_RDONLY;
   if (request.disposition == win::kCreateAlways) flags |= O_CREAT | O_TRUNC;
+  if (request.disposition == win::kCreateNew) flags |= O_CREAT | O_EXCL | O_NOFOLLOW;
   const int fd = ::open(path.c_str(), flags | O_CLOEXEC, 0666);
   if (fd < 0) {
     lastError_ = WindowsError(errno);
@@ -128,6 +133,12 @@ int HostPlatform::WideToMultiByte(std::uint32_t, const char16_t* text, char* out
 
 bool HostPlatform::CreateProcess(const ProcessRequest&, ProcessHandles*) { return Unsupported(); }
 std::uint32_t HostPlatform::WaitForSingleObject(Handle, std::uint32_t) { return 0xFFFFFFFFu; }
+std::uint32_t HostPlatform::MsgWaitForSingleObject(Handle, std::uint32_t) { return 0xFFFFFFFFu; }
+std::uint32_t HostPlatform::GetTickCount() {
+  timespec now{};
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return static_cast<std::uint32_t>(now.tv_sec * 1000 + now.tv_nsec / 1000000);
+}
 void HostPlatform::Sleep(std::uint32_t milliseconds) { ::usleep(milliseconds * 1000u); }
 bool HostPlatform::SetTimer(WindowHandle, std::uintptr_t, std::uint32_t) { return Unsupported(); }
 bool HostPlatform::KillTimer(WindowHandle, std::uintptr_t) { return Unsupported(); }
@@ -135,5 +146,7 @@ bool HostPlatform::DestroyWindow(WindowHandle) { return Unsupported(); }
 int HostPlatform::MessageBox(WindowHandle, const std::string&, const std::string&, std::uint32_t) { return 0; }
 bool HostPlatform::EnumWindows(EnumWindowsCallback, std::intptr_t) { return Unsupported(); }
 std::string HostPlatform::GetWindowText(WindowHandle, int) { return std::string(); }
+QueuedMessage HostPlatform::DispatchNextMessage(int*) { return QueuedMessage::kNone; }
+void HostPlatform::PostQuitMessage(int) {}
 
 }  // namespace qm

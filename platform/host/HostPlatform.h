@@ -15,7 +15,7 @@ class HostPlatform : public Platform {
   bool IsUserAnAdmin() override;
   bool ShellExecuteEx(const ShellExecuteRequest& request) override;
   bool GetVersionEx(OsVersion* version) override;
-  std::string GetModuleFileName() override;
+  std::uint32_t GetModuleFileName(std::string* path) override;
   std::uint32_t GetLastError() override;
   bool IsDbcsLeadByte(std::uint8_t byte) override;
   Handle CreateFile(const std::string& path, const FileOpenRequest& request) override;
@@ -30,6 +30,8 @@ class HostPlatform : public Platform {
   int WideToMultiByte(std::uint32_t codePage, const char16_t* text, char* out, int outSize) override;
   bool CreateProcess(const ProcessRequest& request, ProcessHandles* handles) override;
   std::uint32_t WaitForSingleObject(Handle handle, std::uint32_t milliseconds) override;
+  std::uint32_t MsgWaitForSingleObject(Handle handle, std::uint32_t milliseconds) override;
+  std::uint32_t GetTickCount() override;
   void Sleep(std::uint32_t milliseconds) override;
   bool SetTimer(WindowHandle window, std::uintptr_t id, std::uint32_t milliseconds) override;
   bool KillTimer(WindowHandle window, std::uintptr_t id) override;
@@ -38,6 +40,8 @@ class HostPlatform : public Platform {
                  std::uint32_t type) override;
   bool EnumWindows(EnumWindowsCallback callback, std::intptr_t userValue) override;
   std::string GetWindowText(WindowHandle window, int maxCount) override;
+  QueuedMessage DispatchNextMessage(int* quitCode) override;
+  void PostQuitMessage(int code) override;
 
  private:
   bool Unsupported();

@@ -49,11 +49,12 @@ bool Win32Platform::GetVersionEx(OsVersion* version) {
   return true;
 }
 
-std::string Win32Platform::GetModuleFileName() {
+std::uint32_t Win32Platform::GetModuleFileName(std::string* path) {
   char buffer[MAX_PATH] = {};
-  ::GetModuleFileNameA(nullptr, buffer, MAX_PATH);
+  const DWORD copied = ::GetModuleFileNameA(nullptr, buffer, MAX_PATH);
   buffer[MAX_PATH - 1] = '\0';  // XP leaves a truncated path unterminated
-  return buffer;
+  *path = buffer;
+  return copied;
 }
 
 std::uint32_t Win32Platform::GetLastError() { return ::GetLastError(); }
@@ -128,6 +129,13 @@ std::uint32_t Win32Platform::WaitForSingleObject(Handle handle, std::uint32_t mi
   return ::WaitForSingleObject(AsHandle(handle), milliseconds);
 }
 
+std::uint32_t Win32Platform::MsgWaitForSingleObject(Handle handle, std::uint32_t milliseconds) {
+  HANDLE object = AsHandle(handle);
+  return ::MsgWaitForMultipleObjects(1, &object, FALSE, milliseconds, QS_ALLINPUT);
+}
+
+std::uint32_t Win32Platform::GetTickCount() { return ::GetTickCount(); }
+
 void Win32Platform::Sleep(std::uint32_t milliseconds) { ::Sleep(milliseconds); }
 
 bool Win32Platform::SetTimer(WindowHandle window, std::uintptr_t id, std::uint32_t milliseconds) {
@@ -161,6 +169,20 @@ bool Win32Platform::EnumWindows(EnumWindowsCallback callback, std::intptr_t user
   EnumContext context{callback, userValue};
   return ::EnumWindows(EnumTrampoline, reinterpret_cast<LPARAM>(&context)) != FALSE;
 }
+
+QueuedMessage Win32Platform::DispatchNextMessage(int* quitCode) {
+  MSG message;
+  if (!::PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) return QueuedMessage::kNone;
+  if (message.message == WM_QUIT) {
+    *quitCode = static_cast<int>(message.wParam);
+    return QueuedMessage::kQuit;
+  }
+  ::TranslateMessage(&message);
+  ::DispatchMessageA(&message);
+  return QueuedMessage::kDispatched;
+}
+
+void Win32Platform::PostQuitMessage(int code) { ::PostQuitMessage(code); }
 
 std::string Win32Platform::GetWindowText(WindowHandle window, int maxCount) {
   char buffer[256] = {};

@@ -11,7 +11,7 @@ class Win32Platform : public Platform {
   bool IsUserAnAdmin() override;
   bool ShellExecuteEx(const ShellExecuteRequest& request) override;
   bool GetVersionEx(OsVersion* version) override;
-  std::string GetModuleFileName() override;
+  std::uint32_t GetModuleFileName(std::string* path) override;
   std::uint32_t GetLastError() override;
   bool IsDbcsLeadByte(std::uint8_t byte) override;
   Handle CreateFile(const std::string& path, const FileOpenRequest& request) override;
@@ -25,6 +25,8 @@ class Win32Platform : public Platform {
   int WideToMultiByte(std::uint32_t codePage, const char16_t* text, char* out, int outSize) override;
   bool CreateProcess(const ProcessRequest& request, ProcessHandles* handles) override;
   std::uint32_t WaitForSingleObject(Handle handle, std::uint32_t milliseconds) override;
+  std::uint32_t MsgWaitForSingleObject(Handle handle, std::uint32_t milliseconds) override;
+  std::uint32_t GetTickCount() override;
   void Sleep(std::uint32_t milliseconds) override;
   bool SetTimer(WindowHandle window, std::uintptr_t id, std::uint32_t milliseconds) override;
   bool KillTimer(WindowHandle window, std::uintptr_t id) override;
@@ -32,6 +34,8 @@ class Win32Platform : public Platform {
   int MessageBox(WindowHandle owner, const std::string& text, const std::string& caption, std::uint32_t type) override;
   bool EnumWindows(EnumWindowsCallback callback, std::intptr_t userValue) override;
   std::string GetWindowText(WindowHandle window, int maxCount) override;
+  QueuedMessage DispatchNextMessage(int* quitCode) override;
+  void PostQuitMessage(int code) override;
 };
 
 }  // namespace qm

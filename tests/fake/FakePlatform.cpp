@@ -49,10 +49,16 @@ bool FakePlatform::GetVersionEx(OsVersion* out) {
   return true;
 }
 
-std::string FakePlatform::GetModuleFileName() {
+bool FakePlatform::IsOpen(const std::string& path) const {
+  return std::any_of(handles_.begin(), handles_.end(), [&](const auto& open) { return open.second.path == path; });
+}
+
+std::uint32_t FakePlatform::GetModuleFileName(std::string* path) {
   Record("GetModuleFileName()");
-  // The system's 260-byte buffer keeps at most 259 bytes and the zero.
-  return modulePath.substr(0, 259);
+  // The system's 260-byte buffer keeps at most 259 bytes and the zero; a
+  // path that fills it is reported with the buffer's size.
+  *path = modulePath.substr(0, win::kMaxPath - 1);
+  return modulePath.size() >= win::kMaxPath ? win::kMaxPath : static_cast<std::uint32_t>(modulePath.size());
 }
 
 std::uint32_t FakePlatform::GetLastError() { return lastError_; }
@@ -72,6 +78,12 @@ Handle FakePlatform::CreateFile(const std::string& path, const FileOpenRequest& 
       lastError_ = win::kErrorFileNotFound;
       return kInvalidHandle;
     }
+  } else if (request.disposition == win::kCreateNew) {
+    if (found != files.end()) {
+      lastError_ = win::kErrorFileExists;
+      return kInvalidHandle;
+    }
+    found = files.emplace(path, FakeFile()).first;
   } else if (request.disposition == win::kCreateAlways) {
     if (found != files.end() && found->second.openFails) {
       lastError_ = 32;  // ERROR_SHARING_VIOLATION
@@ -126,15 +138,22 @@ bool FakePlatform::WriteFile(Handle file, const void* data, std::uint32_t size,
   auto open = handles_.find(file);
   if (open == handles_.end() || !open->second.forWrite) return false;
   FakeFile& target = files[open->second.path];
-  if (target.writeFails) return false;
-  target.data.append(static_cast<const char*>(data), size);
-  *bytesWritten = size;
-  return true;
+  const bool fits = diskFree < 0 || size <= diskFree;
+  const std::uint32_t count = fits ? size : static_cast<std::uint32_t>(diskFree);
+  target.data.append(static_cast<const char*>(data), count);
+  if (diskFree >= 0) diskFree -= count;
+  *bytesWritten = count;
+  return fits;
 }
 
 bool FakePlatform::CloseHandle(Handle handle) {
   Record("CloseHandle()");
-  return handles_.erase(handle) == 1;
+  auto open = handles_.find(handle);
+  if (open == handles_.end()) return false;
+  const OpenFile closed = open->second;
+  handles_.erase(open);
+  if (!closed.isProcess && onCloseFile) onCloseFile(closed.path);
+  return true;
 }
 
 bool FakePlatform::DeleteFile(const std::string& path) {
@@ -182,12 +201,33 @@ bool FakePlatform::CreateProcess(const ProcessRequest& request, ProcessHandles* 
 
 std::uint32_t FakePlatform::WaitForSingleObject(Handle, std::uint32_t milliseconds) {
   Record("WaitForSingleObject(" + std::to_string(milliseconds) + ")");
-  return 0;
+  return processRunning && milliseconds == 0 ? win::kWaitTimeout : win::kWaitObject0;
 }
+
+std::uint32_t FakePlatform::MsgWaitForSingleObject(Handle, std::uint32_t milliseconds) {
+  Record("MsgWaitForSingleObject(" + std::to_string(milliseconds) + ")");
+  return queue.empty() ? win::kWaitObject0 : win::kWaitObject0 + 1;
+}
+
+std::uint32_t FakePlatform::GetTickCount() { return tickCount; }
+
+QueuedMessage FakePlatform::DispatchNextMessage(int* quitCode) {
+  if (queue.empty()) return QueuedMessage::kNone;
+  const FakeMessage message = queue.front();
+  queue.pop_front();
+  Record(message.quit ? "DispatchNextMessage(quit " + std::to_string(message.quitCode) + ")"
+                      : std::string("DispatchNextMessage()"));
+  if (!message.quit) return QueuedMessage::kDispatched;
+  *quitCode = message.quitCode;
+  return QueuedMessage::kQuit;
+}
+
+void FakePlatform::PostQuitMessage(int code) { Record("PostQuitMessage(" + std::to_string(code) + ")"); }
 
 void FakePlatform::Sleep(std::uint32_t milliseconds) {
   Record("Sleep(" + std::to_string(milliseconds) + ")");
   sleeps.push_back(milliseconds);
+  tickCount += milliseconds;
   if (onSleep) onSleep(milliseconds);
 }
 

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <map>
 #include <optional>
@@ -19,7 +20,6 @@ struct FakeFile {
   bool openFails = false;         // CreateFile on it fails (locked)
   bool readFails = false;         // ReadFile reports failure
   std::int64_t readLimit = -1;    // ReadFile delivers at most this many bytes
-  bool writeFails = false;        // WriteFile reports failure
   std::int64_t reportedSize = -1; // GetFileSize answers this instead
   int deleteFailures = 0;         // DeleteFile fails this many times first
 };
@@ -27,6 +27,11 @@ struct FakeFile {
 struct FakeWindow {
   WindowHandle handle = 0;
   std::string title;
+};
+
+struct FakeMessage {
+  bool quit = false;  // WM_QUIT, with its code
+  int quitCode = 0;
 };
 
 struct MessageBoxCall {
@@ -47,11 +52,17 @@ class FakePlatform : public Platform {
   int codePage = 1252;  // 1252 or 932: decides the lead-byte test
   std::map<std::string, FakeFile> files;
   std::vector<FakeWindow> windows;  // the desktop's top-level windows, in order
+  std::int64_t diskFree = -1;  // bytes that writes may still add; -1: no limit
   bool processCreationFails = false;
+  bool processRunning = false;      // a wait of 0 ms on a process times out
+  std::uint32_t tickCount = 50000;  // GetTickCount; every Sleep advances it
+  std::deque<FakeMessage> queue;    // the thread's messages, in order
   // Runs when a process is created or a sleep happens, so a test can let the
   // desktop change while the launcher waits.
   std::function<void(const ProcessRequest&)> onCreateProcess;
   std::function<void(std::uint32_t)> onSleep;
+  // Runs when a file handle is closed, so a test can change the file.
+  std::function<void(const std::string& path)> onCloseFile;
 
   // --- records ---
   std::vector<std::string> calls;  // one line per call, "Name(args)"
@@ -60,6 +71,7 @@ class FakePlatform : public Platform {
   std::vector<MessageBoxCall> messageBoxes;
   std::vector<std::uint32_t> sleeps;
   int openHandles() const { return static_cast<int>(handles_.size()); }
+  bool IsOpen(const std::string& path) const;
 
   // Calls whose line starts with `name(`.
   int CountCalls(const std::string& name) const;
@@ -68,7 +80,7 @@ class FakePlatform : public Platform {
   bool IsUserAnAdmin() override;
   bool ShellExecuteEx(const ShellExecuteRequest& request) override;
   bool GetVersionEx(OsVersion* version) override;
-  std::string GetModuleFileName() override;
+  std::uint32_t GetModuleFileName(std::string* path) override;
   std::uint32_t GetLastError() override;
   bool IsDbcsLeadByte(std::uint8_t byte) override;
   Handle CreateFile(const std::string& path, const FileOpenRequest& request) override;
@@ -83,6 +95,8 @@ class FakePlatform : public Platform {
   int WideToMultiByte(std::uint32_t codePage, const char16_t* text, char* out, int outSize) override;
   bool CreateProcess(const ProcessRequest& request, ProcessHandles* handles) override;
   std::uint32_t WaitForSingleObject(Handle handle, std::uint32_t milliseconds) override;
+  std::uint32_t MsgWaitForSingleObject(Handle handle, std::uint32_t milliseconds) override;
+  std::uint32_t GetTickCount() override;
   void Sleep(std::uint32_t milliseconds) override;
   bool SetTimer(WindowHandle window, std::uintptr_t id, std::uint32_t milliseconds) override;
   bool KillTimer(WindowHandle window, std::uintptr_t id) override;
@@ -91,6 +105,8 @@ class FakePlatform : public Platform {
                  std::uint32_t type) override;
   bool EnumWindows(EnumWindowsCallback callback, std::intptr_t userValue) override;
   std::string GetWindowText(WindowHandle window, int maxCount) override;
+  QueuedMessage DispatchNextMessage(int* quitCode) override;
+  void PostQuitMessage(int code) override;
 
  private:
   struct OpenFile {

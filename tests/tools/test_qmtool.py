@@ -60,7 +60,7 @@ class QmTool(unittest.TestCase):
         self.assertIn(b'"q\\"\\\\"', raw)
 
     def test_missing_entry_is_an_error_unless_allowed(self):
-        self.pack('c.ini', ('Alder.exe', 'a.bin', ['t']))
+        self.pack('c.ini', ('Alder.exe', 'a.bin', ['Alder']))
         missing = qmtool('extract', self.path('c.ini'), 'alder.exe', self.path('y.exe'))
         self.assertEqual(missing.returncode, 1)
         self.assertFalse(os.path.exists(self.path('y.exe')))
@@ -69,13 +69,24 @@ class QmTool(unittest.TestCase):
         self.assertEqual(os.path.getsize(self.path('y.exe')), 0)
 
     def test_refused_pack_leaves_the_old_container_whole(self):
-        self.pack('c.ini', ('Alder.exe', 'a.bin', ['t']))
+        self.pack('c.ini', ('Alder.exe', 'a.bin', ['Alder']))
         with open(self.path('c.ini'), 'rb') as f:
             before = f.read()
         result = self.pack('c.ini', ('Bad QM_FindHwnd:', 'a.bin', []), ('Last', 'b.bin', []))
         self.assertEqual(result.returncode, 1)
         self.assertIn(b'entry 1 ("Bad QM_FindHwnd:")', result.stderr)
         self.assertIn(b'entry 2 ("Last"): the last entry needs exactly one title', result.stderr)
+        # First titles the launcher's watch could never finish with.
+        result = self.pack('c.ini', ('A', 'a.bin', ['']), ('B', 'a.bin', ['Function Test', 'fine']),
+                           ('C', 'b.bin', ['x' * 256]))
+        self.assertEqual(result.returncode, 1)
+        for entry, why in (('1 ("A")', b'is empty'), ('2 ("B")', b"lies inside the launcher's own window title"),
+                           ('3 ("C")', b'is longer than the 255 bytes')):
+            self.assertIn(b'entry ' + entry.encode() + b': its first title, the one the launcher watches for, ' + why,
+                          result.stderr)
+        self.assertEqual(self.pack('c.ini', ('A', 'a.bin', ['x' * 255])).returncode, 0)
+        with open(self.path('c.ini'), 'wb') as f:
+            f.write(before)
         with open(self.path('c.ini'), 'rb') as f:
             self.assertEqual(f.read(), before)
         self.assertEqual(sorted(os.listdir(self.dir.name)), ['a.bin', 'b.bin', 'c.ini'])
@@ -87,6 +98,11 @@ class QmTool(unittest.TestCase):
         self.assertEqual(result.returncode, 1)
         self.assertIn(b'0 titles', result.stdout)
         self.assertIn(b'outside the file', result.stdout)
+        with open(self.path('own.ini'), 'wb') as f:
+            f.write(b'QM_FileName:aQM_FileSize:1QM_FilePlace:0QM_FindHwnd:Repeat To WriteQM_Program_Start:x')
+        result = qmtool('verify', self.path('own.ini'))
+        self.assertEqual(result.returncode, 1)
+        self.assertIn(b"entry 1 (\"a\"): its first title, the one the launcher watches for, lies inside", result.stdout)
 
     def test_errors_and_usage(self):
         missing = qmtool('list', self.path('nope.ini'))

@@ -254,8 +254,8 @@ TEST_F(ContainerTest, EntriesOutsideTheImageCopyNothingButStillMatch) {
     ContainerState.extracted = {'o', 'l', 'd'};
     Parse(std::string("QM_FileName:aQM_FileSize:") + row.size + "QM_FilePlace:" + row.place +
           "QM_FindHwnd:tQM_Program_Start:abcde");
-    ExtractEntry("a");
     SCOPED_TRACE(std::string(row.size) + "@" + row.place);
+    EXPECT_FALSE(ExtractEntry("a"));
     EXPECT_EQ(LauncherState.firstEntryIndex, 0);
     EXPECT_TRUE(ContainerState.extracted.empty());
   }
@@ -266,33 +266,53 @@ TEST_F(ContainerTest, EntryAtTheVeryEndAndEntryOfSizeZero) {
         "QM_FileName:zeroQM_FileSize:0QM_FilePlace:5QM_FindHwnd:tQM_Program_Start:abcde");
   ExtractEntry("end");
   EXPECT_EQ(Extracted(), "de");
-  ExtractEntry("zero");
+  EXPECT_TRUE(ExtractEntry("zero"));
   EXPECT_TRUE(ContainerState.extracted.empty());
-  EXPECT_TRUE(WriteExtracted("C:\\out.exe"));
+  EXPECT_EQ(WriteExtracted("C:\\out.exe"), WriteOutcome::kWhole);
   EXPECT_EQ(fake.files["C:\\out.exe"].data, "");
 }
 
 // --- writing ---
 
-TEST_F(ContainerTest, WritingReplacesAnExistingFile) {
+TEST_F(ContainerTest, WritingDeletesWhatStandsThereAndCreatesANewFile) {
   fake.files["C:\\out.exe"].data = "a much longer old content";
   ContainerState.extracted = {'n', 'e', 'w'};
-  EXPECT_TRUE(WriteExtracted("C:\\out.exe"));
+  EXPECT_EQ(WriteExtracted("C:\\out.exe"), WriteOutcome::kWhole);
   EXPECT_EQ(fake.files["C:\\out.exe"].data, "new");
   EXPECT_EQ(fake.openHandles(), 0);
-  EXPECT_EQ(fake.calls.front(),
-            "CreateFile(\"C:\\out.exe\", 1073741824, 3, 2, 128)");  // write, share r/w, create always
+  EXPECT_EQ(fake.calls[0], "DeleteFile(\"C:\\out.exe\")");
+  EXPECT_EQ(fake.calls[1], "CreateFile(\"C:\\out.exe\", 1073741824, 1, 1, 128)");  // write, share read, create new
 }
 
-TEST_F(ContainerTest, WritingFailsWhenTheFileIsLockedOrTheWriteFails) {
-  fake.files["C:\\locked.exe"].openFails = true;
+TEST_F(ContainerTest, WritingFailsWhenSomethingStaysThereOrTheDiskIsFull) {
+  fake.files["C:\\locked.exe"].deleteFailures = 1;  // held by another program, read-only or a folder
   fake.files["C:\\locked.exe"].data = "kept";
-  ContainerState.extracted = {'x'};
-  EXPECT_FALSE(WriteExtracted("C:\\locked.exe"));
+  ContainerState.extracted = {'x', 'y'};
+  EXPECT_EQ(WriteExtracted("C:\\locked.exe"), WriteOutcome::kNotCreated);
   EXPECT_EQ(fake.files["C:\\locked.exe"].data, "kept");
 
-  fake.files["C:\\full.exe"].writeFails = true;
-  EXPECT_FALSE(WriteExtracted("C:\\full.exe"));
+  fake.diskFree = 1;
+  EXPECT_EQ(WriteExtracted("C:\\full.exe"), WriteOutcome::kPartial);
+  EXPECT_EQ(fake.files["C:\\full.exe"].data, "x");
+  EXPECT_EQ(fake.openHandles(), 0);
+}
+
+TEST_F(ContainerTest, HoldingKeepsTheWrittenFileOpenAndCatchesASwap) {
+  ContainerState.extracted = {'t', 'o', 'o', 'l'};
+  ASSERT_EQ(WriteExtracted("C:\\t.exe"), WriteOutcome::kWhole);
+  fake.calls.clear();
+  const Handle held = HoldExtracted("C:\\t.exe");
+  ASSERT_NE(held, kInvalidHandle);
+  EXPECT_EQ(fake.calls.front(), "CreateFile(\"C:\\t.exe\", 2147483648, 1, 3, 128)");  // read, share read only
+  EXPECT_TRUE(fake.IsOpen("C:\\t.exe"));
+  Sys().CloseHandle(held);
+
+  for (const std::string swapped : {"TOOL", "tool and more", "too"}) {
+    fake.files["C:\\t.exe"].data = swapped;
+    EXPECT_EQ(HoldExtracted("C:\\t.exe"), kInvalidHandle) << swapped;
+  }
+  fake.files.erase("C:\\t.exe");
+  EXPECT_EQ(HoldExtracted("C:\\t.exe"), kInvalidHandle);
   EXPECT_EQ(fake.openHandles(), 0);
 }
 

@@ -2,6 +2,8 @@
 // and the simulated USB stack.
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include "app/LauncherState.h"
 #include "app/StartSequence.h"
 #include "app/Startup.h"
@@ -31,6 +33,7 @@ class LauncherTest : public ::testing::Test {
   }
   void TearDown() override { SetPlatform(nullptr); }
 
+ public:
   // A machine whose root hub carries `ports` (JSON port objects).
   void Machine(const std::string& ports) {
     stack = std::make_unique<sim::UsbSimStack>(sim::UsbSimStack::FromJson(
@@ -39,9 +42,9 @@ class LauncherTest : public ::testing::Test {
     SetPlatform(platform.get());
   }
   // A container beside the launcher with one entry per tool.
-  void Container(const std::string& title = "Tool Window") {
+  void Container(const std::string& title = "Tool Window", const char* lastName = "Elm_5.exe") {
     std::vector<PackEntry> entries;
-    for (const char* name : {"Alder.exe", "Birch_2.exe", "Cedar_3.exe", "Cedar_4.exe", "Elm_5.exe"}) {
+    for (const char* name : {"Alder.exe", "Birch_2.exe", "Cedar_3.exe", "Cedar_4.exe", lastName}) {
       std::string bytes = std::string("MZ") + name;
       entries.push_back({name, {bytes.begin(), bytes.end()}, {title}});
     }
@@ -128,9 +131,10 @@ TEST_F(LauncherTest, ToolCode1000RunsToItsEndAndIsDeleted) {
   EXPECT_TRUE(process.inheritHandles);
   EXPECT_EQ(process.creationFlags, 0x20u);
   EXPECT_EQ(process.startupInfoSize, 68u);
-  EXPECT_EQ(fake.sleeps, (std::vector<std::uint32_t>{500, 2000}));
-  EXPECT_EQ(CallsNamed("WaitForSingleObject"), (std::vector<std::string>{"WaitForSingleObject(4294967295)"}));
-  EXPECT_EQ(CallsNamed("DeleteFile"), (std::vector<std::string>{"DeleteFile(\"C:\\Repair\\Alder.exe\")"}));
+  // The launch delay, the wait after the tool, and the first delete attempt.
+  EXPECT_EQ(fake.sleeps, (std::vector<std::uint32_t>{500, 2000, 500}));
+  EXPECT_EQ(CallsNamed("MsgWaitForSingleObject"), (std::vector<std::string>{"MsgWaitForSingleObject(4294967295)"}));
+  EXPECT_EQ(fake.calls.back(), "DeleteFile(\"C:\\Repair\\Alder.exe\")");
   EXPECT_EQ(fake.files.count("C:\\Repair\\Alder.exe"), 0u);
   EXPECT_EQ(fake.CountCalls("SetTimer"), 0);
   EXPECT_FALSE(LauncherState.keepRunning);
@@ -155,7 +159,108 @@ TEST_F(LauncherTest, Code3001WritesItsNameBesideTheLauncher) {
   RunStartSequence(kFrame);
   EXPECT_EQ(LauncherState.extractedFiles[0], "C:\\Repair\\Cedar_048D_1168.exe");
   EXPECT_EQ(CallsNamed("SetTimer"), (std::vector<std::string>{"SetTimer(119, 3001, 1000)"}));
-  EXPECT_EQ(CallsNamed("WaitForSingleObject"), (std::vector<std::string>{"WaitForSingleObject(4294967295)"}));
+  EXPECT_EQ(CallsNamed("MsgWaitForSingleObject"), (std::vector<std::string>{"MsgWaitForSingleObject(4294967295)"}));
+}
+
+// --- a tool that cannot be written or started ---
+
+TEST_F(LauncherTest, ToolThatCannotBeWrittenOrStartedIsReportedDeletedAndNeverWatched) {
+  const std::string tool = "C:\\Repair\\Elm_5.exe";
+  struct Row {
+    const char* what;
+    std::function<void(LauncherTest&)> arrange;
+    bool toolTried;  // CreateProcess was called
+  };
+  const Row rows[] = {
+      {"no entry", [](LauncherTest& t) { t.fake.files.erase("C:\\Repair\\QM_File.ini"); t.Container("T", "Elm_4.exe"); },
+       false},
+      {"entry outside the file", [](LauncherTest& t) { t.fake.files["C:\\Repair\\QM_File.ini"].data.pop_back(); }, false},
+      {"a file that stays",  // read-only, held open, or a folder
+       [&](LauncherTest& t) {
+         t.fake.files[tool].data = "planted";
+         t.fake.files[tool].deleteFailures = 99;
+       },
+       false},
+      {"a full disk", [](LauncherTest& t) { t.fake.diskFree = 3; }, false},
+      {"swapped before the start",
+       [&](LauncherTest& t) {
+         t.fake.onCloseFile = [&](const std::string& path) {
+           if (path == tool && t.fake.files[path].data != "swapped") t.fake.files[path].data = "swapped";
+         };
+       },
+       false},
+      {"not a program", [](LauncherTest& t) { t.fake.processCreationFails = true; }, true},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    SetUp();
+    fake = test::FakePlatform();
+    Machine(Drive(0x090C, 1));
+    Container();
+    row.arrange(*this);
+    RunStartSequence(kFrame);
+    ASSERT_EQ(fake.messageBoxes.size(), 1u);
+    EXPECT_EQ(fake.messageBoxes[0].text, "\" Elm_5.exe \" Could Not Be Started");
+    EXPECT_EQ(fake.messageBoxes[0].caption, "Quillmark");
+    EXPECT_EQ(fake.messageBoxes[0].type, 0x10u);
+    EXPECT_EQ(fake.messageBoxes[0].owner, kFrame);
+    EXPECT_EQ(fake.CountCalls("CreateProcess"), row.toolTried ? 1 : 0);
+    EXPECT_EQ(fake.CountCalls("SetTimer"), 0);
+    EXPECT_FALSE(LauncherState.keepRunning);
+    const bool planted = std::string(row.what) == "a file that stays";
+    EXPECT_EQ(fake.files.count(tool), planted ? 1u : 0u);
+    if (planted) {
+      EXPECT_EQ(fake.files[tool].data, "planted");
+    }
+    EXPECT_EQ(fake.openHandles(), 0);
+  }
+}
+
+TEST_F(LauncherTest, Code1000ThatCannotStartNeitherWaitsNorSleeps) {
+  Machine(Drive(0x13FE, 1));
+  Container();
+  fake.processCreationFails = true;
+  RunStartSequence(kFrame);
+  EXPECT_EQ(fake.sleeps, (std::vector<std::uint32_t>{500, 500}));  // the launch delay, one delete attempt
+  EXPECT_EQ(fake.messageBoxes.at(0).text, "\" Alder.exe \" Could Not Be Started");
+  EXPECT_EQ(fake.files.count("C:\\Repair\\Alder.exe"), 0u);
+}
+
+TEST_F(LauncherTest, ToolFileIsHeldUnchangedUntilTheStartHasReturned) {
+  Machine(Drive(0x090C, 1));
+  Container();
+  bool heldDuringStart = false;
+  fake.onCreateProcess = [&](const ProcessRequest&) { heldDuringStart = fake.IsOpen("C:\\Repair\\Elm_5.exe"); };
+  RunStartSequence(kFrame);
+  EXPECT_TRUE(heldDuringStart);
+  EXPECT_FALSE(fake.IsOpen("C:\\Repair\\Elm_5.exe"));
+  EXPECT_EQ(fake.openHandles(), 1);  // the running tool's process, for the watch
+  EXPECT_NE(LauncherState.toolProcess, kInvalidHandle);
+}
+
+TEST_F(LauncherTest, WaitForTheToolAnswersMessagesAndKeepsAQuitForTheMainLoop) {
+  Machine(Drive(0x1307, 1));
+  Container();
+  fake.queue = {{}, {true, 7}, {}};
+  RunStartSequence(kFrame);
+  EXPECT_EQ(CallsNamed("DispatchNextMessage"),
+            (std::vector<std::string>{"DispatchNextMessage()", "DispatchNextMessage(quit 7)", "DispatchNextMessage()"}));
+  EXPECT_EQ(CallsNamed("PostQuitMessage"), (std::vector<std::string>{"PostQuitMessage(7)"}));
+  EXPECT_EQ(fake.CountCalls("MsgWaitForSingleObject"), 2);  // input, then the tool's end
+  EXPECT_EQ(CallsNamed("SetTimer"), (std::vector<std::string>{"SetTimer(119, 2000, 1000)"}));
+}
+
+TEST_F(LauncherTest, LauncherPathCutShortIsNeitherReadNorWrittenNorRelaunched) {
+  fake.modulePath = "C:\\" + std::string(300, 'd') + "\\QuillmarkLauncher.exe";
+  Machine(Drive(0x090C, 1));
+  Container();
+  RunStartSequence(kFrame);
+  EXPECT_EQ(fake.messageBoxes.at(0).text, "\" QM_File.ini \" Not Found");
+  EXPECT_EQ(fake.CountCalls("CreateFile"), 0);
+  EXPECT_FALSE(LauncherState.keepRunning);
+  fake.admin = false;
+  RunFrameStartup(kFrame);
+  EXPECT_EQ(fake.CountCalls("ShellExecuteEx"), 0);
 }
 
 TEST_F(LauncherTest, PathWithASpaceIsStartedByItsExactPathQuoted) {
@@ -188,8 +293,8 @@ TEST_F(LauncherTest, LauncherDirectoryIgnoresTrailBytes5C) {
 
 class WatchTest : public LauncherTest {
  protected:
-  void Start(const std::string& title = "Tool Window") {
-    Machine(Drive(0x090C, 1));
+  void Start(const std::string& title = "Tool Window", int vendor = 0x090C) {
+    Machine(Drive(vendor, 1));
     Container(title);
     fake.windows = {{kFrame, "Repeat To Write Files Function Test"}, {0x10, "Desktop"}};
     RunStartSequence(kFrame);
@@ -288,6 +393,41 @@ TEST_F(WatchTest, MissingEntryOrTitleEndsTheWatchAtTheFirstTick) {
   LauncherState.firstEntryIndex = -1;
   Tick();
   EXPECT_EQ(fake.CountCalls("DestroyWindow"), 1);
+}
+
+TEST_F(WatchTest, WindowThatNeverComesEndsTheWatchAMinuteAfterTheToolEnded) {
+  fake.processRunning = true;
+  Start();
+  const std::uint32_t began = fake.tickCount;
+  fake.tickCount = began + 120000;
+  Tick();  // the tool still runs: no limit
+  EXPECT_EQ(fake.CountCalls("KillTimer"), 0);
+  fake.processRunning = false;
+  fake.tickCount = began + 59999;
+  Tick();
+  EXPECT_EQ(fake.CountCalls("KillTimer"), 0);
+  fake.tickCount = began + 60000;
+  Tick();
+  EXPECT_EQ(CallsNamed("KillTimer"), (std::vector<std::string>{"KillTimer(119, 4000)"}));
+  EXPECT_EQ(fake.files.count("C:\\Repair\\Elm_5.exe"), 0u);
+  EXPECT_EQ(fake.calls.back(), "DestroyWindow(119)");
+  EXPECT_EQ(fake.openHandles(), 0);  // the tool's process handle too
+}
+
+TEST_F(WatchTest, WaitedForToolHasEndedSoOnlyTheMinuteCountsAndASeenWindowHasNoLimit) {
+  Start("Tool Window", 0x1307);  // code 2000: the watch begins once the tool has ended
+  fake.tickCount += 60000;
+  Tick(2000);
+  EXPECT_EQ(fake.CountCalls("DestroyWindow"), 1);
+
+  ResetLauncherState();
+  ResetContainerState();
+  Start("Tool Window", 0x1307);
+  fake.windows.push_back({0x20, "Tool Window"});
+  Tick(2000);
+  fake.tickCount += 3600000;
+  Tick(2000);
+  EXPECT_EQ(fake.CountCalls("DestroyWindow"), 0);
 }
 
 }  // namespace

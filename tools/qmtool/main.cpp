@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "app/LauncherState.h"
+#include "app/Watch.h"
 #include "container/Container.h"
 #include "container/Writer.h"
 #include "tools/common/Json.h"
@@ -55,8 +56,10 @@ const char* const kHelp[] = {
     "usage: qmtool pack OUT --entry NAME=FILE [--title TITLE]... [--entry NAME=FILE ...]\n"
     "Writes a container holding the files under the given names, each followed by its window\n"
     "titles, laid out one after the other. The last entry needs exactly one title. Names and\n"
-    "titles must not hold a zero byte or a key text. The container is written beside OUT under\n"
-    "a temporary name, read back and checked, then renamed into place.\n",
+    "titles must not hold a zero byte or a key text. An entry's first title, the one the launcher\n"
+    "watches for, must not be empty, longer than 255 bytes, or found inside the launcher's own\n"
+    "window title. The container is written beside OUT under a temporary name, read back and\n"
+    "checked, then renamed into place.\n",
     "verify",
     "usage: qmtool verify FILE\n"
     "Checks FILE against every rule of the container format and that every entry lies inside\n"
@@ -139,6 +142,17 @@ std::vector<std::uint8_t> ReadInput(const std::string& path) {
   return bytes;
 }
 
+// Adds a problem when the first title of entry `index`, the one the launcher
+// watches for, is one the watch could never finish with.
+void CheckWatchedTitle(std::size_t index, const std::string& name, const std::vector<std::string>& titles,
+                       std::vector<std::string>* problems) {
+  const std::string problem = titles.empty() ? std::string() : UnwatchableTitle(titles.front());
+  if (!problem.empty()) {
+    problems->push_back(DescribeEntry(index, name) + ": its first title, the one the launcher watches for, " +
+                        problem);
+  }
+}
+
 int List(const Arguments& args) {
   ExpectPositional(args, 1, "FILE");
   Load(args.positional[0]);
@@ -178,7 +192,9 @@ int Extract(const Arguments& args) {
   if (!matched && !args.allowMissing) {
     throw Failure{args.positional[0] + ": no entry named \"" + Printable(args.positional[1]) + "\""};
   }
-  const bool written = WriteExtracted(args.positional[2]);
+  const WriteOutcome outcome = WriteExtracted(args.positional[2]);
+  if (outcome == WriteOutcome::kPartial) Sys().DeleteFile(args.positional[2]);  // whole or not at all
+  const bool written = outcome == WriteOutcome::kWhole;
   const std::size_t size = written ? ContainerState.extracted.size() : 0;
   if (args.json) {
     std::cout << "{\"firstEntryIndex\": " << LauncherState.firstEntryIndex << ", \"extractedSize\": " << size
@@ -197,6 +213,9 @@ int Pack(Arguments args) {
   for (std::size_t i = 0; i < args.entries.size(); ++i) args.entries[i].bytes = ReadInput(args.entryFiles[i]);
 
   PackResult packed = BuildContainer(args.entries);
+  for (std::size_t i = 0; i < args.entries.size(); ++i) {
+    CheckWatchedTitle(i, args.entries[i].name, args.entries[i].titles, &packed.errors);
+  }
   if (!packed.errors.empty()) {
     std::string message;
     for (const std::string& error : packed.errors) message += (message.empty() ? "" : "\n") + error;
@@ -240,7 +259,10 @@ int Pack(Arguments args) {
 int Verify(const Arguments& args) {
   ExpectPositional(args, 1, "FILE");
   Load(args.positional[0]);
-  const std::vector<std::string> problems = VerifyContainer(ContainerState.image);
+  std::vector<std::string> problems = VerifyContainer(ContainerState.image);
+  for (std::size_t i = 0; i < ContainerState.entries.size(); ++i) {
+    CheckWatchedTitle(i, ContainerState.entries[i].fileName, ContainerState.entries[i].findHwnd, &problems);
+  }
   for (const std::string& problem : problems) std::cout << args.positional[0] << ": " << problem << "\n";
   if (problems.empty()) std::cout << args.positional[0] << ": ok\n";
   return problems.empty() ? 0 : 1;

@@ -48,6 +48,12 @@ def machine(*devices):
     return {'controllers': [{'number': 0, 'rootHub': {'ports': ports}}]}
 
 
+def tagged_tool(session, entry):
+    """The demo tool, tagged so that it logs `entry` as its container entry."""
+    with open(session.exe('demo-tool.exe'), 'rb') as f:
+        return f.read() + b'ENTRY:' + entry.encode()
+
+
 def drive(code):
     vendor, product = TOOLS[code][:2]
     return machine(None, (vendor, product), None)
@@ -68,15 +74,15 @@ class LauncherDirectory:
         with open(self.file('usb-sim.json'), 'w') as f:
             json.dump(description, f)
 
-    def pack_container(self, work):
-        """QM_File.ini with every tool's entry, built by qmtool pack."""
-        with open(self.session.exe('demo-tool.exe'), 'rb') as f:
-            tool = f.read()
+    def pack_container(self, work, payloads=None):
+        """QM_File.ini with every tool's entry, built by qmtool pack; by
+        default each entry is the demo tool tagged with its entry name,
+        `payloads` ({code: bytes}) puts other bytes in its place."""
         args = [QMTOOL, 'pack', self.file('QM_File.ini')]
         for code, (_, _, entry, _, title) in sorted(TOOLS.items()):
             source = os.path.join(work, entry + '.payload')
             with open(source, 'wb') as f:
-                f.write(tool + b'ENTRY:' + entry.encode())
+                f.write((payloads or {}).get(code) or tagged_tool(self.session, entry))
             args += ['--entry', f'{entry}={source}', '--title', title]
         subprocess.run(args, check=True, capture_output=True)
 
@@ -109,9 +115,13 @@ class LauncherDirectory:
         """Runs the launcher while the watcher answers its message box;
         returns (result, message text or None)."""
         message = os.path.join(work, 'message.txt')
+        if os.path.exists(message):
+            os.unlink(message)
         watcher = self.session.start(self.session.exe('msgbox-watcher.exe'), [wine.windows_path(message), '30'])
         time.sleep(0.2)
         result = self.run(timeout=timeout)
+        # A box has been answered before the launcher could end.
+        watcher.kill()
         watcher.wait(timeout=60)
         if not os.path.exists(message):
             return result, None

@@ -87,17 +87,88 @@ class LauncherRuns(unittest.TestCase):
         self.assert_tool_ran(folder, 4000, result)
         self.assertFalse(os.path.exists(os.path.join(self.work, 'demo-tools.log')), 'the decoy ran')
 
-    def test_window_that_never_appears_keeps_the_launcher_polling(self):
-        folder = self.directory('nowindow', launcher.drive(4000), overrides={4000: {'title': None}})
-        process = folder.start()
+    def test_window_that_never_comes_ends_the_watch_a_minute_after_the_tool(self):
+        # Both tools show a window the container does not name: one ends after
+        # three seconds, the other keeps its window open.
+        other = {'title': 'Some Other Window'}
+        ended = self.directory('ended', launcher.drive(4000), overrides={4000: dict(other, show_ms='3000')})
+        running = self.directory('running', launcher.drive(4000), overrides={4000: dict(other, show_ms='75000')})
+        started = time.monotonic()
+        first, second = ended.start(), running.start()
         try:
-            time.sleep(4.5)  # several ticks
-            self.assertIsNone(process.poll(), 'the launcher ended without seeing the window')
-            self.assertIn('Elm_5.exe: ended', folder.log())
-            self.assertTrue(os.path.exists(folder.file('Elm_5.exe')))
+            first.wait(timeout=120)
+            elapsed = time.monotonic() - started
+            self.assertEqual(first.returncode, 0)
+            self.assertGreater(elapsed, 60)
+            self.assertLess(elapsed, 80)
+            self.assertFalse(os.path.exists(ended.file('Elm_5.exe')), 'the tool was left behind')
+            self.assertIsNone(second.poll(), 'the launcher of a running tool stopped watching')
+            self.assertTrue(os.path.exists(running.file('Elm_5.exe')))
         finally:
-            process.kill()
-            process.wait(timeout=30)
+            second.kill()
+            second.wait(timeout=30)
+
+    def test_tool_that_cannot_be_written_or_started_is_reported(self):
+        def read_only_tool(path):
+            with open(path, 'wb') as f:
+                f.write(launcher.tagged_tool(self.session, 'Planted'))
+            os.chmod(path, 0o444)
+
+        cases = (('not a program', {4000: b'MZ but not a program'}, None),
+                 ('a folder under its name', None, os.mkdir),
+                 ('a read-only file under its name', None, read_only_tool))
+        for what, payloads, plant in cases:
+            with self.subTest(what):
+                folder = launcher.LauncherDirectory(self.session, os.path.join(self.work, what))
+                folder.describe_machine(launcher.drive(4000))
+                folder.pack_container(self.work, payloads)
+                folder.behave()
+                if plant:
+                    plant(folder.file('Elm_5.exe'))
+                before = sorted(os.listdir(folder.path))
+                started = time.monotonic()
+                result, message = folder.run_expecting_message(self.work)
+                self.assertEqual(message, b'" Elm_5.exe " Could Not Be Started')
+                self.assertEqual(result.returncode, 0)
+                self.assertLess(time.monotonic() - started, 20)
+                self.assertEqual(sorted(os.listdir(folder.path)), before)
+                self.assertEqual(folder.log(), [], 'something was started')
+
+    def test_tool_file_cannot_be_swapped_before_the_tool_starts(self):
+        folder = self.directory('swap', launcher.drive(4000))
+        decoy = os.path.join(self.work, 'decoy.exe')
+        with open(decoy, 'wb') as f:
+            f.write(launcher.tagged_tool(self.session, 'Decoy'))
+        report = os.path.join(self.work, 'swapper.txt')
+        swapper = self.session.start(self.session.exe('swapper.exe'), [
+            wine.windows_path(folder.file('Elm_5.exe')), wine.windows_path(decoy), wine.windows_path(report)])
+        time.sleep(0.5)
+        result, message = folder.run_expecting_message(self.work)
+        swapper.wait(timeout=90)
+        with open(report) as f:
+            attempts, swapped = (int(n) for n in f.read().split()[1::2])
+        self.assertGreater(attempts, 0, 'the swapper never saw the tool file')
+        self.assertNotIn('Elm_5.exe: entry Decoy', folder.log())
+        if message is None:
+            self.assert_tool_ran(folder, 4000, result)
+            self.assertEqual(swapped, 0, f'{swapped} of {attempts} swaps went through')
+        else:  # a swap in the instant between writing and holding the file, caught
+            self.assertEqual(message, b'" Elm_5.exe " Could Not Be Started')
+            self.assertEqual(folder.log(), [])
+
+    def test_launcher_answers_messages_while_it_waits_for_a_tool(self):
+        folder = self.directory('answers', launcher.drive(2000), overrides={2000: {'delay_ms': '4000'}})
+        report, stop = os.path.join(self.work, 'probe.txt'), os.path.join(self.work, 'stop')
+        probe = self.session.start(self.session.exe('desktop-probe.exe'),
+                                   [wine.windows_path(report), wine.windows_path(stop)])
+        result = folder.run()
+        open(stop, 'w').close()
+        probe.wait(timeout=60)
+        self.assert_tool_ran(folder, 2000, result)
+        with open(report) as f:
+            seen, _, answered, unanswered = f.read().split()[1::2]
+        self.assertNotEqual(answered, '0', 'no message reached the launcher')
+        self.assertEqual(unanswered, '0', 'the launcher left a message unanswered')
 
     def test_tool_starts_under_every_windows_version(self):
         for version in ('winxp', 'vista', 'win7', 'win10'):

@@ -27,7 +27,8 @@ class LauncherStartup(unittest.TestCase):
             with open(message, 'rb') as f:
                 self.assertEqual(f.read(), b'Quillmark Device Not Found')
             with open(report) as f:
-                seen, visible = f.read().split()[1::2]
+                seen, visible = f.read().split()[1:4:2]
+            self.assertNotEqual(seen, '0', 'the probe never found the launcher window')
             self.assertEqual(visible, '0', 'the launcher window was visible')
             self.assertEqual(sorted(os.listdir(work)), ['message.txt', 'probe.txt', 'stop'])
 

@@ -4,6 +4,7 @@
 //
 //   Elm_5.exe<TAB>title=Elm Repair<TAB>show_ms=2500
 //
+//   delay_ms=N     first wait N ms (the launcher waits meanwhile for some tools)
 //   title=TEXT     show a top-level window with this title (none: no window)
 //   show_ms=N      how long the window stays open (default 2500)
 //   handoff=1      hand the window to a detached child process and end at once
@@ -138,6 +139,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR commandLine, int) {
   if (!child) Log("entry " + EntryTag());
 
   std::map<std::string, std::string> settings = Settings();
+  if (settings.count("delay_ms") && !child) Sleep(static_cast<DWORD>(std::atoi(settings["delay_ms"].c_str())));
   if (settings.count("handoff") && !child) {
     HandOff();
     Log("ended");

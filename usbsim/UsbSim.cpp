@@ -6,6 +6,7 @@
 #include <stdexcept>
 
 #include "usb/UsbIoctl.h"
+#include "usb/UsbScan.h"
 
 namespace qm::sim {
 
@@ -19,11 +20,22 @@ constexpr std::uint32_t kErrorInvalidHandle = 6;
 constexpr std::uint32_t kErrorInvalidParameter = 87;
 constexpr std::uint32_t kErrorGenFailure = 31;  // a stalled device request
 
-[[noreturn]] void Fault(const std::string& where, const std::string& what) {
-  throw std::runtime_error(where + ": " + what);
+// Where a value stands in the description: a chain of steps up to the top,
+// turned into text ("controllers[0].rootHub.ports[2]") only when a fault is
+// reported, so that deep descriptions cost memory in proportion to depth.
+struct Place {
+  const Place* parent;
+  std::string step;
+  std::string Text() const { return parent != nullptr ? parent->Text() + step : step; }
+  Place Key(const char* key) const { return {this, std::string(".") + key}; }
+  Place Index(std::size_t index) const { return {this, "[" + std::to_string(index) + "]"}; }
+};
+
+[[noreturn]] void Fault(const Place& where, const std::string& what) {
+  throw std::runtime_error(where.Text() + ": " + what);
 }
 
-void CheckKeys(const Json& object, const std::string& where, std::initializer_list<const char*> allowed) {
+void CheckKeys(const Json& object, const Place& where, std::initializer_list<const char*> allowed) {
   if (!object.is_object()) Fault(where, "must be an object");
   for (auto item = object.begin(); item != object.end(); ++item) {
     bool known = false;
@@ -32,28 +44,27 @@ void CheckKeys(const Json& object, const std::string& where, std::initializer_li
   }
 }
 
-std::int64_t Number(const Json& object, const char* key, const std::string& where, std::int64_t low,
-                    std::int64_t high, std::int64_t fallback) {
+std::int64_t Number(const Json& object, const char* key, const Place& where, std::int64_t low, std::int64_t high,
+                    std::int64_t fallback) {
   if (!object.contains(key)) return fallback;
   const Json& value = object.at(key);
-  const std::string place = where + "." + key;
-  if (!value.is_number_integer()) Fault(place, "must be an integer");
+  if (!value.is_number_integer()) Fault(where.Key(key), "must be an integer");
   const std::int64_t number = value.get<std::int64_t>();
   if (number < low || number > high) {
-    Fault(place, "must be from " + std::to_string(low) + " to " + std::to_string(high));
+    Fault(where.Key(key), "must be from " + std::to_string(low) + " to " + std::to_string(high));
   }
   return number;
 }
 
-std::uint32_t ErrorCode(const Json& object, const char* key, const std::string& where) {
+std::uint32_t ErrorCode(const Json& object, const char* key, const Place& where) {
   return static_cast<std::uint32_t>(Number(object, key, where, 1, 0xFFFFFFFFLL, 0));
 }
 
 // The JSON text's code points as UTF-16 code units.
-std::u16string Utf16(const Json& object, const char* key, const std::string& where, const std::u16string& fallback) {
+std::u16string Utf16(const Json& object, const char* key, const Place& where, const std::u16string& fallback) {
   if (!object.contains(key)) return fallback;
   const Json& value = object.at(key);
-  if (!value.is_string()) Fault(where + "." + key, "must be a string");
+  if (!value.is_string()) Fault(where.Key(key), "must be a string");
   const std::string utf8 = value.get<std::string>();
   std::u16string out;
   for (std::size_t i = 0; i < utf8.size();) {
@@ -74,7 +85,7 @@ std::u16string Utf16(const Json& object, const char* key, const std::string& whe
   return out;
 }
 
-std::unique_ptr<Device> ReadDevice(const Json& json, const std::string& where) {
+std::unique_ptr<Device> ReadDevice(const Json& json, const Place& where) {
   CheckKeys(json, where, {"idVendor", "idProduct", "iManufacturer", "iProduct", "iSerialNumber", "strings",
                           "languages", "descriptorError"});
   auto device = std::make_unique<Device>();
@@ -86,7 +97,7 @@ std::unique_ptr<Device> ReadDevice(const Json& json, const std::string& where) {
   device->descriptorError = ErrorCode(json, "descriptorError", where);
   if (json.contains("strings")) {
     const Json& strings = json.at("strings");
-    const std::string place = where + ".strings";
+    const Place place = where.Key("strings");
     if (!strings.is_object()) Fault(place, "must be an object");
     for (auto item = strings.begin(); item != strings.end(); ++item) {
       const std::string& key = item.key();
@@ -99,13 +110,13 @@ std::unique_ptr<Device> ReadDevice(const Json& json, const std::string& where) {
   }
   if (json.contains("languages")) {
     const Json& languages = json.at("languages");
-    const std::string place = where + ".languages";
+    const Place place = where.Key("languages");
     if (!languages.is_array()) Fault(place, "must be a list");
     device->languages.clear();
     for (std::size_t i = 0; i < languages.size(); ++i) {
       const Json& language = languages[i];
       if (!language.is_number_integer() || language.get<std::int64_t>() < 0 || language.get<std::int64_t>() > 65535) {
-        Fault(place + "[" + std::to_string(i) + "]", "must be a language identifier from 0 to 65535");
+        Fault(place.Index(i), "must be a language identifier from 0 to 65535");
       }
       device->languages.push_back(static_cast<std::uint16_t>(language.get<std::int64_t>()));
     }
@@ -113,21 +124,23 @@ std::unique_ptr<Device> ReadDevice(const Json& json, const std::string& where) {
   return device;
 }
 
-std::unique_ptr<Hub> ReadHub(const Json& json, const std::string& where, bool external);
+// `depth` counts the hubs between this one and the root hub, itself
+// included: 0 for a root hub.
+std::unique_ptr<Hub> ReadHub(const Json& json, const Place& where, int depth);
 
-Port ReadPort(const Json& json, const std::string& where) {
+Port ReadPort(const Json& json, const Place& where, int depth) {
   CheckKeys(json, where, {"status", "connectionInfoError", "device", "hub"});
   Port port;
   if (json.contains("device") && json.contains("hub")) Fault(where, "has both \"device\" and \"hub\"");
-  if (json.contains("device")) port.device = ReadDevice(json.at("device"), where + ".device");
+  if (json.contains("device")) port.device = ReadDevice(json.at("device"), where.Key("device"));
   if (json.contains("hub")) {
     const Json& hub = json.at("hub");
-    const std::string place = where + ".hub";
-    port.hub = ReadHub(hub, place, true);
+    const Place place = where.Key("hub");
+    port.hub = ReadHub(hub, place, depth + 1);
     port.name = Utf16(hub, "name", place, u"");
     if (port.name.empty()) Fault(place, "needs a \"name\"");
     port.nameError = ErrorCode(hub, "nameError", place);
-    if (hub.contains("device")) port.device = ReadDevice(hub.at("device"), place + ".device");
+    if (hub.contains("device")) port.device = ReadDevice(hub.at("device"), place.Key("device"));
   }
   const bool attached = json.contains("device") || json.contains("hub");
   port.status = static_cast<std::uint32_t>(Number(json, "status", where, 0, 0xFFFFFFFFLL, attached ? 1 : 0));
@@ -135,20 +148,22 @@ Port ReadPort(const Json& json, const std::string& where) {
   return port;
 }
 
-std::unique_ptr<Hub> ReadHub(const Json& json, const std::string& where, bool external) {
-  if (external) {
+std::unique_ptr<Hub> ReadHub(const Json& json, const Place& where, int depth) {
+  if (depth > 0) {
     CheckKeys(json, where, {"ports", "numberOfPorts", "openError", "nodeInfoError", "name", "nameError", "device"});
   } else {
     CheckKeys(json, where, {"ports", "numberOfPorts", "openError", "nodeInfoError"});
   }
+  // The walk never opens a hub below this depth: a description that needs
+  // one describes a machine the walk cannot see.
+  if (depth > kMaxHubDepth) Fault(where, "hubs nested deeper than the walk goes (" + std::to_string(kMaxHubDepth) + ")");
   auto hub = std::make_unique<Hub>();
   if (json.contains("ports")) {
     const Json& ports = json.at("ports");
-    if (!ports.is_array()) Fault(where + ".ports", "must be a list");
-    if (ports.size() > 255) Fault(where + ".ports", "must hold at most 255 ports");
-    for (std::size_t i = 0; i < ports.size(); ++i) {
-      hub->ports.push_back(ReadPort(ports[i], where + ".ports[" + std::to_string(i) + "]"));
-    }
+    const Place place = where.Key("ports");
+    if (!ports.is_array()) Fault(place, "must be a list");
+    if (ports.size() > 255) Fault(place, "must hold at most 255 ports");
+    for (std::size_t i = 0; i < ports.size(); ++i) hub->ports.push_back(ReadPort(ports[i], place.Index(i), depth));
   }
   hub->numberOfPorts = static_cast<int>(Number(json, "numberOfPorts", where, 0, 255,
                                                static_cast<std::int64_t>(hub->ports.size())));
@@ -193,24 +208,27 @@ UsbSimStack UsbSimStack::FromJson(const std::string& text) {
   Json json;
   try {
     json = Json::parse(text);
-  } catch (const Json::parse_error& error) {
+  } catch (const Json::exception& error) {  // bad syntax, or a number out of range
     throw std::runtime_error(std::string("not valid JSON: ") + error.what());
   }
-  CheckKeys(json, "(top level)", {"controllers"});
+  CheckKeys(json, Place{nullptr, "(top level)"}, {"controllers"});
   if (!json.contains("controllers") || !json.at("controllers").is_array()) {
-    Fault("controllers", "must be a list");
+    Fault(Place{nullptr, "controllers"}, "must be a list");
   }
   UsbSimStack stack;
   const Json& controllers = json.at("controllers");
+  const Place top{nullptr, "controllers"};
   for (std::size_t i = 0; i < controllers.size(); ++i) {
     const Json& item = controllers[i];
-    const std::string where = "controllers[" + std::to_string(i) + "]";
+    const Place where = top.Index(i);
     CheckKeys(item, where, {"number", "driverKeyName", "driverKeyError", "rootHubName", "rootHubNameError", "rootHub"});
     if (!item.contains("number")) Fault(where, "needs a \"number\"");
     Controller controller;
     controller.number = static_cast<int>(Number(item, "number", where, 0, 9, 0));
     for (const Controller& other : stack.controllers_) {
-      if (other.number == controller.number) Fault(where + ".number", "controller " + std::to_string(other.number) + " is listed twice");
+      if (other.number == controller.number) {
+        Fault(where.Key("number"), "controller " + std::to_string(other.number) + " is listed twice");
+      }
     }
     controller.driverKeyName = Utf16(item, "driverKeyName", where, controller.driverKeyName);
     controller.driverKeyError = ErrorCode(item, "driverKeyError", where);
@@ -218,7 +236,7 @@ UsbSimStack UsbSimStack::FromJson(const std::string& text) {
                                    u"USB#ROOT_HUB20#4&" + std::u16string(1, static_cast<char16_t>(u'0' + controller.number)) +
                                        u"#{f18a0e88-c30c-11d0-8815-00a0c906bed8}");
     controller.rootHubNameError = ErrorCode(item, "rootHubNameError", where);
-    controller.rootHub = item.contains("rootHub") ? ReadHub(item.at("rootHub"), where + ".rootHub", false)
+    controller.rootHub = item.contains("rootHub") ? ReadHub(item.at("rootHub"), where.Key("rootHub"), 0)
                                                   : std::make_unique<Hub>();
     stack.controllers_.push_back(std::move(controller));
   }

@@ -37,15 +37,35 @@ class UsbScan(unittest.TestCase):
         self.assertNotIn('trace', json.loads(usbscan('--sim', REALISTIC, '--json').stdout))
 
     def test_errors(self):
-        with tempfile.NamedTemporaryFile('w', suffix='.json', delete=False) as f:
-            f.write('{"controllers": [{"number": 0, "rootHub": {"ports": [{"device": {"idVendor": -1}}]}}]}')
-        try:
-            bad = usbscan('--sim', f.name)
-            self.assertEqual(bad.returncode, 1)
-            self.assertIn(b'controllers[0].rootHub.ports[0].device.idVendor', bad.stderr)
-        finally:
-            os.unlink(f.name)
+        for text, message in (
+                ('{"controllers": [{"number": 0, "rootHub": {"ports": [{"device": {"idVendor": -1}}]}}]}',
+                 b'controllers[0].rootHub.ports[0].device.idVendor'),
+                ('{"controllers": [{"number": 2e2136}]}', b'not valid JSON')):
+            with tempfile.NamedTemporaryFile('w', suffix='.json', delete=False) as f:
+                f.write(text)
+            try:
+                bad = usbscan('--sim', f.name)
+                self.assertEqual(bad.returncode, 1)
+                self.assertIn(message, bad.stderr)
+            finally:
+                os.unlink(f.name)
         self.assertEqual(usbscan('--sim', '/nonexistent.json').returncode, 1)
+
+    def test_descriptions_nested_deeper_than_the_walk_goes_are_refused(self):
+        for depth, refused in ((16, False), (17, True), (20000, True)):
+            # Written as text: too deep for the json module.
+            hubs = ''.join(f'"ports": [{{"hub": {{"name": "HUB{level}", ' for level in range(depth))
+            hubs += '"ports": []' + '}}]' * depth
+            with tempfile.NamedTemporaryFile('w', suffix='.json', delete=False) as f:
+                f.write('{"controllers": [{"number": 0, "rootHub": {' + hubs + '}}]}')
+            try:
+                result = usbscan('--sim', f.name)
+                self.assertEqual(result.returncode, 1 if refused else 0, (depth, result.stderr[:300]))
+                if refused:
+                    self.assertIn(b'controllers[0].rootHub.ports[0].hub.ports[0].hub', result.stderr)
+                    self.assertIn(b'hubs nested deeper than the walk goes (16)', result.stderr)
+            finally:
+                os.unlink(f.name)
         self.assertEqual(usbscan('--frob').returncode, 2)
         self.assertEqual(usbscan('--trace').returncode, 2)
         self.assertEqual(usbscan().returncode, 2)  # no USB stack here without --sim

@@ -161,5 +161,8 @@ int main(int argc, char** argv) {
   } catch (const qm::UsageError& error) {
     std::cerr << "usbscan: " << error.message << "\n" << qm::kUsage;
     return 2;
+  } catch (const std::exception& error) {  // out of memory, or a stream that failed
+    std::cerr << "usbscan: " << error.what() << "\n";
+    return 1;
   }
 }

@@ -13,9 +13,9 @@ if(QM_FUZZ)
   add_link_options(-fsanitize=address,undefined)
   add_library(qm_fake STATIC tests/fake/FakePlatform.cpp platform/host/HostPlatform.cpp)
   target_link_libraries(qm_fake PUBLIC qm_platform)
-  foreach(target container_fuzz usb_fuzz)
+  foreach(target container_fuzz usb_fuzz pack_fuzz usbsim_fuzz)
     add_executable(${target} fuzz/${target}.cpp)
-    target_link_libraries(${target} PRIVATE qm_app qm_fake)
+    target_link_libraries(${target} PRIVATE qm_app qm_usbsim qm_fake)
     target_link_options(${target} PRIVATE -fsanitize=fuzzer)
   endforeach()
   return()
@@ -38,13 +38,13 @@ include(GoogleTest)
 gtest_discover_tests(unit_tests)
 
 # --- command-line tools on the host platform ---
-add_library(qm_host STATIC platform/host/HostPlatform.cpp)
+add_library(qm_host STATIC platform/host/HostPlatform.cpp platform/host/AtomicFile.cpp)
 add_library(qm_tools_common STATIC tools/common/Json.cpp tools/common/ToolPlatform.cpp)
 target_link_libraries(qm_tools_common PUBLIC qm_host)
 target_link_libraries(qm_host PUBLIC qm_platform)
 target_link_libraries(qm_fake PUBLIC qm_host)
 
-add_executable(qmtool tools/qmtool/main.cpp)
+add_executable(qmtool tools/qmtool/main.cpp tools/qmtool/Pack.cpp)
 target_link_libraries(qmtool PRIVATE qm_app qm_tools_common)
 
 # --- benchmarks: they print their figures ---

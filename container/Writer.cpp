@@ -1,10 +1,12 @@
 #include "container/Writer.h"
 
+#include <algorithm>
 #include <cstring>
 #include <limits>
 
 #include "container/Container.h"
 #include "container/KeySearch.h"
+#include "platform/CodePages.h"
 #include "platform/Platform.h"
 
 namespace qm {
@@ -16,19 +18,41 @@ std::string DescribeEntry(std::size_t index, const std::string& name) {
 namespace {
 
 const std::string* const kAllKeys[] = {&kKeyName, &kKeySize, &kKeyPlace, &kKeyTitle, &kKeyMarker};
+constexpr std::size_t kLongestKey = 17;
+
+// Whether `value`, read by character in `codePage`, ends with a lead byte
+// that has no trail byte: it would take the next key's first byte as its
+// trail, and that key would not be found.
+bool EndsInLeadByte(const std::string& value, int codePage) {
+  for (std::size_t i = 0; i < value.size(); ++i) {
+    if (!IsLeadByteOfCodePage(codePage, static_cast<std::uint8_t>(value[i]))) continue;
+    if (i + 1 == value.size()) return true;
+    ++i;
+  }
+  return false;
+}
+
+// "932", "932 and 936", "932, 936 and 949".
+std::string ListOf(const std::vector<int>& codePages) {
+  std::string text;
+  for (std::size_t i = 0; i < codePages.size(); ++i) {
+    if (i > 0) text += i + 1 == codePages.size() ? " and " : ", ";
+    text += std::to_string(codePages[i]);
+  }
+  return text;
+}
 
 // Why `value` cannot stand as a name or title in a header, or "".
-std::string ValueProblem(const std::string& value) {
+std::string ValueProblem(const std::string& value, const std::vector<int>& codePages) {
   if (value.find('\0') != std::string::npos) return "holds a zero byte";
   for (const std::string* key : kAllKeys) {
     if (value.find(*key) != std::string::npos) return "holds the key \"" + *key + "\"";
   }
-  // A value ending in a lead byte would swallow the next key's first byte.
-  const auto* bytes = reinterpret_cast<const std::uint8_t*>(value.data());
-  const std::vector<bool> starts = CharacterStarts(bytes, static_cast<std::int64_t>(value.size()));
-  if (!value.empty() && starts.back() && Sys().IsDbcsLeadByte(bytes[value.size() - 1])) {
-    return "ends with the lead byte of a double-byte character";
+  std::vector<int> dangling;
+  for (int codePage : codePages) {
+    if (EndsInLeadByte(value, codePage)) dangling.push_back(codePage);
   }
+  if (!dangling.empty()) return "ends with a lead byte under code page " + ListOf(dangling);
   return std::string();
 }
 
@@ -36,40 +60,34 @@ void Append(std::vector<std::uint8_t>* out, const std::string& text) {
   out->insert(out->end(), text.begin(), text.end());
 }
 
-// Whether the payload needs a leading zero byte: a run of bytes equal to a
-// key before the payload's first zero would be read as header text.
-bool PayloadNeedsLeadingZero(const std::vector<PackEntry>& entries) {
-  std::vector<std::uint8_t> prefix;
-  for (const PackEntry& entry : entries) {
-    const void* zero = entry.bytes.empty() ? nullptr : std::memchr(entry.bytes.data(), 0, entry.bytes.size());
-    if (zero == nullptr) {
-      prefix.insert(prefix.end(), entry.bytes.begin(), entry.bytes.end());
-      continue;
-    }
-    prefix.insert(prefix.end(), entry.bytes.data(), static_cast<const std::uint8_t*>(zero));
-    break;
-  }
-  const std::string text(prefix.begin(), prefix.end());
-  for (const std::string* key : kAllKeys) {
-    if (text.find(*key) != std::string::npos) return true;
-  }
-  return false;
-}
-
 }  // namespace
 
-PackResult BuildContainer(const std::vector<PackEntry>& entries) {
+bool PayloadStart::Feed(const std::uint8_t* bytes, std::size_t count) {
+  if (zeroSeen_) return false;
+  const void* zero = count == 0 ? nullptr : std::memchr(bytes, 0, count);
+  const std::size_t before =
+      zero != nullptr ? static_cast<std::size_t>(static_cast<const std::uint8_t*>(zero) - bytes) : count;
+  // A key may begin in the bytes kept from the last call.
+  std::string text = tail_;
+  text.append(reinterpret_cast<const char*>(bytes), before);
+  for (const std::string* key : kAllKeys) keyFound_ = keyFound_ || text.find(*key) != std::string::npos;
+  tail_ = text.substr(text.size() > kLongestKey ? text.size() - kLongestKey : 0);
+  zeroSeen_ = zero != nullptr;
+  return !zeroSeen_;
+}
+
+PackResult BuildHeader(const std::vector<EntryRecord>& entries, bool leadingZero, const std::vector<int>& codePages) {
   PackResult result;
   if (entries.empty()) result.errors.push_back("a container needs at least one entry");
   for (std::size_t i = 0; i < entries.size(); ++i) {
-    const PackEntry& entry = entries[i];
-    const std::string nameProblem = ValueProblem(entry.name);
+    const EntryRecord& entry = entries[i];
+    const std::string nameProblem = ValueProblem(entry.name, codePages);
     if (!nameProblem.empty()) result.errors.push_back(DescribeEntry(i, entry.name) + ": the name " + nameProblem);
     for (const std::string& title : entry.titles) {
-      const std::string problem = ValueProblem(title);
+      const std::string problem = ValueProblem(title, codePages);
       if (!problem.empty()) result.errors.push_back(DescribeEntry(i, entry.name) + ": a title " + problem);
     }
-    if (entry.bytes.size() > static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max())) {
+    if (entry.size > static_cast<std::uint64_t>(std::numeric_limits<std::int32_t>::max())) {
       result.errors.push_back(DescribeEntry(i, entry.name) + ": larger than 2 GiB");
     }
   }
@@ -80,24 +98,35 @@ PackResult BuildContainer(const std::vector<PackEntry>& entries) {
   }
   if (!result.errors.empty()) return result;
 
-  const bool leadingZero = PayloadNeedsLeadingZero(entries);
-  std::vector<std::uint8_t>& image = result.image;
-  std::int64_t place = leadingZero ? 1 : 0;
-  for (const PackEntry& entry : entries) {
-    Append(&image, kKeyName + entry.name);
-    Append(&image, kKeySize + std::to_string(entry.bytes.size()));
-    Append(&image, kKeyPlace + std::to_string(place));
-    for (const std::string& title : entry.titles) Append(&image, kKeyTitle + title);
-    place += static_cast<std::int64_t>(entry.bytes.size());
+  std::vector<std::uint8_t>& header = result.image;
+  std::uint64_t place = leadingZero ? 1 : 0;
+  for (const EntryRecord& entry : entries) {
+    Append(&header, kKeyName + entry.name);
+    Append(&header, kKeySize + std::to_string(entry.size));
+    Append(&header, kKeyPlace + std::to_string(place));
+    for (const std::string& title : entry.titles) Append(&header, kKeyTitle + title);
+    place += entry.size;
   }
-  Append(&image, kKeyMarker);
-  if (static_cast<std::int64_t>(image.size()) + place > std::numeric_limits<std::int32_t>::max()) {
+  Append(&header, kKeyMarker);
+  if (header.size() + place > static_cast<std::uint64_t>(std::numeric_limits<std::int32_t>::max())) {
     result.errors.push_back("the container would be larger than 2 GiB");
-    result.image.clear();
+    header.clear();
     return result;
   }
-  if (leadingZero) image.push_back(0);
-  for (const PackEntry& entry : entries) image.insert(image.end(), entry.bytes.begin(), entry.bytes.end());
+  if (leadingZero) header.push_back(0);
+  return result;
+}
+
+PackResult BuildContainer(const std::vector<PackEntry>& entries, const std::vector<int>& codePages) {
+  std::vector<EntryRecord> records;
+  PayloadStart payloadStart;
+  for (const PackEntry& entry : entries) {
+    records.push_back({entry.name, entry.bytes.size(), entry.titles});
+    payloadStart.Feed(entry.bytes.data(), entry.bytes.size());
+  }
+  PackResult result = BuildHeader(records, payloadStart.NeedsLeadingZero(), codePages);
+  if (!result.errors.empty()) return result;
+  for (const PackEntry& entry : entries) result.image.insert(result.image.end(), entry.bytes.begin(), entry.bytes.end());
   return result;
 }
 
@@ -156,7 +185,7 @@ const char* TokenName(Token token) {
 
 }  // namespace
 
-std::vector<std::string> VerifyContainer(const std::vector<std::uint8_t>& image) {
+std::vector<std::string> VerifyContainer(const std::vector<std::uint8_t>& image, const std::vector<int>& codePages) {
   std::vector<std::string> problems;
   const std::uint8_t* text = image.data();
   const void* zero = image.empty() ? nullptr : std::memchr(text, 0, image.size());
@@ -205,38 +234,61 @@ std::vector<std::string> VerifyContainer(const std::vector<std::uint8_t>& image)
   }
   if (record == 0) problems.push_back("the header holds no record");
 
-  // Where the entries lie. (`image` may be ContainerState's own.)
-  std::vector<std::uint8_t> copy = image;
-  ResetContainerState();
-  ContainerState.image.swap(copy);
+  // Where the entries lie, and values that another code page reads otherwise.
+  if (&image != &ContainerState.image) {
+    ResetContainerState();
+    ContainerState.image = image;
+  } else {
+    ContainerState.entries.clear();
+  }
   ParseContainer();
   for (std::size_t e = 0; e < ContainerState.entries.size(); ++e) {
     const PROGRAMINFO& entry = ContainerState.entries[e];
     if (!EntryInsideImage(entry)) {
       problems.push_back(DescribeEntry(e, entry.fileName) + ": its bytes lie outside the file");
     }
+    const std::string nameProblem = ValueProblem(entry.fileName, codePages);
+    if (!nameProblem.empty()) problems.push_back(DescribeEntry(e, entry.fileName) + ": the name " + nameProblem);
+    for (const std::string& title : entry.findHwnd) {
+      const std::string problem = ValueProblem(title, codePages);
+      if (!problem.empty()) problems.push_back(DescribeEntry(e, entry.fileName) + ": a title " + problem);
+    }
   }
   return problems;
 }
 
-std::vector<std::string> CompareParsed(const std::vector<PackEntry>& entries) {
+std::vector<std::string> CompareParsedRecords(const std::vector<EntryRecord>& records) {
   std::vector<std::string> differences;
-  if (ContainerState.entries.size() != entries.size()) {
+  if (ContainerState.entries.size() != records.size()) {
     differences.push_back("reads back " + std::to_string(ContainerState.entries.size()) + " entries, not " +
-                          std::to_string(entries.size()));
+                          std::to_string(records.size()));
     return differences;
   }
+  for (std::size_t i = 0; i < records.size(); ++i) {
+    const PROGRAMINFO& parsed = ContainerState.entries[i];
+    const EntryRecord& given = records[i];
+    const std::string entry = DescribeEntry(i, given.name);
+    if (parsed.fileName != given.name) differences.push_back(entry + ": the name reads back differently");
+    if (static_cast<std::uint64_t>(parsed.fileSize) != given.size || !EntryInsideImage(parsed)) {
+      differences.push_back(entry + ": the size or place reads back differently");
+    }
+    if (parsed.findHwnd != given.titles || parsed.findHwndCount != static_cast<std::int32_t>(given.titles.size())) {
+      differences.push_back(entry + ": the titles read back differently");
+    }
+  }
+  return differences;
+}
+
+std::vector<std::string> CompareParsed(const std::vector<PackEntry>& entries) {
+  std::vector<EntryRecord> records;
+  for (const PackEntry& entry : entries) records.push_back({entry.name, entry.bytes.size(), entry.titles});
+  std::vector<std::string> differences = CompareParsedRecords(records);
+  if (!differences.empty()) return differences;
   for (std::size_t i = 0; i < entries.size(); ++i) {
     const PROGRAMINFO& parsed = ContainerState.entries[i];
-    const PackEntry& given = entries[i];
-    const bool bytesMatch =
-        parsed.fileSize == static_cast<std::int64_t>(given.bytes.size()) && EntryInsideImage(parsed) &&
-        std::equal(given.bytes.begin(), given.bytes.end(),
-                   ContainerState.image.begin() + ContainerState.payloadOffset + parsed.filePlace);
-    if (parsed.fileName != given.name) differences.push_back(DescribeEntry(i, given.name) + ": the name reads back differently");
-    if (!bytesMatch) differences.push_back(DescribeEntry(i, given.name) + ": the bytes read back differently");
-    if (parsed.findHwnd != given.titles || parsed.findHwndCount != static_cast<std::int32_t>(given.titles.size())) {
-      differences.push_back(DescribeEntry(i, given.name) + ": the titles read back differently");
+    const auto first = ContainerState.image.begin() + ContainerState.payloadOffset + parsed.filePlace;
+    if (!std::equal(entries[i].bytes.begin(), entries[i].bytes.end(), first)) {
+      differences.push_back(DescribeEntry(i, entries[i].name) + ": the bytes read back differently");
     }
   }
   return differences;

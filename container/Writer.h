@@ -15,32 +15,73 @@
 #include <string>
 #include <vector>
 
+#include "platform/CodePages.h"
+
 namespace qm {
 
+// An entry with its bytes in memory.
 struct PackEntry {
   std::string name;
   std::vector<std::uint8_t> bytes;
   std::vector<std::string> titles;
 };
 
+// An entry as its record states it.
+struct EntryRecord {
+  std::string name;
+  std::uint64_t size = 0;
+  std::vector<std::string> titles;
+};
+
 struct PackResult {
-  std::vector<std::uint8_t> image;    // the container, when errors is empty
-  std::vector<std::string> errors;    // each names the offending entry
+  std::vector<std::uint8_t> image;  // the container or its header, when errors is empty
+  std::vector<std::string> errors;  // each names the offending entry
 };
 
 // "entry 2 (\"Elm_5.exe\")": how messages name an entry, counting from 1.
 std::string DescribeEntry(std::size_t index, const std::string& name);
 
-// Lays the entries out one after the other behind a header of records. Uses
-// the platform's lead-byte test, as the launcher's parser does.
-PackResult BuildContainer(const std::vector<PackEntry>& entries);
+// Tells, from the payload's bytes fed in order, whether the payload must
+// begin with a zero byte: the launcher reads the file up to its first zero
+// byte as header text, so a key there would be read as one.
+class PayloadStart {
+ public:
+  // Feeds the next bytes; false once a zero byte has ended what matters.
+  bool Feed(const std::uint8_t* bytes, std::size_t count);
+  bool NeedsLeadingZero() const { return keyFound_; }
 
-// Every way in which `image` breaks the rules above; empty when it keeps them.
-// Leaves ContainerState holding `image`, parsed.
-std::vector<std::string> VerifyContainer(const std::vector<std::uint8_t>& image);
+ private:
+  std::string tail_;  // the last bytes fed, for a key split between two calls
+  bool zeroSeen_ = false;
+  bool keyFound_ = false;
+};
 
-// Whether the parsed ContainerState holds exactly `entries` as packed into
-// `image`; the differences otherwise.
+// Names and titles are refused when they end with a lead byte under any of
+// `codePages` (by default every double-byte ANSI code page of Windows): the
+// launcher would then read the next key as part of the value.
+
+// The header of a container that holds the entries one after the other:
+// the records, the marker and, when `leadingZero`, the payload's first
+// byte 0. The entries' bytes follow it.
+PackResult BuildHeader(const std::vector<EntryRecord>& entries, bool leadingZero,
+                       const std::vector<int>& codePages = DoubleByteCodePages());
+
+// The whole container of entries held in memory.
+PackResult BuildContainer(const std::vector<PackEntry>& entries,
+                          const std::vector<int>& codePages = DoubleByteCodePages());
+
+// Every way in which `image` breaks the rules above, and every name or
+// title that reads differently under one of `codePages`; empty when it
+// keeps them. Leaves ContainerState holding `image`, parsed (`image` may be
+// ContainerState's own, and is then not copied).
+std::vector<std::string> VerifyContainer(const std::vector<std::uint8_t>& image,
+                                         const std::vector<int>& codePages = DoubleByteCodePages());
+
+// How the parsed ContainerState differs from the records: names, sizes,
+// titles, and entries that do not lie inside the image.
+std::vector<std::string> CompareParsedRecords(const std::vector<EntryRecord>& records);
+
+// The same, and the entries' bytes.
 std::vector<std::string> CompareParsed(const std::vector<PackEntry>& entries);
 
 }  // namespace qm

@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
 # Builds the libFuzzer targets with clang and runs each for a bounded time
-# (QM_FUZZ_SECONDS, default 60) from the seed corpus kept in fuzz/corpus.
+# (QM_FUZZ_SECONDS, default 45) from the seed corpus kept in fuzz/corpus.
 # New inputs go to a scratch directory, never into the repository.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-seconds=${QM_FUZZ_SECONDS:-60}
+seconds=${QM_FUZZ_SECONDS:-45}
 [ -f build/fuzz/build.ninja ] || CC=clang CXX=clang++ cmake -S . -B build/fuzz -G Ninja \
   -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQM_FUZZ=ON -DQM_WERROR=ON >/dev/null
 cmake --build build/fuzz -- --quiet

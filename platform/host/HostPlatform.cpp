@@ -1,5 +1,7 @@
 #include "platform/host/HostPlatform.h"
 
+#include "platform/CodePages.h"
+
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -17,11 +19,6 @@ std::uint32_t WindowsError(int error) {
   }
 }
 }  // namespace
-
-bool IsLeadByteOfCodePage(int codePage, std::uint8_t byte) {
-  if (codePage != 932) return false;
-  return (byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC);
-}
 
 bool HostPlatform::Unsupported() {
   lastError_ = win::kErrorNotSupported;

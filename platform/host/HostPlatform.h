@@ -1,5 +1,5 @@
 // The seam on the build machine, for the native command-line tools: files
-// through POSIX; the ANSI code page is a setting (1252 or 932). Everything
+// through POSIX; the ANSI code page is a setting (platform/CodePages.h). Everything
 // else fails with ERROR_NOT_SUPPORTED, as the tools never ask for it.
 #pragma once
 
@@ -51,8 +51,5 @@ class HostPlatform : public Platform {
 // WideToMultiByte's contract with Latin-1 standing in for the ANSI code
 // page (characters above U+00FF become '?'); 0 when out is too small.
 int Latin1FromUtf16(const char16_t* text, char* out, int outSize);
-
-// The lead-byte test of code page 932 (Shift JIS); false for any other.
-bool IsLeadByteOfCodePage(int codePage, std::uint8_t byte);
 
 }  // namespace qm

@@ -40,6 +40,7 @@ class WindowsTools(unittest.TestCase):
             packed = self.windows('qmtool.exe', 'pack', wine.windows_path(os.path.join(work, 'QM_File.ini')),
                                   '--entry', 'Elm_5.exe=' + wine.windows_path(source), '--title', 'Elm Repair')
             self.assertEqual(packed.returncode, 0, packed.stderr)
+            self.assertEqual(sorted(os.listdir(work)), ['QM_File.ini', 'tool.bin'])  # no temporary file left
             native = subprocess.run([launcher.QMTOOL, 'list', '--json', os.path.join(work, 'QM_File.ini')],
                                     capture_output=True, check=True).stdout
             listed = self.windows('qmtool.exe', 'list', '--json', wine.windows_path(os.path.join(work, 'QM_File.ini')))

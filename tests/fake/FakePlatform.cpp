@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "platform/CodePages.h"
 #include "platform/host/HostPlatform.h"
 
 namespace qm::test {

@@ -49,7 +49,7 @@ class FakePlatform : public Platform {
   bool admin = true;
   std::optional<OsVersion> version = OsVersion{6, 1, 7601};
   std::string modulePath = "C:\\Repair\\QuillmarkLauncher.exe";
-  int codePage = 1252;  // 1252 or 932: decides the lead-byte test
+  int codePage = 1252;  // the ANSI code page: decides the lead-byte test
   std::map<std::string, FakeFile> files;
   std::vector<FakeWindow> windows;  // the desktop's top-level windows, in order
   std::int64_t diskFree = -1;  // bytes that writes may still add; -1: no limit

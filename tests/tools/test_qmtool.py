@@ -1,6 +1,7 @@
 """qmtool as a packager uses it: exit codes, messages, JSON, atomic writes."""
 import json
 import os
+import resource
 import subprocess
 import sys
 import tempfile
@@ -26,8 +27,8 @@ class QmTool(unittest.TestCase):
     def tearDown(self):
         self.dir.cleanup()
 
-    def pack(self, out, *entries):
-        args = ['pack', self.path(out)]
+    def pack(self, out, *entries, options=()):
+        args = ['pack', *options, self.path(out)]
         for name, source, titles in entries:
             args += ['--entry', f'{name}={self.path(source)}']
             for title in titles:
@@ -115,6 +116,86 @@ class QmTool(unittest.TestCase):
             help_text = qmtool(command, '--help')
             self.assertEqual(help_text.returncode, 0)
             self.assertIn(b'usage: qmtool ' + command.encode(), help_text.stdout)
+
+
+    # --- hostile input ---
+
+    def test_unreadable_inputs_fail_with_one_line_naming_the_file(self):
+        os.mkdir(self.path('folder'))
+        for source, reason in (('folder', b'is not a regular file'), ('missing.bin', b'no such file')):
+            result = self.pack('o.ini', ('A', source, ['Alder']))
+            self.assertEqual(result.returncode, 1, result.stderr)
+            self.assertEqual(result.stderr.count(b'\n'), 1, result.stderr)
+            self.assertIn(self.path(source).encode() + b': ' + reason, result.stderr)
+        self.assertEqual(sorted(os.listdir(self.dir.name)), ['a.bin', 'b.bin', 'folder'])
+
+    def test_pack_needs_about_the_container_in_memory(self):
+        size = 96 << 20
+        with open(self.path('big.bin'), 'wb') as f:
+            f.write(b'MZ\0' + os.urandom(size - 3))
+        limit = 2 * size + (64 << 20)  # the old pack held about four copies
+        result = subprocess.run([QMTOOL, 'pack', self.path('c.ini'), '--entry', f'A={self.path("big.bin")}',
+                                 '--title', 'Alder'], capture_output=True,
+                                preexec_fn=lambda: resource.setrlimit(resource.RLIMIT_AS, (limit, limit)))
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertEqual(os.path.getsize(self.path("c.ini")), size + 82)  # and the header
+
+    def test_pack_never_follows_a_planted_link_and_keeps_the_permissions(self):
+        with open(self.path('victim'), 'wb') as f:
+            f.write(b'precious')
+        os.symlink(self.path('victim'), self.path('c.ini.tmp-qmtool'))  # the name pack once used
+        self.pack('c.ini', ('Alder.exe', 'a.bin', ['Alder']))
+        os.chmod(self.path('c.ini'), 0o640)
+        result = self.pack('c.ini', ('Elm_5.exe', 'b.bin', ['Elm']))
+        self.assertEqual(result.returncode, 0, result.stderr)
+        with open(self.path('victim'), 'rb') as f:
+            self.assertEqual(f.read(), b'precious')
+        self.assertFalse(os.path.islink(self.path('c.ini')))
+        self.assertEqual(os.stat(self.path('c.ini')).st_mode & 0o777, 0o640)
+        self.assertEqual(sorted(os.listdir(self.dir.name)), ['a.bin', 'b.bin', 'c.ini', 'c.ini.tmp-qmtool', 'victim'])
+
+    @unittest.skipIf(subprocess.run(['unshare', '--user', '--map-root-user', '--mount', 'true']).returncode != 0,
+                     'no private mount namespaces here')
+    def test_full_disk_is_named_and_leaves_nothing(self):
+        with open(self.path('big.bin'), 'wb') as f:
+            f.write(b'MZ\0' + bytes(1 << 20))
+        small = self.path('small')
+        os.mkdir(small)
+        script = (f'mount -t tmpfs -o size=64k qm {small} && '
+                  f'{QMTOOL} pack {small}/c.ini --entry A={self.path("big.bin")} --title Alder; '
+                  f'echo "rc=$?"; ls -A {small}')
+        result = subprocess.run(['unshare', '--user', '--map-root-user', '--mount', 'sh', '-c', script],
+                                capture_output=True)
+        self.assertEqual(result.stdout.strip(), b'rc=1', result.stdout)  # and the folder is empty
+        self.assertIn(b'the disk is full', result.stderr)
+
+    def test_values_that_read_differently_under_a_double_byte_code_page(self):
+        args = [QMTOOL, 'pack', self.path('c.ini'), '--entry', f'A={self.path("a.bin")}', '--title', b'Caf\xe9']
+        refused = subprocess.run(args, capture_output=True)
+        self.assertEqual(refused.returncode, 1)
+        self.assertIn(b'entry 1 ("A"): a title ends with a lead byte under code page 932, 936, 949 and 950',
+                      refused.stderr)
+        self.assertEqual(subprocess.run(args + ['--codepage', '1252'], capture_output=True).returncode, 0)
+        reported = qmtool('verify', self.path('c.ini'))
+        self.assertEqual(reported.returncode, 1)
+        self.assertIn(b'a title ends with a lead byte under code page 932', reported.stdout)
+        self.assertEqual(qmtool('verify', '--codepage', '1252', self.path('c.ini')).returncode, 0)
+
+    def test_extract_list_and_verify_agree_on_entries_and_files_they_cannot_hold(self):
+        with open(self.path('out.ini'), 'wb') as f:
+            f.write(b'QM_FileName:aQM_FileSize:9QM_FilePlace:0QM_FindHwnd:AlderQM_Program_Start:x')
+        outside = qmtool('extract', self.path('out.ini'), 'a', self.path('a.exe'))
+        self.assertEqual(outside.returncode, 1)
+        self.assertIn(b'entry 1 ("a"): its bytes lie outside the file', outside.stderr)
+        self.assertFalse(os.path.exists(self.path('a.exe')))
+        self.assertEqual(qmtool('extract', '--allow-missing', self.path('out.ini'), 'a', self.path('a.exe')).returncode, 0)
+
+        self.pack('huge.ini', ('Alder.exe', 'a.bin', ['Alder']))
+        os.truncate(self.path('huge.ini'), (4 << 30) + os.path.getsize(self.path('huge.ini')))  # sparse
+        for command in ('verify', 'list'):
+            result = qmtool(command, self.path('huge.ini'))
+            self.assertEqual(result.returncode, 1, command)
+            self.assertIn(b'4.0 GiB: the launcher reads containers under 2 GiB', result.stderr)
 
 
 if __name__ == '__main__':

@@ -48,13 +48,17 @@ TEST_F(WriterTest, RefusesKeysZeroBytesAndABadLastEntryNamingTheEntry) {
   EXPECT_NE(result.errors[2].find("exactly one title"), std::string::npos);
 }
 
-TEST_F(WriterTest, RefusesAValueEndingInALeadByteUnderCodePage932) {
-  fake.codePage = 932;
-  const PackResult result = BuildContainer({{"x\x83", Bytes("1"), {"t"}}});
-  ASSERT_EQ(result.errors.size(), 1u);
-  EXPECT_NE(result.errors[0].find("lead byte"), std::string::npos);
-  fake.codePage = 1252;
-  EXPECT_TRUE(BuildContainer({{"x\x83", Bytes("1"), {"t"}}}).errors.empty());
+TEST_F(WriterTest, RefusesAValueEndingInALeadByteUnderADoubleByteCodePage) {
+  const PackResult result = BuildContainer({{"x\x83", Bytes("1"), {"Caf\xe9"}}});
+  ASSERT_EQ(result.errors.size(), 2u);
+  EXPECT_NE(result.errors[0].find("the name ends with a lead byte under code page 932, 936, 949 and 950"),
+            std::string::npos);
+  EXPECT_NE(result.errors[1].find("a title ends with a lead byte"), std::string::npos);
+  EXPECT_TRUE(BuildContainer({{"x\x83", Bytes("1"), {"t"}}}, {1252}).errors.empty());
+  EXPECT_TRUE(BuildContainer({{"x\x83\x5C", Bytes("1"), {"t"}}}, {932}).errors.empty());  // a whole character
+  const PackResult gbk = BuildContainer({{"x\xA0", Bytes("1"), {"t"}}});  // a lead byte in 936, 949, 950 only
+  ASSERT_EQ(gbk.errors.size(), 1u);
+  EXPECT_NE(gbk.errors[0].find("code page 936, 949 and 950"), std::string::npos);
 }
 
 TEST_F(WriterTest, InsertsAZeroOnlyWhenThePayloadWouldReadAsHeader) {

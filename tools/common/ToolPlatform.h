@@ -9,8 +9,8 @@ namespace qm {
 // Sets the tools' platform as the process's and returns it.
 Platform& UseToolPlatform();
 
-// The ANSI code page the launcher will run under (1252 or 932). Native
-// builds only: on Windows the system's applies and this does nothing.
+// The ANSI code page the launcher will run under (platform/CodePages.h).
+// Native builds only: on Windows the system's applies and this does nothing.
 void SetToolCodePage(int codePage);
 
 }  // namespace qm

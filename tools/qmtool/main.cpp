@@ -6,14 +6,15 @@
 //   qmtool pack OUT --entry NAME=FILE [--title TITLE]... [--entry ...]
 //   qmtool verify FILE
 //
-// Common option: --codepage 1252|932, the ANSI code page the launcher will
-// run under (native builds only; on Windows the system's applies).
+// Common option: --codepage N, the ANSI code page the container is meant
+// for (874, 1250 to 1258, 932, 936, 949, 950). Without it, names and titles
+// must read alike under every double-byte code page. Native builds also
+// read containers under it; on Windows the system's code page reads them.
 // Exit status: 0 success, 1 failure, 2 usage error.
-#include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <iostream>
 #include <iterator>
+#include <new>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -21,11 +22,13 @@
 #include "app/LauncherState.h"
 #include "app/Watch.h"
 #include "container/Container.h"
-#include "container/Writer.h"
+#include "platform/CodePages.h"
 #include "tools/common/Json.h"
 #include "tools/common/ToolPlatform.h"
+#include "tools/qmtool/Qmtool.h"
 
 namespace qm {
+
 namespace {
 
 const char kUsage[] =
@@ -39,7 +42,7 @@ const char kUsage[] =
     "                                            write a container (the last entry needs one title)\n"
     "  verify FILE                               check FILE against the container rules\n"
     "\n"
-    "Options: --codepage 1252|932 (native builds: the launcher's ANSI code page), --help\n";
+    "Options: --codepage N (the ANSI code page the container is meant for), --help\n";
 
 const char* const kHelp[] = {
     "list",
@@ -50,43 +53,44 @@ const char* const kHelp[] = {
     "extract",
     "usage: qmtool extract [--json] [--allow-missing] FILE NAME OUT\n"
     "Copies the entry NAME (exact, case-sensitive) into OUT as the launcher does: the first match\n"
-    "gives the index, the last match the bytes. A name that matches nothing is an error unless\n"
-    "--allow-missing is given; then, like the launcher, an empty OUT is written.\n",
+    "gives the index, the last match the bytes. A name that matches nothing, or an entry whose\n"
+    "bytes lie outside the file, is an error unless --allow-missing is given; then an empty OUT\n"
+    "is written.\n",
     "pack",
     "usage: qmtool pack OUT --entry NAME=FILE [--title TITLE]... [--entry NAME=FILE ...]\n"
     "Writes a container holding the files under the given names, each followed by its window\n"
     "titles, laid out one after the other. The last entry needs exactly one title. Names and\n"
-    "titles must not hold a zero byte or a key text. An entry's first title, the one the launcher\n"
-    "watches for, must not be empty, longer than 255 bytes, or found inside the launcher's own\n"
-    "window title. The container is written beside OUT under a temporary name, read back and\n"
-    "checked, then renamed into place.\n",
+    "titles must not hold a zero byte or a key text, nor end with a lead byte of a double-byte\n"
+    "code page (or of the one named with --codepage). An entry's first title, the one the\n"
+    "launcher watches for, must not be empty, longer than 255 bytes, or found inside the\n"
+    "launcher's own window title. The container is written beside OUT under a name no one can\n"
+    "guess, read back and checked, then renamed into place; OUT keeps its permissions.\n",
     "verify",
     "usage: qmtool verify FILE\n"
-    "Checks FILE against every rule of the container format and that every entry lies inside\n"
-    "the file. Prints each problem; exits 1 if there is one.\n",
+    "Checks FILE against every rule of the container format, that every entry lies inside\n"
+    "the file, and that names and titles read alike under the code pages pack checks.\n"
+    "Prints each problem; exits 1 if there is one.\n",
 };
 
-struct UsageError {
-  std::string message;
-};
-struct Failure {
-  std::string message;
-};
-
-void SetCodePage(const std::string& value) {
-  if (value != "1252" && value != "932") throw UsageError{"--codepage takes 1252 or 932"};
-  SetToolCodePage(std::stoi(value));
-}
+constexpr std::uintmax_t kLauncherLimit = 0x80000000u;  // the launcher reads under 2 GiB
 
 // Splits the arguments into options and positional arguments.
 struct Arguments {
   bool json = false;
   bool allowMissing = false;
   bool help = false;
+  int codePage = 0;  // 0: none named
   std::vector<std::string> positional;
-  std::vector<PackEntry> entries;
-  std::vector<std::string> entryFiles;
+  std::vector<PackSource> sources;
 };
+
+int CodePageOption(const std::string& value) {
+  const int codePage = value.find_first_not_of("0123456789") == std::string::npos && value.size() <= 5
+                           ? std::stoi("0" + value)
+                           : 0;
+  if (!IsAnsiCodePage(codePage)) throw UsageError{"--codepage takes 874, 1250 to 1258, 932, 936, 949 or 950"};
+  return codePage;
+}
 
 Arguments ParseArguments(const std::string& command, int argc, char** argv) {
   Arguments args;
@@ -103,16 +107,16 @@ Arguments ParseArguments(const std::string& command, int argc, char** argv) {
     } else if (arg == "--allow-missing" && command == "extract") {
       args.allowMissing = true;
     } else if (arg == "--codepage") {
-      SetCodePage(value());
+      args.codePage = CodePageOption(value());
+      SetToolCodePage(args.codePage);
     } else if (arg == "--entry" && command == "pack") {
       const std::string pair = value();
       const std::size_t equals = pair.find('=');
       if (equals == std::string::npos) throw UsageError{"--entry takes NAME=FILE, not \"" + pair + "\""};
-      args.entries.push_back({pair.substr(0, equals), {}, {}});
-      args.entryFiles.push_back(pair.substr(equals + 1));
+      args.sources.push_back({pair.substr(0, equals), pair.substr(equals + 1), {}});
     } else if (arg == "--title" && command == "pack") {
-      if (args.entries.empty()) throw UsageError{"--title must follow an --entry"};
-      args.entries.back().titles.push_back(value());
+      if (args.sources.empty()) throw UsageError{"--title must follow an --entry"};
+      args.sources.back().titles.push_back(value());
     } else if (arg.size() > 1 && arg[0] == '-') {
       throw UsageError{"unknown option " + arg + " for " + command};
     } else {
@@ -126,36 +130,16 @@ void ExpectPositional(const Arguments& args, std::size_t count, const std::strin
   if (args.positional.size() != count) throw UsageError{"expected " + what};
 }
 
-void Load(const std::string& path) {
-  std::error_code error;
-  if (!std::filesystem::exists(path, error)) throw Failure{path + ": no such file"};
-  ResetContainerState();
-  ResetLauncherState();
-  if (!LoadContainer(path)) throw Failure{path + ": cannot be opened or read"};
-}
-
-std::vector<std::uint8_t> ReadInput(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) throw Failure{path + ": cannot be opened or read"};
-  std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  if (in.bad()) throw Failure{path + ": cannot be read"};
-  return bytes;
-}
-
-// Adds a problem when the first title of entry `index`, the one the launcher
-// watches for, is one the watch could never finish with.
-void CheckWatchedTitle(std::size_t index, const std::string& name, const std::vector<std::string>& titles,
-                       std::vector<std::string>* problems) {
-  const std::string problem = titles.empty() ? std::string() : UnwatchableTitle(titles.front());
-  if (!problem.empty()) {
-    problems->push_back(DescribeEntry(index, name) + ": its first title, the one the launcher watches for, " +
-                        problem);
-  }
+std::string GiB(std::uintmax_t bytes) {
+  std::ostringstream text;
+  text.precision(1);
+  text << std::fixed << static_cast<double>(bytes) / (1u << 30) << " GiB";
+  return text.str();
 }
 
 int List(const Arguments& args) {
   ExpectPositional(args, 1, "FILE");
-  Load(args.positional[0]);
+  LoadForLauncher(args.positional[0]);
   const bool result = ParseContainer();
   const ContainerStateRecord& state = ContainerState;
   if (args.json) {
@@ -183,14 +167,26 @@ int List(const Arguments& args) {
   return 0;
 }
 
+// The index of the last entry named `name`: the one whose bytes are copied.
+std::size_t LastEntryNamed(const std::string& name) {
+  std::size_t last = 0;
+  for (std::size_t i = 0; i < ContainerState.entries.size(); ++i) {
+    if (ContainerState.entries[i].fileName == name) last = i;
+  }
+  return last;
+}
+
 int Extract(const Arguments& args) {
   ExpectPositional(args, 3, "FILE NAME OUT");
-  Load(args.positional[0]);
+  const std::string& name = args.positional[1];
+  LoadForLauncher(args.positional[0]);
   ParseContainer();
-  ExtractEntry(args.positional[1]);
+  const bool copied = ExtractEntry(name);
   const bool matched = LauncherState.firstEntryIndex >= 0;
-  if (!matched && !args.allowMissing) {
-    throw Failure{args.positional[0] + ": no entry named \"" + Printable(args.positional[1]) + "\""};
+  if (!copied && !args.allowMissing) {
+    if (!matched) throw Failure{args.positional[0] + ": no entry named \"" + Printable(name) + "\""};
+    throw Failure{args.positional[0] + ": " + DescribeEntry(LastEntryNamed(name), Printable(name)) +
+                  ": its bytes lie outside the file"};
   }
   const WriteOutcome outcome = WriteExtracted(args.positional[2]);
   if (outcome == WriteOutcome::kPartial) Sys().DeleteFile(args.positional[2]);  // whole or not at all
@@ -207,59 +203,19 @@ int Extract(const Arguments& args) {
   return 0;
 }
 
-int Pack(Arguments args) {
+int Pack(const Arguments& args) {
   ExpectPositional(args, 1, "OUT and at least one --entry NAME=FILE");
-  if (args.entries.empty()) throw UsageError{"pack needs at least one --entry NAME=FILE"};
-  for (std::size_t i = 0; i < args.entries.size(); ++i) args.entries[i].bytes = ReadInput(args.entryFiles[i]);
-
-  PackResult packed = BuildContainer(args.entries);
-  for (std::size_t i = 0; i < args.entries.size(); ++i) {
-    CheckWatchedTitle(i, args.entries[i].name, args.entries[i].titles, &packed.errors);
-  }
-  if (!packed.errors.empty()) {
-    std::string message;
-    for (const std::string& error : packed.errors) message += (message.empty() ? "" : "\n") + error;
-    throw Failure{message};
-  }
-
-  // Written whole under a temporary name, checked, then renamed into place.
-  const std::filesystem::path out = args.positional[0];
-  const std::filesystem::path temporary = out.string() + ".tmp-qmtool";
-  {
-    std::ofstream file(temporary, std::ios::binary | std::ios::trunc);
-    file.write(reinterpret_cast<const char*>(packed.image.data()), static_cast<std::streamsize>(packed.image.size()));
-    file.close();
-    if (!file) {
-      std::error_code ignored;
-      std::filesystem::remove(temporary, ignored);
-      throw Failure{out.string() + ": cannot be written"};
-    }
-  }
-  Load(temporary.string());
-  ParseContainer();
-  std::vector<std::string> problems = CompareParsed(args.entries);
-  for (const std::string& problem : VerifyContainer(ContainerState.image)) problems.push_back(problem);
-  std::error_code error;
-  if (!problems.empty()) {
-    std::filesystem::remove(temporary, error);
-    std::string message = "the container would read back differently:";
-    for (const std::string& problem : problems) message += "\n" + problem;
-    throw Failure{message};
-  }
-  std::filesystem::rename(temporary, out, error);
-  if (error) {
-    std::filesystem::remove(temporary, error);
-    throw Failure{out.string() + ": cannot be replaced"};
-  }
-  std::cout << "wrote " << out.string() << ": " << args.entries.size() << " entries, " << packed.image.size()
+  if (args.sources.empty()) throw UsageError{"pack needs at least one --entry NAME=FILE"};
+  const std::uint64_t written = PackContainer(args.positional[0], args.sources, CheckedCodePages(args.codePage));
+  std::cout << "wrote " << args.positional[0] << ": " << args.sources.size() << " entries, " << written
             << " bytes\n";
   return 0;
 }
 
 int Verify(const Arguments& args) {
   ExpectPositional(args, 1, "FILE");
-  Load(args.positional[0]);
-  std::vector<std::string> problems = VerifyContainer(ContainerState.image);
+  LoadForLauncher(args.positional[0]);
+  std::vector<std::string> problems = VerifyContainer(ContainerState.image, CheckedCodePages(args.codePage));
   for (std::size_t i = 0; i < ContainerState.entries.size(); ++i) {
     CheckWatchedTitle(i, ContainerState.entries[i].fileName, ContainerState.entries[i].findHwnd, &problems);
   }
@@ -292,10 +248,37 @@ int Run(int argc, char** argv) {
 }
 
 }  // namespace
+
+std::vector<int> CheckedCodePages(int namedCodePage) {
+  return namedCodePage != 0 ? std::vector<int>{namedCodePage} : DoubleByteCodePages();
+}
+
+void LoadForLauncher(const std::string& path) {
+  std::error_code error;
+  if (!std::filesystem::exists(path, error)) throw Failure{path + ": no such file"};
+  const std::uintmax_t size = std::filesystem::file_size(path, error);
+  if (!error && size >= kLauncherLimit) {
+    throw Failure{path + " is " + GiB(size) + ": the launcher reads containers under 2 GiB"};
+  }
+  ResetContainerState();
+  ResetLauncherState();
+  if (!LoadContainer(path)) throw Failure{path + ": cannot be opened or read"};
+}
+
+void CheckWatchedTitle(std::size_t index, const std::string& name, const std::vector<std::string>& titles,
+                       std::vector<std::string>* problems) {
+  const std::string problem = titles.empty() ? std::string() : UnwatchableTitle(titles.front());
+  if (!problem.empty()) {
+    problems->push_back(DescribeEntry(index, name) + ": its first title, the one the launcher watches for, " +
+                        problem);
+  }
+}
+
 }  // namespace qm
 
 int main(int argc, char** argv) {
   qm::UseToolPlatform();
+  // No exception leaves: every failure is one message and exit status 1.
   try {
     return qm::Run(argc, argv);
   } catch (const qm::UsageError& error) {
@@ -303,6 +286,10 @@ int main(int argc, char** argv) {
     return 2;
   } catch (const qm::Failure& error) {
     std::cerr << "qmtool: " << error.message << "\n";
-    return 1;
+  } catch (const std::bad_alloc&) {
+    std::cerr << "qmtool: out of memory\n";
+  } catch (const std::exception& error) {
+    std::cerr << "qmtool: " << error.what() << "\n";
   }
+  return 1;
 }

@@ -1,0 +1,45 @@
+// A file that the command-line tools write whole or not at all.
+//
+// The bytes go to a new file beside the destination, under a name no one
+// can guess, created exclusively and never through a link. Finish flushes it
+// (file and folder) and closes it; Commit renames it over the destination,
+// whose permissions it keeps when it replaces one. Until Commit succeeds,
+// the destructor removes it, whatever went wrong.
+//
+// Each operation returns false with a one-line reason ("the disk is full",
+// ...) in *error. POSIX and Win32 implementations: platform/host and
+// platform/win32.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace qm {
+
+class AtomicFile {
+ public:
+  explicit AtomicFile(std::string destination);
+  ~AtomicFile();
+  AtomicFile(const AtomicFile&) = delete;
+  AtomicFile& operator=(const AtomicFile&) = delete;
+
+  bool Create(std::string* error);
+  bool Write(const void* data, std::size_t size, std::string* error);
+  bool Finish(std::string* error);
+  bool Commit(std::string* error);
+
+  // Where the bytes are until Commit.
+  const std::string& TemporaryPath() const { return temporary_; }
+
+ private:
+  void CloseQuietly();
+
+  std::string destination_;
+  std::string temporary_;
+  std::intptr_t file_ = -1;  // a descriptor or a HANDLE; -1 when closed
+  bool created_ = false;
+  bool committed_ = false;
+};
+
+}  // namespace qm

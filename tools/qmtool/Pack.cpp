@@ -1,0 +1,140 @@
+// qmtool pack: a container written without holding its inputs in memory.
+//
+//  1. Each input is looked at (a regular file, under 2 GiB) and the header
+//     is laid out from the sizes; the inputs' first bytes tell whether the
+//     payload must begin with a zero byte.
+//  2. Header and inputs are streamed into a new file beside OUT
+//     (platform/AtomicFile.h).
+//  3. That file is read back with the launcher's own code and checked: the
+//     records, every byte against its input, and every rule of the format.
+//  4. Only then does it replace OUT.
+// The peak is about the container's size: the read-back holds it, as the
+// launcher would.
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <functional>
+
+#include "container/Container.h"
+#include "platform/AtomicFile.h"
+#include "tools/qmtool/Qmtool.h"
+
+namespace qm {
+
+namespace {
+
+constexpr std::size_t kChunkSize = 1 << 20;
+
+std::string Reason(int error) {
+  if (error == ENOSPC) return "the disk is full";
+  return error != 0 ? std::strerror(error) : "cannot be read";
+}
+
+// The size of the input at `path`, a regular file.
+std::uint64_t InputSize(const std::string& path) {
+  std::error_code error;
+  const std::filesystem::file_status status = std::filesystem::status(path, error);
+  if (!std::filesystem::exists(status)) throw Failure{path + ": no such file"};
+  if (!std::filesystem::is_regular_file(status)) throw Failure{path + ": is not a regular file"};
+  const std::uintmax_t size = std::filesystem::file_size(path, error);
+  if (error) throw Failure{path + ": " + error.message()};
+  return size;
+}
+
+// Reads the input at `path` in chunks, handing each to `take` until it
+// returns false; fails unless the file held exactly `size` bytes when read
+// to its end.
+void ReadInput(const std::string& path, std::uint64_t size,
+               const std::function<bool(const std::uint8_t*, std::size_t)>& take) {
+  errno = 0;
+  std::FILE* file = std::fopen(path.c_str(), "rb");
+  if (file == nullptr) throw Failure{path + ": " + Reason(errno)};
+  std::vector<std::uint8_t> chunk(kChunkSize);
+  std::uint64_t total = 0;
+  bool more = true;
+  while (more) {
+    const std::size_t got = std::fread(chunk.data(), 1, chunk.size(), file);
+    if (got == 0) break;
+    total += got;
+    more = take(chunk.data(), got);
+  }
+  const bool failed = std::ferror(file) != 0;
+  const int readError = errno;
+  std::fclose(file);
+  if (failed) throw Failure{path + ": " + Reason(readError)};
+  if (more && total != size) throw Failure{path + ": changed while it was packed"};
+}
+
+void Check(bool ok, const std::string& error) {
+  if (!ok) throw Failure{error};
+}
+
+// Whether the input's bytes stand at file offset `at` of the loaded image.
+bool ImageHoldsInput(const PackSource& source, std::uint64_t size, std::size_t at) {
+  const std::vector<std::uint8_t>& image = ContainerState.image;
+  bool same = true;
+  ReadInput(source.path, size, [&](const std::uint8_t* bytes, std::size_t count) {
+    same = at + count <= image.size() && std::memcmp(image.data() + at, bytes, count) == 0;
+    at += count;
+    return same;
+  });
+  return same;
+}
+
+}  // namespace
+
+std::uint64_t PackContainer(const std::string& out, const std::vector<PackSource>& sources,
+                            const std::vector<int>& codePages) {
+  std::vector<EntryRecord> records;
+  for (const PackSource& source : sources) records.push_back({source.name, InputSize(source.path), source.titles});
+  PayloadStart payloadStart;
+  for (std::size_t i = 0; i < sources.size(); ++i) {
+    bool more = true;
+    ReadInput(sources[i].path, records[i].size, [&](const std::uint8_t* bytes, std::size_t count) {
+      return more = payloadStart.Feed(bytes, count);
+    });
+    if (!more) break;
+  }
+  PackResult header = BuildHeader(records, payloadStart.NeedsLeadingZero(), codePages);
+  for (std::size_t i = 0; i < sources.size(); ++i) CheckWatchedTitle(i, sources[i].name, sources[i].titles, &header.errors);
+  if (!header.errors.empty()) {
+    std::string message;
+    for (const std::string& error : header.errors) message += (message.empty() ? "" : "\n") + error;
+    throw Failure{message};
+  }
+
+  AtomicFile file(out);
+  std::string error;
+  Check(file.Create(&error), error);
+  Check(file.Write(header.image.data(), header.image.size(), &error), error);
+  std::uint64_t written = header.image.size();
+  for (std::size_t i = 0; i < sources.size(); ++i) {
+    ReadInput(sources[i].path, records[i].size, [&](const std::uint8_t* bytes, std::size_t count) {
+      Check(file.Write(bytes, count, &error), error);
+      return true;
+    });
+    written += records[i].size;
+  }
+  Check(file.Finish(&error), error);
+
+  LoadForLauncher(file.TemporaryPath());
+  ParseContainer();
+  std::vector<std::string> problems = CompareParsedRecords(records);
+  for (std::size_t i = 0; problems.empty() && i < sources.size(); ++i) {
+    const std::size_t at = static_cast<std::size_t>(ContainerState.payloadOffset + ContainerState.entries[i].filePlace);
+    if (!ImageHoldsInput(sources[i], records[i].size, at)) {
+      problems.push_back(DescribeEntry(i, sources[i].name) + ": the bytes read back differently");
+    }
+  }
+  for (const std::string& problem : VerifyContainer(ContainerState.image, codePages)) problems.push_back(problem);
+  if (!problems.empty()) {
+    std::string message = "the container would read back differently:";
+    for (const std::string& problem : problems) message += "\n" + problem;
+    throw Failure{message};
+  }
+  Check(file.Commit(&error), error);
+  return written;
+}
+
+}  // namespace qm

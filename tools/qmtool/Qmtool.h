@@ -1,0 +1,45 @@
+// What qmtool's commands share: their failures, their options, and loading a
+// container as the launcher does.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "container/Writer.h"
+
+namespace qm {
+
+struct UsageError {
+  std::string message;
+};
+// A failure of the command: qmtool prints the message and exits with 1.
+struct Failure {
+  std::string message;
+};
+
+// An entry to pack: its name in the container, the file it comes from, its titles.
+struct PackSource {
+  std::string name;
+  std::string path;
+  std::vector<std::string> titles;
+};
+
+// The code pages whose reading the checks guard against: the one named
+// with --codepage, else every double-byte ANSI code page.
+std::vector<int> CheckedCodePages(int namedCodePage);
+
+// Loads the container at `path` into ContainerState, as the launcher does.
+// Fails when the file is missing, unreadable or too large for the launcher.
+void LoadForLauncher(const std::string& path);
+
+// Adds a problem when the first title of entry `index`, the one the launcher
+// watches for, is one the watch could never finish with.
+void CheckWatchedTitle(std::size_t index, const std::string& name, const std::vector<std::string>& titles,
+                       std::vector<std::string>* problems);
+
+// qmtool pack: writes `out` whole or not at all. Returns the bytes written.
+std::uint64_t PackContainer(const std::string& out, const std::vector<PackSource>& sources,
+                            const std::vector<int>& codePages);
+
+}  // namespace qm

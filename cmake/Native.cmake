@@ -18,6 +18,7 @@ if(QM_FUZZ)
     target_link_libraries(${target} PRIVATE qm_app qm_usbsim qm_fake)
     target_link_options(${target} PRIVATE -fsanitize=fuzzer)
   endforeach()
+  target_sources(container_fuzz PRIVATE tools/qmtool/PeReport.cpp tools/qmtool/Digest.cpp)
   return()
 endif()
 
@@ -44,7 +45,7 @@ target_link_libraries(qm_tools_common PUBLIC qm_host)
 target_link_libraries(qm_host PUBLIC qm_platform)
 target_link_libraries(qm_fake PUBLIC qm_host)
 
-add_executable(qmtool tools/qmtool/main.cpp tools/qmtool/Pack.cpp)
+add_executable(qmtool tools/qmtool/main.cpp tools/qmtool/Pack.cpp tools/qmtool/PeReport.cpp tools/qmtool/Digest.cpp)
 target_link_libraries(qmtool PRIVATE qm_app qm_tools_common)
 
 # --- benchmarks: they print their figures ---

@@ -45,7 +45,7 @@ target_link_libraries(desktop-probe PRIVATE user32)
 # The command-line tools as Windows console programs.
 add_library(qm_tools_common STATIC tools/common/Json.cpp tools/common/ToolPlatform.cpp platform/win32/AtomicFile.cpp)
 target_link_libraries(qm_tools_common PUBLIC qm_win32 advapi32)
-add_executable(qmtool tools/qmtool/main.cpp tools/qmtool/Pack.cpp)
+add_executable(qmtool tools/qmtool/main.cpp tools/qmtool/Pack.cpp tools/qmtool/PeReport.cpp tools/qmtool/Digest.cpp)
 target_link_libraries(qmtool PRIVATE qm_app qm_tools_common qm_win32)
 target_link_options(qmtool PRIVATE ${QM_WINDOWS_LINK})
 add_executable(usbscan tools/usbscan/main.cpp platform/win32/UsbLayoutCheck.cpp)

@@ -1,5 +1,6 @@
-// Load, parse and extract over arbitrary bytes. The image is an exact-size
-// copy, so any read past it is caught by AddressSanitizer.
+// Load, parse and extract over arbitrary bytes, and qmtool's report of what
+// an entry is. The image is an exact-size copy, so any read past it is
+// caught by AddressSanitizer.
 #include <cstddef>
 #include <cstdint>
 
@@ -7,6 +8,7 @@
 #include "container/Container.h"
 #include "container/Writer.h"
 #include "tests/fake/FakePlatform.h"
+#include "tools/qmtool/PeReport.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   static qm::test::FakePlatform platform;
@@ -25,7 +27,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   qm::ParseContainer();
   for (const qm::PROGRAMINFO& entry : std::vector<qm::PROGRAMINFO>(qm::ContainerState.entries)) {
     qm::ExtractEntry(entry.fileName);
+    const std::vector<std::uint8_t> bytes = qm::ContainerState.extracted;  // exact size
+    qm::InspectPe(bytes.data(), bytes.size());
   }
+  qm::InspectPe(data, size);
   qm::WriteExtracted("C:\\out.exe");
   qm::VerifyContainer(qm::ContainerState.image);
   return 0;

@@ -1,23 +1,72 @@
 #!/usr/bin/env python3
 """Builds the distribution zip from the 32-bit Windows build.
 
-package.py BUILD_DIR OUT.zip
+package.py BUILD_DIR OUT.zip [--certificate FILE.p12 [--password-file FILE] [--timestamp URL]]
 
 Holds QuillmarkLauncher.exe, qmtool.exe, usbscan.exe and README.txt, in that
 order, with fixed time stamps and permissions, so the same executables give
 the same zip byte for byte. Never the test build or the demo tools.
+
+With a certificate, every executable in the zip carries an Authenticode
+signature (SHA-256) made with osslsigncode. The PKCS#12 file's password comes
+from --password-file or the environment variable QM_SIGN_PASSWORD, never from
+the command line; --timestamp names an RFC 3161 time-stamp server for
+packagers with network. The same settings can come from the environment
+(QM_SIGN_CERTIFICATE, QM_SIGN_PASSWORD_FILE, QM_SIGN_TIMESTAMP), so that
+`bash scripts/build.sh` makes a signed zip. A signed zip differs from build
+to build (a signature holds its time); an unsigned one never does.
 """
+import argparse
 import os
+import shutil
+import subprocess
 import sys
+import tempfile
 import zipfile
 
 ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), '..'))
 FIXED_TIME = (2026, 1, 1, 0, 0, 0)
+EXECUTABLES = ('QuillmarkLauncher.exe', 'qmtool.exe', 'usbscan.exe')
 
 
-def main(build_dir, out):
-    files = [(os.path.join(build_dir, name), name) for name in ('QuillmarkLauncher.exe', 'qmtool.exe', 'usbscan.exe')]
+def sign(source, target, certificate, password_file, timestamp):
+    command = ['osslsigncode', 'sign', '-pkcs12', certificate, '-readpass', password_file, '-h', 'sha256',
+               '-n', 'Quillmark', '-in', source, '-out', target]
+    if timestamp:
+        command[2:2] = ['-ts', timestamp]
+    result = subprocess.run(command, capture_output=True, text=True)
+    if result.returncode != 0:
+        sys.exit(f'package: signing {os.path.basename(source)} failed: {result.stdout.strip()} {result.stderr.strip()}')
+
+
+def password_file_for(args, scratch):
+    """A file holding the certificate's password: the one given, or one
+    written privately from QM_SIGN_PASSWORD."""
+    if args.password_file:
+        return args.password_file
+    path = os.path.join(scratch, 'password')
+    descriptor = os.open(path, os.O_WRONLY | os.O_CREAT | os.O_EXCL, 0o600)
+    with os.fdopen(descriptor, 'w') as f:
+        f.write(os.environ.get('QM_SIGN_PASSWORD', ''))
+    return path
+
+
+def stage(build_dir, scratch, args):
+    """The files that ship, as (source path, name in the zip)."""
+    files = []
+    password_file = password_file_for(args, scratch) if args.certificate else None
+    for name in EXECUTABLES:
+        source = os.path.join(build_dir, name)
+        if args.certificate:
+            signed = os.path.join(scratch, name)
+            sign(source, signed, args.certificate, password_file, args.timestamp)
+            source = signed
+        files.append((source, name))
     files.append((os.path.join(ROOT, 'docs', 'USERS.txt'), 'README.txt'))
+    return files
+
+
+def write_zip(files, out):
     temporary = out + '.tmp'
     with zipfile.ZipFile(temporary, 'w', zipfile.ZIP_DEFLATED) as archive:
         for source, name in files:
@@ -27,8 +76,22 @@ def main(build_dir, out):
             with open(source, 'rb') as f:
                 archive.writestr(info, f.read())
     os.replace(temporary, out)
-    print(f'wrote {out}')
+
+
+def main():
+    parser = argparse.ArgumentParser(description='Builds the distribution zip.')
+    parser.add_argument('build_dir')
+    parser.add_argument('out')
+    parser.add_argument('--certificate', default=os.environ.get('QM_SIGN_CERTIFICATE'))
+    parser.add_argument('--password-file', default=os.environ.get('QM_SIGN_PASSWORD_FILE'))
+    parser.add_argument('--timestamp', default=os.environ.get('QM_SIGN_TIMESTAMP'))
+    args = parser.parse_args()
+    if args.certificate and not shutil.which('osslsigncode'):
+        sys.exit('package: signing needs osslsigncode (scripts/setup.sh installs it)')
+    with tempfile.TemporaryDirectory(prefix='quillmark-package-') as scratch:
+        write_zip(stage(args.build_dir, scratch, args), args.out)
+    print(f'wrote {args.out}' + (', signed' if args.certificate else ''))
 
 
 if __name__ == '__main__':
-    main(sys.argv[1], sys.argv[2])
+    main()

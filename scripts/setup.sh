@@ -9,6 +9,7 @@ packages=(
   clang libclang-rt-14-dev
   g++-mingw-w64-i686-win32 g++-mingw-w64-x86-64-win32 binutils-mingw-w64-i686
   wine wine32:i386 wine64 xvfb xauth locales
+  osslsigncode openssl
 )
 
 missing=()

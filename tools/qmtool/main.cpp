@@ -25,6 +25,7 @@
 #include "platform/CodePages.h"
 #include "tools/common/Json.h"
 #include "tools/common/ToolPlatform.h"
+#include "tools/qmtool/PeReport.h"
 #include "tools/qmtool/Qmtool.h"
 
 namespace qm {
@@ -48,8 +49,11 @@ const char* const kHelp[] = {
     "list",
     "usage: qmtool list [--json] FILE\n"
     "Prints the payload offset and, for each entry, its index, name, size, place and titles,\n"
-    "as the launcher's parser reads them. Unprintable bytes are shown as \\xXX.\n"
-    "--json prints {\"result\", \"payloadOffset\", \"entryCount\", \"entries\": [...]}, texts byte for byte.\n",
+    "as the launcher's parser reads them, and whether it is a PE executable with an Authenticode\n"
+    "signature, whose, and whether its bytes match the signature's digest (the signature itself\n"
+    "is not checked against a certificate authority). Unprintable bytes are shown as \\xXX.\n"
+    "--json prints {\"result\", \"payloadOffset\", \"entryCount\", \"entries\": [...]}, texts byte for byte;\n"
+    "each entry has \"pe\", \"signed\", \"signer\" and \"signatureMatches\" (null when unknown).\n",
     "extract",
     "usage: qmtool extract [--json] [--allow-missing] FILE NAME OUT\n"
     "Copies the entry NAME (exact, case-sensitive) into OUT as the launcher does: the first match\n"
@@ -137,6 +141,26 @@ std::string GiB(std::uintmax_t bytes) {
   return text.str();
 }
 
+// What an entry is, when its bytes lie inside the image.
+bool InspectEntry(const PROGRAMINFO& entry, PeReport* report) {
+  if (!EntryInsideImage(entry)) return false;
+  *report = InspectPe(ContainerState.image.data() + ContainerState.payloadOffset + entry.filePlace,
+                      static_cast<std::size_t>(entry.fileSize));
+  return true;
+}
+
+std::string JsonReport(const PROGRAMINFO& entry) {
+  PeReport report;
+  if (!InspectEntry(entry, &report)) return "\"pe\": null, \"signed\": null, \"signer\": null, \"signatureMatches\": null";
+  const char* matches = report.digest == PeReport::Match::kNotChecked ? "null"
+                        : report.digest == PeReport::Match::kMatches ? "true"
+                                                                     : "false";
+  return std::string("\"pe\": ") + (report.isPe ? "true" : "false") + ", \"signed\": " +
+         (report.isSigned ? "true" : "false") + ", \"signer\": " +
+         (report.signer.empty() ? std::string("null") : JsonString(report.signer)) +
+         ", \"signatureMatches\": " + matches;
+}
+
 int List(const Arguments& args) {
   ExpectPositional(args, 1, "FILE");
   LoadForLauncher(args.positional[0]);
@@ -151,7 +175,7 @@ int List(const Arguments& args) {
       out << (i ? ", " : "") << "{\"fileName\": " << JsonString(entry.fileName)
           << ", \"fileSize\": " << entry.fileSize << ", \"filePlace\": " << entry.filePlace << ", \"findHwnd\": [";
       for (std::size_t t = 0; t < entry.findHwnd.size(); ++t) out << (t ? ", " : "") << JsonString(entry.findHwnd[t]);
-      out << "], \"findHwndCount\": " << entry.findHwndCount << "}";
+      out << "], \"findHwndCount\": " << entry.findHwndCount << ", " << JsonReport(entry) << "}";
     }
     out << "]}\n";
     std::cout << out.str();
@@ -160,8 +184,10 @@ int List(const Arguments& args) {
   std::cout << "payload offset " << state.payloadOffset << ", " << state.entryCount << " entries\n";
   for (std::size_t i = 0; i < state.entries.size(); ++i) {
     const PROGRAMINFO& entry = state.entries[i];
+    PeReport report;
     std::cout << i << "  \"" << Printable(entry.fileName) << "\"  size " << entry.fileSize << "  place "
-              << entry.filePlace << "\n";
+              << entry.filePlace << "  ["
+              << (InspectEntry(entry, &report) ? Printable(DescribePe(report)) : "outside the file") << "]\n";
     for (const std::string& title : entry.findHwnd) std::cout << "     title \"" << Printable(title) << "\"\n";
   }
   return 0;

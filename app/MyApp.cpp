@@ -1,5 +1,7 @@
 #include "app/MyApp.h"
 
+#include <memory>
+
 #include "app/LauncherState.h"
 #include "app/Startup.h"
 #include "app/Watch.h"
@@ -9,13 +11,10 @@ namespace qm {
 MyApp theApp;
 
 bool MyApp::InitInstance() {
-  auto* frame = new MyFrame();
-  if (!LauncherState.keepRunning) {
-    // Nothing to watch: the application ends without a message loop.
-    delete frame;
-    return false;
-  }
-  m_pMainWnd = frame;
+  auto frame = std::make_unique<MyFrame>();
+  // Nothing to watch: the application ends without a message loop.
+  if (!LauncherState.keepRunning) return false;
+  m_pMainWnd = frame.release();  // the application's from now on
   return true;
 }
 

@@ -5,7 +5,6 @@
 #include "platform/win32/WinApi.h"
 
 #include "framework/EntryHooks.h"
-#include "platform/Errors.h"
 
 namespace qm {
 
@@ -36,12 +35,6 @@ CWnd::~CWnd() {
 
 const MessageMap* CWnd::GetMessageMap() const { return &messageMap_; }
 
-int CWnd::MessageBox(const char* text, const char* caption, unsigned type) {
-  return ::MessageBoxA(AsHwnd(m_hWnd), text, caption, type);
-}
-
-bool CWnd::DestroyWindow() { return ::DestroyWindow(AsHwnd(m_hWnd)) != FALSE; }
-
 MsgResult CWnd::Default() {
   return ::DefWindowProcA(AsHwnd(m_hWnd), current_.message, current_.wParam, current_.lParam);
 }
@@ -55,12 +48,7 @@ bool CWnd::DispatchToMap(unsigned message, MsgParam wParam, MsgLParam lParam) {
       if (entry->message != message) continue;
       CurrentMessage saved = current_;
       current_ = {message, wParam, lParam};
-      try {
-        entry->thunk(this, wParam, lParam);
-      } catch (const InvalidArgumentError&) {
-        // A handler that met an index out of range ends its message here;
-        // the window and the loop go on.
-      }
+      entry->thunk(this, wParam, lParam);
       current_ = saved;
       return true;
     }
@@ -145,6 +133,11 @@ int CWinApp::Run() {
   }
 }
 
+void CWinApp::ExitInstance() {
+  delete m_pMainWnd;
+  m_pMainWnd = nullptr;
+}
+
 CWinApp* AfxGetApp() { return gApp; }
 
 }  // namespace qm
@@ -172,5 +165,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   qm::SetPlatform(&qm::ApplicationPlatform());
   qm::CWinApp* app = qm::AfxGetApp();
   if (app == nullptr || !app->InitInstance()) return 0;
-  return app->Run();
+  const int exitCode = app->Run();
+  app->ExitInstance();
+  return exitCode;
 }

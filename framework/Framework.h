@@ -3,7 +3,8 @@
 //
 //   CWinApp    the application object: constructed statically, InitInstance
 //              called once by the entry point, m_pMainWnd, the message loop.
-//   CWnd       a window: handle, message map dispatch, Default, MessageBox.
+//   CWnd       a window: handle, message map dispatch, Default. Message
+//              boxes and destruction go through the platform seam.
 //   CFrameWnd  a top-level frame window with Create.
 //   Message maps: BEGIN_MESSAGE_MAP / ON_WM_* / END_MESSAGE_MAP, chained to
 //              the base class's map; the unpacking of wParam/lParam for each
@@ -57,9 +58,6 @@ class CWnd {
   CWnd& operator=(const CWnd&) = delete;
 
   WindowHandle GetSafeHwnd() const { return m_hWnd; }
-  // A window-owned message box (MessageBoxA with this window as owner).
-  int MessageBox(const char* text, const char* caption, unsigned type);
-  bool DestroyWindow();
 
   // Hands the message being dispatched to the default window procedure.
   MsgResult Default();
@@ -113,7 +111,11 @@ class CWinApp {
   // Runs the message loop until the main window is destroyed; returns the
   // quit code (0), or -1 when GetMessage fails.
   virtual int Run();
+  // After the loop: deletes the main window object.
+  virtual void ExitInstance();
 
+  // The main window, set by InitInstance; the application owns it from then
+  // on and deletes it in ExitInstance.
   CWnd* m_pMainWnd = nullptr;
 };
 

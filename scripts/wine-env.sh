@@ -35,10 +35,6 @@ qm_wine_mode() {
   fi
 }
 
-qm_windows_build_dir() {  # mode
-  if [ "$1" = win64 ]; then echo build/win-x86_64; else echo build/win-i686; fi
-}
-
 qm_describe_mode() {  # mode
   case $1 in
     native) echo "the shipped 32-bit build (build/win-i686), 32-bit Wine running natively" ;;

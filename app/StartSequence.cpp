@@ -5,7 +5,8 @@
 #include "app/LauncherState.h"
 #include "app/Startup.h"
 #include "app/ToolTable.h"
-#include "container/Container.h"
+#include "container/ContainerState.h"
+#include "platform/OwnedHandle.h"
 #include "usb/UsbScan.h"
 
 namespace qm {
@@ -31,21 +32,19 @@ void ShowMessage(WindowHandle frame, const std::string& text) {
 
 // Starts `path` after the launch delay; returns its handles, or none. The
 // held file is closed once the start has been tried, on every path.
-bool StartProgram(std::int32_t osClass, const std::string& path, Handle heldFile, ProcessHandles* handles) {
-  bool started = false;
-  if (osClass >= kOsOther && osClass <= kOsSeven) {
-    Sys().Sleep(kLaunchDelayMs);
-    ProcessRequest request;
-    // The exact path as the program to run, and quoted as its command line:
-    // an unquoted path with a space would let Windows try a shorter path first.
-    request.applicationName = path;
-    request.commandLine = "\"" + path + "\"";
-    request.inheritHandles = true;
-    request.creationFlags = kNormalPriorityClass;
-    request.startupInfoSize = kStartupInfoSize;
-    started = Sys().CreateProcess(request, handles);
-  }
-  if (heldFile != kInvalidHandle) Sys().CloseHandle(heldFile);
+bool StartProgram(std::int32_t osClass, const std::string& path, OwnedHandle heldFile, ProcessHandles* handles) {
+  if (osClass < kOsOther || osClass > kOsSeven) return false;
+  Sys().Sleep(kLaunchDelayMs);
+  ProcessRequest request;
+  // The exact path as the program to run, and quoted as its command line:
+  // an unquoted path with a space would let Windows try a shorter path first.
+  request.applicationName = path;
+  request.commandLine = "\"" + path + "\"";
+  request.inheritHandles = true;
+  request.creationFlags = kNormalPriorityClass;
+  request.startupInfoSize = kStartupInfoSize;
+  const bool started = Sys().CreateProcess(request, handles);
+  heldFile.Close();  // held until the start has returned
   return started;
 }
 
@@ -77,7 +76,9 @@ void RecordExtractedFile(const std::string& path) {
 // at `toolPath`; a file this run created is recorded for deletion. True when
 // the whole entry was written.
 bool WriteTool(const ToolRow& row, const std::string& toolPath) {
-  if (!ExtractEntry(row.entryName)) return false;  // nothing to write
+  const Extraction extraction = ExtractEntry(row.entryName);
+  if (LauncherState.firstEntryIndex == -1) LauncherState.firstEntryIndex = extraction.firstIndex;
+  if (!extraction.copied) return false;  // nothing to write
   const WriteOutcome outcome = WriteExtracted(toolPath);
   if (outcome != WriteOutcome::kNotCreated) RecordExtractedFile(toolPath);
   return outcome == WriteOutcome::kWhole;
@@ -87,10 +88,10 @@ bool WriteTool(const ToolRow& row, const std::string& toolPath) {
 // comparison to the start. False when the file is not what was written or
 // the tool could not be started.
 bool LaunchTool(const ToolRow& row, const std::string& toolPath) {
-  const Handle held = HoldExtracted(toolPath);
-  if (held == kInvalidHandle) return false;
-  if (row.launch == Launch::kAndWait) return LaunchAndWait(LauncherState.osClass, toolPath, held);
-  LauncherState.toolProcess = LaunchNoWait(LauncherState.osClass, toolPath, held);
+  OwnedHandle held = HoldExtracted(toolPath);
+  if (!held.Valid()) return false;
+  if (row.launch == Launch::kAndWait) return LaunchAndWait(LauncherState.osClass, toolPath, std::move(held));
+  LauncherState.toolProcess = LaunchNoWait(LauncherState.osClass, toolPath, std::move(held)).Release();
   return LauncherState.toolProcess != kInvalidHandle;
 }
 
@@ -105,21 +106,22 @@ void ReportToolNotStarted(WindowHandle frame, const ToolRow& row) {
 
 std::string ToolNotStartedText(const std::string& fileName) { return "\" " + fileName + " \" Could Not Be Started"; }
 
-bool LaunchAndWait(std::int32_t osClass, std::string path, Handle heldFile) {
+bool LaunchAndWait(std::int32_t osClass, std::string path, OwnedHandle heldFile) {
   ProcessHandles handles;
-  if (!StartProgram(osClass, path, heldFile, &handles)) return false;
-  WaitAnsweringMessages(handles.process);
-  Sys().CloseHandle(handles.process);
-  Sys().CloseHandle(handles.thread);
+  if (!StartProgram(osClass, path, std::move(heldFile), &handles)) return false;
+  const OwnedHandle thread(handles.thread);
+  const OwnedHandle process(handles.process);
+  WaitAnsweringMessages(process.Get());
   return true;
 }
 
-Handle LaunchNoWait(std::int32_t osClass, std::string path, Handle heldFile) {
+OwnedHandle LaunchNoWait(std::int32_t osClass, std::string path, OwnedHandle heldFile) {
   ProcessHandles handles;
-  if (!StartProgram(osClass, path, heldFile, &handles)) return kInvalidHandle;
-  Sys().WaitForSingleObject(handles.process, 0);  // returns at once
-  Sys().CloseHandle(handles.thread);
-  return handles.process;
+  if (!StartProgram(osClass, path, std::move(heldFile), &handles)) return OwnedHandle();
+  const OwnedHandle thread(handles.thread);
+  OwnedHandle process(handles.process);
+  Sys().WaitForSingleObject(process.Get(), 0);  // returns at once
+  return process;
 }
 
 void DeleteExtractedFiles() {

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/OwnedHandle.h"
 #include "platform/Platform.h"
 
 namespace qm {
@@ -16,6 +17,10 @@ extern const char kContainerNotFound[];   // the container cannot be opened
 // The text shown when the tool written as `fileName` could not be written
 // or started: " Elm_5.exe " Could Not Be Started.
 std::string ToolNotStartedText(const std::string& fileName);
+
+// The administrator branch of the start-up: scans the USB ports, recognises
+// the controller, loads the container and starts the tool, or says why not.
+void RunStartSequence(WindowHandle frame);
 
 // The first scanned port whose device a tool row recognises sets
 // LauncherState.toolCode; false when none does.
@@ -37,9 +42,9 @@ void StartTool(WindowHandle frame, const std::string& launcherDirectory);
 // CreateProcessA has returned. LaunchAndWait then waits for the program's
 // end, answering the thread's messages meanwhile; it returns whether the
 // program was started. LaunchNoWait returns the running program's process
-// handle, for the caller to close, or kInvalidHandle when nothing started.
-bool LaunchAndWait(std::int32_t osClass, std::string path, Handle heldFile = kInvalidHandle);
-Handle LaunchNoWait(std::int32_t osClass, std::string path, Handle heldFile = kInvalidHandle);
+// handle, or none when nothing started.
+bool LaunchAndWait(std::int32_t osClass, std::string path, OwnedHandle heldFile = OwnedHandle());
+OwnedHandle LaunchNoWait(std::int32_t osClass, std::string path, OwnedHandle heldFile = OwnedHandle());
 
 // Deletes every path of LauncherState.extractedFiles: up to three attempts
 // each, each after 500 ms. A file still there after the third stays.

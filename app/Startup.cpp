@@ -1,6 +1,7 @@
 #include "app/Startup.h"
 
 #include "app/LauncherState.h"
+#include "app/StartSequence.h"
 
 namespace qm {
 

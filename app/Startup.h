@@ -47,7 +47,4 @@ void RequestElevatedRelaunch();
 // the elevated re-launch; with them, the start sequence.
 void RunFrameStartup(WindowHandle frame);
 
-// The administrator branch of the start-up.
-void RunStartSequence(WindowHandle frame);
-
 }  // namespace qm

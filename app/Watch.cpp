@@ -11,7 +11,7 @@
 #include "app/LauncherState.h"
 #include "app/StartSequence.h"
 #include "app/Startup.h"
-#include "container/Container.h"
+#include "container/ContainerState.h"
 
 namespace qm {
 

@@ -8,6 +8,9 @@
 // Values have no delimiters: each runs to the next key. Sizes and places are
 // decimal; a place counts from the first payload byte. The parser sees the
 // file up to its first zero byte only.
+//
+// This header offers the container as bytes and records, with no state of
+// its own; container/ContainerState.h holds the launcher's one container.
 #pragma once
 
 #include <cstdint>
@@ -18,55 +21,59 @@
 
 namespace qm {
 
-extern const std::string kKeyName;    // "QM_FileName:"
-extern const std::string kKeySize;    // "QM_FileSize:"
-extern const std::string kKeyPlace;   // "QM_FilePlace:"
-extern const std::string kKeyTitle;   // "QM_FindHwnd:"
-extern const std::string kKeyMarker;  // "QM_Program_Start:"
+// The five keys, spelled here once.
+enum class Key { kName, kSize, kPlace, kTitle, kMarker };
+constexpr Key kAllKeys[] = {Key::kName, Key::kSize, Key::kPlace, Key::kTitle, Key::kMarker};
+constexpr std::size_t kLongestKeyLength = 17;  // "QM_Program_Start:"
+// "QM_FileName:", "QM_FileSize:", "QM_FilePlace:", "QM_FindHwnd:", "QM_Program_Start:".
+const std::string& KeyText(Key key);
 
 // One container record.
 struct PROGRAMINFO {
-  std::string spareText;              // set and read by no operation
+  std::string spareText;              // kept for the record's layout; set and read by nothing
   std::string fileName;               // value of QM_FileName:
-  std::int32_t spareNumber = 0;       // set and read by no operation
+  std::int32_t spareNumber = 0;       // kept for the record's layout; set and read by nothing
   std::int32_t fileSize = 0;          // value of QM_FileSize:
   std::int32_t filePlace = 0;         // value of QM_FilePlace:, from payloadOffset
   std::vector<std::string> findHwnd;  // values of QM_FindHwnd:, in file order
   std::int32_t findHwndCount = 0;     // number of QM_FindHwnd: keys read
 };
 
-struct ContainerStateRecord {
-  std::vector<std::uint8_t> image;  // the whole file as read
-  std::int32_t payloadOffset = 0;   // file offset of the first payload byte
-  std::int32_t entryCount = 0;      // == entries.size()
-  std::vector<PROGRAMINFO> entries;
-  std::vector<std::uint8_t> extracted;  // the entry copied out last
+// An ANSI code page's lead-byte test, as a table.
+struct LeadBytes {
+  bool lead[256] = {};
+
+  static LeadBytes Of(Platform& system);      // the platform's ANSI code page
+  static LeadBytes OfCodePage(int codePage);  // any one (platform/CodePages.h)
+  bool operator()(std::uint8_t byte) const { return lead[byte]; }
 };
 
-extern ContainerStateRecord ContainerState;
+// What the parser reads from a container's bytes.
+struct ParsedContainer {
+  std::int32_t payloadOffset = 0;  // file offset of the first payload byte
+  std::vector<PROGRAMINFO> entries;
+};
 
-// Back to the empty state; for tests and tools.
-void ResetContainerState();
+// Parses the header of `image`, searching keys by character of the code
+// page whose lead bytes are given. Linear in the header's length.
+ParsedContainer ParseHeader(const std::vector<std::uint8_t>& image, const LeadBytes& leadBytes);
 
-// Reads the whole file at `path` into ContainerState.image and clears its
-// attributes to normal. False, with the state untouched, when the file cannot
-// be opened, its size taken or all of it read.
-bool LoadContainer(const std::string& path);
+// Whether `entry` lies wholly inside an image of `imageSize` bytes whose
+// payload begins at `payloadOffset`.
+bool EntryInside(const PROGRAMINFO& entry, std::int32_t payloadOffset, std::size_t imageSize);
 
-// Parses the header of ContainerState.image into payloadOffset, entryCount
-// and entries (appending). True when at least one record was read.
-bool ParseContainer();
+// The entries named exactly `name`: the first, whose index the launcher
+// keeps, and the last, whose bytes it copies; -1 when none has the name.
+struct NameMatch {
+  std::int32_t first = -1;
+  std::int32_t last = -1;
+};
+NameMatch FindEntry(const std::vector<PROGRAMINFO>& entries, const std::string& name);
 
-// Whether `entry` lies wholly inside ContainerState.image.
-bool EntryInsideImage(const PROGRAMINFO& entry);
-
-// Copies the last entry named exactly `name` into ContainerState.extracted and
-// records the first such entry's index in LauncherState.firstEntryIndex (once
-// per process). An entry that does not lie wholly inside the image counts as
-// matched and leaves `extracted` empty. True when `extracted` holds the
-// bytes of that last entry; false when no entry has the name or it lies
-// outside the image.
-bool ExtractEntry(const std::string& name);
+// Reads the whole file at `path` and clears its attributes to normal. False,
+// with *image untouched, when the file cannot be opened, its size taken or
+// all of it read.
+bool ReadContainerFile(const std::string& path, std::vector<std::uint8_t>* image);
 
 enum class WriteOutcome {
   kWhole,       // the file was created and every byte written
@@ -74,16 +81,10 @@ enum class WriteOutcome {
   kPartial,     // the file was created, but not every byte written
 };
 
-// Writes ContainerState.extracted as a new file at `path`, in one call.
-// Whatever stands at `path` is deleted first (a hard link loses its name,
-// not the file it points at), and the file is created only if nothing
-// stands there any more, shared for reading only while it is written.
-WriteOutcome WriteExtracted(const std::string& path);
-
-// Opens the file at `path` for reading, sharing read access only (so that it
-// can be neither written, replaced nor deleted while the handle is open), and
-// compares it byte for byte with ContainerState.extracted. Returns the open
-// handle when they are equal; otherwise kInvalidHandle, with nothing open.
-Handle HoldExtracted(const std::string& path);
+// Writes `bytes` as a new file at `path`, in one call. Whatever stands at
+// `path` is deleted first (a hard link loses its name, not the file it
+// points at), and the file is created only if nothing stands there any
+// more, shared for reading only while it is written.
+WriteOutcome WriteNewFile(const std::string& path, const std::vector<std::uint8_t>& bytes);
 
 }  // namespace qm

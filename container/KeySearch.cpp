@@ -2,22 +2,16 @@
 
 #include <cstring>
 
-#include "platform/Platform.h"
-
 namespace qm {
 
-std::vector<bool> CharacterStarts(const std::uint8_t* text, std::int64_t length) {
-  bool lead[256];
+std::vector<bool> CharacterStarts(const std::uint8_t* text, std::int64_t length, const LeadBytes& leadBytes) {
   bool anyLead = false;
-  for (int byte = 0; byte < 256; ++byte) {
-    lead[byte] = Sys().IsDbcsLeadByte(static_cast<std::uint8_t>(byte));
-    anyLead = anyLead || lead[byte];
-  }
+  for (bool lead : leadBytes.lead) anyLead = anyLead || lead;
   std::vector<bool> starts(static_cast<std::size_t>(length), !anyLead);
   if (!anyLead) return starts;
   for (std::int64_t i = 0; i < length;) {
     starts[static_cast<std::size_t>(i)] = true;
-    i += (lead[text[i]] && i + 1 < length) ? 2 : 1;
+    i += (leadBytes(text[i]) && i + 1 < length) ? 2 : 1;
   }
   return starts;
 }
@@ -34,6 +28,34 @@ std::int64_t FindKey(const std::uint8_t* text, std::int64_t length, const std::v
     if (starts[static_cast<std::size_t>(at)] && std::memcmp(bytes + at, key.data(), key.size()) == 0) return at;
   }
   return -1;
+}
+
+std::vector<KeyHit> FindAllKeys(const std::uint8_t* text, std::int64_t length, const LeadBytes& leadBytes) {
+  const std::vector<bool> starts = CharacterStarts(text, length, leadBytes);
+  const auto* bytes = reinterpret_cast<const char*>(text);
+  std::vector<KeyHit> hits;
+  // Every key begins with "QM_": look only where a 'Q' starts a character.
+  for (std::int64_t at = 0; at < length;) {
+    const void* q = std::memchr(bytes + at, 'Q', static_cast<std::size_t>(length - at));
+    if (q == nullptr) break;
+    at = static_cast<const char*>(q) - bytes;
+    bool found = false;
+    for (Key key : kAllKeys) {
+      const std::string& textOfKey = KeyText(key);
+      const auto keyLength = static_cast<std::int64_t>(textOfKey.size());
+      if (!starts[static_cast<std::size_t>(at)] || at + keyLength > length ||
+          std::memcmp(bytes + at, textOfKey.data(), textOfKey.size()) != 0) {
+        continue;
+      }
+      if (!hits.empty()) hits.back().end = at;
+      hits.push_back({key, at, at + keyLength, length});
+      at += keyLength;
+      found = true;
+      break;
+    }
+    if (!found) ++at;
+  }
+  return hits;
 }
 
 }  // namespace qm

@@ -16,19 +16,18 @@
 
 #include "container/Container.h"
 #include "container/KeySearch.h"
-#include "platform/Platform.h"
 
 namespace qm {
 
 namespace {
 
-enum Key { kName, kSize, kPlace, kTitle, kMarker, kKeyCount };
-const std::string* const kKeys[kKeyCount] = {&kKeyName, &kKeySize, &kKeyPlace, &kKeyTitle, &kKeyMarker};
+constexpr int kKeyCount = static_cast<int>(sizeof(kAllKeys) / sizeof(kAllKeys[0]));
 
 class HeaderText {
  public:
-  HeaderText(const std::uint8_t* bytes, std::int64_t length) : bytes_(bytes), end_(length) {
-    characterStart_ = CharacterStarts(bytes, length);
+  HeaderText(const std::uint8_t* bytes, std::int64_t length, const LeadBytes& leadBytes)
+      : bytes_(bytes), end_(length) {
+    characterStart_ = CharacterStarts(bytes, length, leadBytes);
     for (std::int64_t& cached : next_) cached = kUnknown;
   }
 
@@ -36,7 +35,7 @@ class HeaderText {
 
   // Index in T of the first occurrence of `key`, or -1.
   std::int64_t Pos(Key key) {
-    std::int64_t& cached = next_[key];
+    std::int64_t& cached = next_[static_cast<int>(key)];
     if (cached == kUnknown || (cached != kAbsent && cached < start_)) cached = Find(key, start_);
     return cached == kAbsent ? -1 : cached - start_;
   }
@@ -66,7 +65,7 @@ class HeaderText {
   static constexpr std::int64_t kAbsent = std::numeric_limits<std::int64_t>::max();
 
   std::int64_t Find(Key key, std::int64_t from) const {
-    const std::int64_t at = FindKey(bytes_, end_, characterStart_, *kKeys[key], from);
+    const std::int64_t at = FindKey(bytes_, end_, characterStart_, KeyText(key), from);
     return at < 0 ? kAbsent : at;
   }
 
@@ -94,9 +93,9 @@ std::int32_t HeaderText::Number(std::int64_t s, std::int64_t n) const {
 
 // Where the place value ends. T begins with the place key.
 std::int64_t PlaceEnd(HeaderText& t) {
-  const std::int64_t title = t.Pos(kTitle);
-  const std::int64_t name = t.Pos(kName);
-  const std::int64_t marker = t.Pos(kMarker);
+  const std::int64_t title = t.Pos(Key::kTitle);
+  const std::int64_t name = t.Pos(Key::kName);
+  const std::int64_t marker = t.Pos(Key::kMarker);
   if (title > 0 && title < name) return title;  // titles, then another record
   if (name > 0) return name;                    // no titles, then another record
   // The last record. Its title ends the place when one follows before the
@@ -109,10 +108,10 @@ std::int64_t PlaceEnd(HeaderText& t) {
 
 // Where the title that T now begins with ends.
 std::int64_t TitleEnd(HeaderText& t) {
-  const std::int64_t name = t.Pos(kName);
-  const std::int64_t title = t.Pos(kTitle);
+  const std::int64_t name = t.Pos(Key::kName);
+  const std::int64_t title = t.Pos(Key::kTitle);
   if (name >= 0) return (title >= 0 && title < name) ? title : name;
-  const std::int64_t marker = t.Pos(kMarker);
+  const std::int64_t marker = t.Pos(Key::kMarker);
   if (marker >= 0) return marker;  // the last record's title runs to the marker
   // No marker: the title ends at the next title key or the header's end.
   return title >= 0 ? title : t.Length();
@@ -120,28 +119,28 @@ std::int64_t TitleEnd(HeaderText& t) {
 
 void ParseRecord(HeaderText& t, PROGRAMINFO& record) {
   // Name: up to the next size key; T then begins with it.
-  std::int64_t start = t.Pos(kName) + static_cast<std::int64_t>(kKeyName.size());
-  std::int64_t end = t.Pos(kSize);
+  std::int64_t start = t.Pos(Key::kName) + static_cast<std::int64_t>(KeyText(Key::kName).size());
+  std::int64_t end = t.Pos(Key::kSize);
   record.fileName = t.Bytes(start, end - start);
   t.Remove(end);
 
   // Size: up to the next place key.
-  start = t.Pos(kSize) + static_cast<std::int64_t>(kKeySize.size());
-  end = t.Pos(kPlace);
+  start = t.Pos(Key::kSize) + static_cast<std::int64_t>(KeyText(Key::kSize).size());
+  end = t.Pos(Key::kPlace);
   record.fileSize = t.Number(start, end - start);
   t.Remove(end);
 
   // Place: up to the first title, the next record or the marker.
-  start = t.Pos(kPlace) + static_cast<std::int64_t>(kKeyPlace.size());
+  start = t.Pos(Key::kPlace) + static_cast<std::int64_t>(KeyText(Key::kPlace).size());
   end = PlaceEnd(t);
   record.filePlace = t.Number(start, end - start);
   t.Remove(end);
 
   // Titles: as long as T begins with a title key.
   std::int32_t count = 0;
-  while (t.Pos(kTitle) == 0) {
+  while (t.Pos(Key::kTitle) == 0) {
     ++count;
-    t.Remove(static_cast<std::int64_t>(kKeyTitle.size()));
+    t.Remove(static_cast<std::int64_t>(KeyText(Key::kTitle).size()));
     end = TitleEnd(t);
     record.findHwnd.push_back(t.Bytes(0, end));
     t.Remove(end);
@@ -151,26 +150,24 @@ void ParseRecord(HeaderText& t, PROGRAMINFO& record) {
 
 }  // namespace
 
-bool ParseContainer() {
-  ContainerStateRecord& state = ContainerState;
-  const std::uint8_t* bytes = state.image.data();
-  const void* zero = state.image.empty() ? nullptr : std::memchr(bytes, 0, state.image.size());
+ParsedContainer ParseHeader(const std::vector<std::uint8_t>& image, const LeadBytes& leadBytes) {
+  const std::uint8_t* bytes = image.data();
+  const void* zero = image.empty() ? nullptr : std::memchr(bytes, 0, image.size());
   const std::int64_t headerLength =
-      zero != nullptr ? static_cast<const std::uint8_t*>(zero) - bytes : static_cast<std::int64_t>(state.image.size());
-  HeaderText t(bytes, headerLength);
+      zero != nullptr ? static_cast<const std::uint8_t*>(zero) - bytes : static_cast<std::int64_t>(image.size());
+  HeaderText t(bytes, headerLength, leadBytes);
 
-  state.payloadOffset = static_cast<std::int32_t>(t.Pos(kMarker) + static_cast<std::int64_t>(kKeyMarker.size()));
-  bool result = false;
-  while (t.Pos(kName) >= 0) {
+  ParsedContainer parsed;
+  parsed.payloadOffset =
+      static_cast<std::int32_t>(t.Pos(Key::kMarker) + static_cast<std::int64_t>(KeyText(Key::kMarker).size()));
+  while (t.Pos(Key::kName) >= 0) {
     const std::int64_t before = t.Start();
-    state.entries.emplace_back();
-    state.entryCount = static_cast<std::int32_t>(state.entries.size());
-    ParseRecord(t, state.entries.back());
-    result = true;
+    parsed.entries.emplace_back();
+    ParseRecord(t, parsed.entries.back());
     // A record that consumed nothing would be read again for ever.
     if (t.Start() == before) break;
   }
-  return result;
+  return parsed;
 }
 
 }  // namespace qm

@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "container/Container.h"
 #include "platform/CodePages.h"
 
 namespace qm {
@@ -72,16 +73,17 @@ PackResult BuildContainer(const std::vector<PackEntry>& entries,
 
 // Every way in which `image` breaks the rules above, and every name or
 // title that reads differently under one of `codePages`; empty when it
-// keeps them. Leaves ContainerState holding `image`, parsed (`image` may be
-// ContainerState's own, and is then not copied).
+// keeps them. Reads `image` with the platform's lead-byte test.
 std::vector<std::string> VerifyContainer(const std::vector<std::uint8_t>& image,
                                          const std::vector<int>& codePages = DoubleByteCodePages());
 
-// How the parsed ContainerState differs from the records: names, sizes,
-// titles, and entries that do not lie inside the image.
-std::vector<std::string> CompareParsedRecords(const std::vector<EntryRecord>& records);
+// How `parsed`, read from an image of `imageSize` bytes, differs from the
+// records: names, sizes, titles, and entries that do not lie inside.
+std::vector<std::string> CompareParsedRecords(const ParsedContainer& parsed, std::size_t imageSize,
+                                              const std::vector<EntryRecord>& records);
 
-// The same, and the entries' bytes.
-std::vector<std::string> CompareParsed(const std::vector<PackEntry>& entries);
+// How `image`, read with the platform's lead-byte test, differs from the
+// entries it was packed from: their records and their bytes.
+std::vector<std::string> CompareParsed(const std::vector<std::uint8_t>& image, const std::vector<PackEntry>& entries);
 
 }  // namespace qm

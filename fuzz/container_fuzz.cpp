@@ -4,8 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "app/LauncherState.h"
-#include "container/Container.h"
+#include "container/ContainerState.h"
 #include "container/Writer.h"
 #include "tests/fake/FakePlatform.h"
 #include "tools/qmtool/PeReport.h"
@@ -22,7 +21,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   platform.files.clear();
   platform.files["C:\\QM_File.ini"].data.assign(reinterpret_cast<const char*>(data), size);
   qm::ResetContainerState();
-  qm::ResetLauncherState();
   if (!qm::LoadContainer("C:\\QM_File.ini")) return 0;
   qm::ParseContainer();
   for (const qm::PROGRAMINFO& entry : std::vector<qm::PROGRAMINFO>(qm::ContainerState.entries)) {

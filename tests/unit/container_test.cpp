@@ -3,8 +3,7 @@
 
 #include <random>
 
-#include "app/LauncherState.h"
-#include "container/Container.h"
+#include "container/ContainerState.h"
 #include "tests/fake/FakePlatform.h"
 
 namespace qm {
@@ -15,7 +14,6 @@ const char kPath[] = "C:\\Repair\\QM_File.ini";
 class ContainerTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    ResetLauncherState();
     ResetContainerState();
     SetPlatform(&fake);
   }
@@ -54,16 +52,14 @@ TEST_F(ContainerTest, TwoRecordExample) {
   EXPECT_EQ(Entry(1).filePlace, 3);
   EXPECT_EQ(Entry(1).findHwnd, std::vector<std::string>{"U"});
 
-  ExtractEntry("B.exe");
+  EXPECT_EQ(ExtractEntry("B.exe").firstIndex, 1);
   EXPECT_EQ(Extracted(), kTwoRecords.substr(134, 2));
-  EXPECT_EQ(LauncherState.firstEntryIndex, 1);
 }
 
 TEST_F(ContainerTest, ExtractingTheFirstEntryTakesOffsets131To133) {
   Parse(kTwoRecords);
-  ExtractEntry("A.exe");
+  EXPECT_EQ(ExtractEntry("A.exe").firstIndex, 0);
   EXPECT_EQ(Extracted(), "abc");
-  EXPECT_EQ(LauncherState.firstEntryIndex, 0);
 }
 
 TEST_F(ContainerTest, TitlesNoneThreeAndEmpty) {
@@ -220,11 +216,9 @@ TEST_F(ContainerTest, TrailByte5CInANameIsKept) {
 TEST_F(ContainerTest, ExtractionMatchesWholeNamesCaseSensitively) {
   Parse("QM_FileName:Tool.exe\nQM_FileSize:1QM_FilePlace:0"
         "QM_FileName:Tool.exeQM_FileSize:1QM_FilePlace:1QM_FindHwnd:tQM_Program_Start:ab");
-  ExtractEntry("tool.exe");
-  EXPECT_EQ(LauncherState.firstEntryIndex, -1);
+  EXPECT_EQ(ExtractEntry("tool.exe").firstIndex, -1);
   EXPECT_TRUE(ContainerState.extracted.empty());
-  ExtractEntry("Tool.exe");  // the line break makes entry 0 another name
-  EXPECT_EQ(LauncherState.firstEntryIndex, 1);
+  EXPECT_EQ(ExtractEntry("Tool.exe").firstIndex, 1);  // the line break makes entry 0 another name
   EXPECT_EQ(Extracted(), "b");
 }
 
@@ -233,12 +227,8 @@ TEST_F(ContainerTest, DuplicateNamesGiveTheFirstIndexAndTheLastBytes) {
         "QM_FileName:dQM_FileSize:1QM_FilePlace:1"
         "QM_FileName:yQM_FileSize:1QM_FilePlace:2"
         "QM_FileName:dQM_FileSize:2QM_FilePlace:3QM_FindHwnd:tQM_Program_Start:abcde");
-  ExtractEntry("d");
-  EXPECT_EQ(LauncherState.firstEntryIndex, 1);
+  EXPECT_EQ(ExtractEntry("d").firstIndex, 1);
   EXPECT_EQ(Extracted(), "de");
-  LauncherState.firstEntryIndex = 7;  // once set, the index stays
-  ExtractEntry("x");
-  EXPECT_EQ(LauncherState.firstEntryIndex, 7);
 }
 
 TEST_F(ContainerTest, EntriesOutsideTheImageCopyNothingButStillMatch) {
@@ -250,13 +240,13 @@ TEST_F(ContainerTest, EntriesOutsideTheImageCopyNothingButStillMatch) {
                       {"2147483647", "2147483647"}, {"1", "99999999999"}, {"6", "0"}};
   for (const Row& row : rows) {
     ResetContainerState();
-    ResetLauncherState();
     ContainerState.extracted = {'o', 'l', 'd'};
     Parse(std::string("QM_FileName:aQM_FileSize:") + row.size + "QM_FilePlace:" + row.place +
           "QM_FindHwnd:tQM_Program_Start:abcde");
     SCOPED_TRACE(std::string(row.size) + "@" + row.place);
-    EXPECT_FALSE(ExtractEntry("a"));
-    EXPECT_EQ(LauncherState.firstEntryIndex, 0);
+    const Extraction extraction = ExtractEntry("a");
+    EXPECT_FALSE(extraction.copied);
+    EXPECT_EQ(extraction.firstIndex, 0);
     EXPECT_TRUE(ContainerState.extracted.empty());
   }
 }
@@ -266,7 +256,7 @@ TEST_F(ContainerTest, EntryAtTheVeryEndAndEntryOfSizeZero) {
         "QM_FileName:zeroQM_FileSize:0QM_FilePlace:5QM_FindHwnd:tQM_Program_Start:abcde");
   ExtractEntry("end");
   EXPECT_EQ(Extracted(), "de");
-  EXPECT_TRUE(ExtractEntry("zero"));
+  EXPECT_TRUE(ExtractEntry("zero").copied);
   EXPECT_TRUE(ContainerState.extracted.empty());
   EXPECT_EQ(WriteExtracted("C:\\out.exe"), WriteOutcome::kWhole);
   EXPECT_EQ(fake.files["C:\\out.exe"].data, "");
@@ -301,18 +291,18 @@ TEST_F(ContainerTest, HoldingKeepsTheWrittenFileOpenAndCatchesASwap) {
   ContainerState.extracted = {'t', 'o', 'o', 'l'};
   ASSERT_EQ(WriteExtracted("C:\\t.exe"), WriteOutcome::kWhole);
   fake.calls.clear();
-  const Handle held = HoldExtracted("C:\\t.exe");
-  ASSERT_NE(held, kInvalidHandle);
-  EXPECT_EQ(fake.calls.front(), "CreateFile(\"C:\\t.exe\", 2147483648, 1, 3, 128)");  // read, share read only
-  EXPECT_TRUE(fake.IsOpen("C:\\t.exe"));
-  Sys().CloseHandle(held);
-
+  {
+    const OwnedHandle held = HoldExtracted("C:\\t.exe");
+    ASSERT_TRUE(held.Valid());
+    EXPECT_EQ(fake.calls.front(), "CreateFile(\"C:\\t.exe\", 2147483648, 1, 3, 128)");  // read, share read only
+    EXPECT_TRUE(fake.IsOpen("C:\\t.exe"));
+  }
   for (const std::string swapped : {"TOOL", "tool and more", "too"}) {
     fake.files["C:\\t.exe"].data = swapped;
-    EXPECT_EQ(HoldExtracted("C:\\t.exe"), kInvalidHandle) << swapped;
+    EXPECT_FALSE(HoldExtracted("C:\\t.exe").Valid()) << swapped;
   }
   fake.files.erase("C:\\t.exe");
-  EXPECT_EQ(HoldExtracted("C:\\t.exe"), kInvalidHandle);
+  EXPECT_FALSE(HoldExtracted("C:\\t.exe").Valid());
   EXPECT_EQ(fake.openHandles(), 0);
 }
 

@@ -8,7 +8,7 @@
 #include "app/StartSequence.h"
 #include "app/Startup.h"
 #include "app/Watch.h"
-#include "container/Container.h"
+#include "container/ContainerState.h"
 #include "container/Writer.h"
 #include "tests/fake/FakePlatform.h"
 #include "usb/UsbScan.h"

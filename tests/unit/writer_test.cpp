@@ -4,7 +4,6 @@
 
 #include <random>
 
-#include "app/LauncherState.h"
 #include "container/Container.h"
 #include "container/Writer.h"
 #include "tests/fake/FakePlatform.h"
@@ -16,19 +15,11 @@ std::vector<std::uint8_t> Bytes(const std::string& text) { return {text.begin(),
 
 class WriterTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    ResetLauncherState();
-    ResetContainerState();
-    SetPlatform(&fake);
-  }
+  void SetUp() override { SetPlatform(&fake); }
   void TearDown() override { SetPlatform(nullptr); }
 
   // Parses `image` as the launcher would.
-  void ParseImage(const std::vector<std::uint8_t>& image) {
-    ResetContainerState();
-    ContainerState.image = image;
-    ParseContainer();
-  }
+  ParsedContainer ParseImage(const std::vector<std::uint8_t>& image) { return ParseHeader(image, LeadBytes::Of(fake)); }
 
   test::FakePlatform fake;
 };
@@ -64,17 +55,17 @@ TEST_F(WriterTest, RefusesAValueEndingInALeadByteUnderADoubleByteCodePage) {
 TEST_F(WriterTest, InsertsAZeroOnlyWhenThePayloadWouldReadAsHeader) {
   PackResult plain = BuildContainer({{"a", Bytes(std::string("MZ\0QM_FileName:", 15)), {"t"}}});
   ASSERT_TRUE(plain.errors.empty());
-  ParseImage(plain.image);
-  EXPECT_EQ(ContainerState.entries.at(0).filePlace, 0);
-  EXPECT_EQ(ContainerState.entryCount, 1);
+  const ParsedContainer plainParsed = ParseImage(plain.image);
+  EXPECT_EQ(plainParsed.entries.at(0).filePlace, 0);
+  EXPECT_EQ(plainParsed.entries.size(), 1u);
 
   PackResult keyed = BuildContainer({{"a", Bytes("xQM_FileName:y"), {}}, {"b", Bytes("z"), {"t"}}});
   ASSERT_TRUE(keyed.errors.empty());
-  ParseImage(keyed.image);
-  EXPECT_EQ(ContainerState.entryCount, 2);
-  EXPECT_EQ(ContainerState.image.at(ContainerState.payloadOffset), 0);
-  EXPECT_EQ(ContainerState.entries.at(0).filePlace, 1);
-  EXPECT_TRUE(CompareParsed({{"a", Bytes("xQM_FileName:y"), {}}, {"b", Bytes("z"), {"t"}}}).empty());
+  const ParsedContainer keyedParsed = ParseImage(keyed.image);
+  EXPECT_EQ(keyedParsed.entries.size(), 2u);
+  EXPECT_EQ(keyed.image.at(static_cast<std::size_t>(keyedParsed.payloadOffset)), 0);
+  EXPECT_EQ(keyedParsed.entries.at(0).filePlace, 1);
+  EXPECT_TRUE(CompareParsed(keyed.image, {{"a", Bytes("xQM_FileName:y"), {}}, {"b", Bytes("z"), {"t"}}}).empty());
 }
 
 TEST_F(WriterTest, RandomEntriesReadBackAsPackedAndExtractWhole) {
@@ -97,12 +88,12 @@ TEST_F(WriterTest, RandomEntriesReadBackAsPackedAndExtractWhole) {
     const PackResult packed = BuildContainer(entries);
     ASSERT_TRUE(packed.errors.empty()) << packed.errors.front();
     EXPECT_TRUE(VerifyContainer(packed.image).empty()) << "round " << round;
-    ParseImage(packed.image);
-    EXPECT_TRUE(CompareParsed(entries).empty()) << "round " << round;
+    EXPECT_TRUE(CompareParsed(packed.image, entries).empty()) << "round " << round;
+    const ParsedContainer parsed = ParseImage(packed.image);
     for (const PackEntry& entry : entries) {
-      ResetLauncherState();
-      ExtractEntry(entry.name);
-      EXPECT_EQ(ContainerState.extracted, entry.bytes);
+      const PROGRAMINFO& found = parsed.entries.at(static_cast<std::size_t>(FindEntry(parsed.entries, entry.name).last));
+      const auto first = packed.image.begin() + parsed.payloadOffset + found.filePlace;
+      EXPECT_EQ(std::vector<std::uint8_t>(first, first + found.fileSize), entry.bytes);
     }
   }
 }

@@ -70,9 +70,9 @@ void Check(bool ok, const std::string& error) {
   if (!ok) throw Failure{error};
 }
 
-// Whether the input's bytes stand at file offset `at` of the loaded image.
-bool ImageHoldsInput(const PackSource& source, std::uint64_t size, std::size_t at) {
-  const std::vector<std::uint8_t>& image = ContainerState.image;
+// Whether the input's bytes stand at file offset `at` of the image.
+bool ImageHoldsInput(const std::vector<std::uint8_t>& image, const PackSource& source, std::uint64_t size,
+                     std::size_t at) {
   bool same = true;
   ReadInput(source.path, size, [&](const std::uint8_t* bytes, std::size_t count) {
     same = at + count <= image.size() && std::memcmp(image.data() + at, bytes, count) == 0;
@@ -118,16 +118,16 @@ std::uint64_t PackContainer(const std::string& out, const std::vector<PackSource
   }
   Check(file.Finish(&error), error);
 
-  LoadForLauncher(file.TemporaryPath());
-  ParseContainer();
-  std::vector<std::string> problems = CompareParsedRecords(records);
+  const std::vector<std::uint8_t> image = ReadForLauncher(file.TemporaryPath());
+  const ParsedContainer parsed = ParseForLauncher(image);
+  std::vector<std::string> problems = CompareParsedRecords(parsed, image.size(), records);
   for (std::size_t i = 0; problems.empty() && i < sources.size(); ++i) {
-    const std::size_t at = static_cast<std::size_t>(ContainerState.payloadOffset + ContainerState.entries[i].filePlace);
-    if (!ImageHoldsInput(sources[i], records[i].size, at)) {
+    const auto at = static_cast<std::size_t>(parsed.payloadOffset + parsed.entries[i].filePlace);
+    if (!ImageHoldsInput(image, sources[i], records[i].size, at)) {
       problems.push_back(DescribeEntry(i, sources[i].name) + ": the bytes read back differently");
     }
   }
-  for (const std::string& problem : VerifyContainer(ContainerState.image, codePages)) problems.push_back(problem);
+  for (const std::string& problem : VerifyContainer(image, codePages)) problems.push_back(problem);
   if (!problems.empty()) {
     std::string message = "the container would read back differently:";
     for (const std::string& problem : problems) message += "\n" + problem;

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "container/Container.h"
 #include "container/Writer.h"
 
 namespace qm {
@@ -29,9 +30,12 @@ struct PackSource {
 // with --codepage, else every double-byte ANSI code page.
 std::vector<int> CheckedCodePages(int namedCodePage);
 
-// Loads the container at `path` into ContainerState, as the launcher does.
+// The bytes of the container at `path`, read as the launcher reads them.
 // Fails when the file is missing, unreadable or too large for the launcher.
-void LoadForLauncher(const std::string& path);
+std::vector<std::uint8_t> ReadForLauncher(const std::string& path);
+
+// The container's records as the launcher reads them here.
+ParsedContainer ParseForLauncher(const std::vector<std::uint8_t>& image);
 
 // Adds a problem when the first title of entry `index`, the one the launcher
 // watches for, is one the watch could never finish with.

@@ -19,7 +19,6 @@
 #include <string>
 #include <vector>
 
-#include "app/LauncherState.h"
 #include "app/Watch.h"
 #include "container/Container.h"
 #include "platform/CodePages.h"
@@ -142,16 +141,14 @@ std::string GiB(std::uintmax_t bytes) {
 }
 
 // What an entry is, when its bytes lie inside the image.
-bool InspectEntry(const PROGRAMINFO& entry, PeReport* report) {
-  if (!EntryInsideImage(entry)) return false;
-  *report = InspectPe(ContainerState.image.data() + ContainerState.payloadOffset + entry.filePlace,
-                      static_cast<std::size_t>(entry.fileSize));
+bool InspectEntry(const PROGRAMINFO& entry, const ParsedContainer& parsed, const std::vector<std::uint8_t>& image,
+                  PeReport* report) {
+  if (!EntryInside(entry, parsed.payloadOffset, image.size())) return false;
+  *report = InspectPe(image.data() + parsed.payloadOffset + entry.filePlace, static_cast<std::size_t>(entry.fileSize));
   return true;
 }
 
-std::string JsonReport(const PROGRAMINFO& entry) {
-  PeReport report;
-  if (!InspectEntry(entry, &report)) return "\"pe\": null, \"signed\": null, \"signer\": null, \"signatureMatches\": null";
+std::string JsonReport(const PeReport& report) {
   const char* matches = report.digest == PeReport::Match::kNotChecked ? "null"
                         : report.digest == PeReport::Match::kMatches ? "true"
                                                                      : "false";
@@ -163,67 +160,70 @@ std::string JsonReport(const PROGRAMINFO& entry) {
 
 int List(const Arguments& args) {
   ExpectPositional(args, 1, "FILE");
-  LoadForLauncher(args.positional[0]);
-  const bool result = ParseContainer();
-  const ContainerStateRecord& state = ContainerState;
+  const std::vector<std::uint8_t> image = ReadForLauncher(args.positional[0]);
+  const ParsedContainer parsed = ParseForLauncher(image);
   if (args.json) {
     std::ostringstream out;
-    out << "{\"result\": " << (result ? "true" : "false") << ", \"payloadOffset\": " << state.payloadOffset
-        << ", \"entryCount\": " << state.entryCount << ", \"entries\": [";
-    for (std::size_t i = 0; i < state.entries.size(); ++i) {
-      const PROGRAMINFO& entry = state.entries[i];
+    out << "{\"result\": " << (parsed.entries.empty() ? "false" : "true") << ", \"payloadOffset\": "
+        << parsed.payloadOffset << ", \"entryCount\": " << parsed.entries.size() << ", \"entries\": [";
+    for (std::size_t i = 0; i < parsed.entries.size(); ++i) {
+      const PROGRAMINFO& entry = parsed.entries[i];
       out << (i ? ", " : "") << "{\"fileName\": " << JsonString(entry.fileName)
           << ", \"fileSize\": " << entry.fileSize << ", \"filePlace\": " << entry.filePlace << ", \"findHwnd\": [";
       for (std::size_t t = 0; t < entry.findHwnd.size(); ++t) out << (t ? ", " : "") << JsonString(entry.findHwnd[t]);
-      out << "], \"findHwndCount\": " << entry.findHwndCount << ", " << JsonReport(entry) << "}";
+      PeReport report;
+      out << "], \"findHwndCount\": " << entry.findHwndCount << ", "
+          << (InspectEntry(entry, parsed, image, &report)
+                  ? JsonReport(report)
+                  : "\"pe\": null, \"signed\": null, \"signer\": null, \"signatureMatches\": null")
+          << "}";
     }
     out << "]}\n";
     std::cout << out.str();
     return 0;
   }
-  std::cout << "payload offset " << state.payloadOffset << ", " << state.entryCount << " entries\n";
-  for (std::size_t i = 0; i < state.entries.size(); ++i) {
-    const PROGRAMINFO& entry = state.entries[i];
+  std::cout << "payload offset " << parsed.payloadOffset << ", " << parsed.entries.size() << " entries\n";
+  for (std::size_t i = 0; i < parsed.entries.size(); ++i) {
+    const PROGRAMINFO& entry = parsed.entries[i];
     PeReport report;
     std::cout << i << "  \"" << Printable(entry.fileName) << "\"  size " << entry.fileSize << "  place "
               << entry.filePlace << "  ["
-              << (InspectEntry(entry, &report) ? Printable(DescribePe(report)) : "outside the file") << "]\n";
+              << (InspectEntry(entry, parsed, image, &report) ? Printable(DescribePe(report)) : "outside the file")
+              << "]\n";
     for (const std::string& title : entry.findHwnd) std::cout << "     title \"" << Printable(title) << "\"\n";
   }
   return 0;
 }
 
-// The index of the last entry named `name`: the one whose bytes are copied.
-std::size_t LastEntryNamed(const std::string& name) {
-  std::size_t last = 0;
-  for (std::size_t i = 0; i < ContainerState.entries.size(); ++i) {
-    if (ContainerState.entries[i].fileName == name) last = i;
-  }
-  return last;
-}
-
 int Extract(const Arguments& args) {
   ExpectPositional(args, 3, "FILE NAME OUT");
   const std::string& name = args.positional[1];
-  LoadForLauncher(args.positional[0]);
-  ParseContainer();
-  const bool copied = ExtractEntry(name);
-  const bool matched = LauncherState.firstEntryIndex >= 0;
+  const std::vector<std::uint8_t> image = ReadForLauncher(args.positional[0]);
+  const ParsedContainer parsed = ParseForLauncher(image);
+  // As the launcher does: the first match gives the index, the last the bytes.
+  const NameMatch match = FindEntry(parsed.entries, name);
+  std::vector<std::uint8_t> bytes;
+  bool copied = false;
+  if (match.last >= 0) {
+    const PROGRAMINFO& entry = parsed.entries[static_cast<std::size_t>(match.last)];
+    copied = EntryInside(entry, parsed.payloadOffset, image.size());
+    const auto first = image.begin() + (copied ? parsed.payloadOffset + entry.filePlace : 0);
+    if (copied) bytes.assign(first, first + entry.fileSize);
+  }
   if (!copied && !args.allowMissing) {
-    if (!matched) throw Failure{args.positional[0] + ": no entry named \"" + Printable(name) + "\""};
-    throw Failure{args.positional[0] + ": " + DescribeEntry(LastEntryNamed(name), Printable(name)) +
+    if (match.first < 0) throw Failure{args.positional[0] + ": no entry named \"" + Printable(name) + "\""};
+    throw Failure{args.positional[0] + ": " + DescribeEntry(static_cast<std::size_t>(match.last), Printable(name)) +
                   ": its bytes lie outside the file"};
   }
-  const WriteOutcome outcome = WriteExtracted(args.positional[2]);
+  const WriteOutcome outcome = WriteNewFile(args.positional[2], bytes);
   if (outcome == WriteOutcome::kPartial) Sys().DeleteFile(args.positional[2]);  // whole or not at all
   const bool written = outcome == WriteOutcome::kWhole;
-  const std::size_t size = written ? ContainerState.extracted.size() : 0;
+  const std::size_t size = written ? bytes.size() : 0;
   if (args.json) {
-    std::cout << "{\"firstEntryIndex\": " << LauncherState.firstEntryIndex << ", \"extractedSize\": " << size
+    std::cout << "{\"firstEntryIndex\": " << match.first << ", \"extractedSize\": " << size
               << ", \"written\": " << (written ? "true" : "false") << "}\n";
   } else {
-    std::cout << "entry " << LauncherState.firstEntryIndex << ": " << size << " bytes written to "
-              << args.positional[2] << "\n";
+    std::cout << "entry " << match.first << ": " << size << " bytes written to " << args.positional[2] << "\n";
   }
   if (!written) throw Failure{args.positional[2] + ": cannot be written"};
   return 0;
@@ -240,10 +240,11 @@ int Pack(const Arguments& args) {
 
 int Verify(const Arguments& args) {
   ExpectPositional(args, 1, "FILE");
-  LoadForLauncher(args.positional[0]);
-  std::vector<std::string> problems = VerifyContainer(ContainerState.image, CheckedCodePages(args.codePage));
-  for (std::size_t i = 0; i < ContainerState.entries.size(); ++i) {
-    CheckWatchedTitle(i, ContainerState.entries[i].fileName, ContainerState.entries[i].findHwnd, &problems);
+  const std::vector<std::uint8_t> image = ReadForLauncher(args.positional[0]);
+  std::vector<std::string> problems = VerifyContainer(image, CheckedCodePages(args.codePage));
+  const ParsedContainer parsed = ParseForLauncher(image);
+  for (std::size_t i = 0; i < parsed.entries.size(); ++i) {
+    CheckWatchedTitle(i, parsed.entries[i].fileName, parsed.entries[i].findHwnd, &problems);
   }
   for (const std::string& problem : problems) std::cout << args.positional[0] << ": " << problem << "\n";
   if (problems.empty()) std::cout << args.positional[0] << ": ok\n";
@@ -279,16 +280,20 @@ std::vector<int> CheckedCodePages(int namedCodePage) {
   return namedCodePage != 0 ? std::vector<int>{namedCodePage} : DoubleByteCodePages();
 }
 
-void LoadForLauncher(const std::string& path) {
+std::vector<std::uint8_t> ReadForLauncher(const std::string& path) {
   std::error_code error;
   if (!std::filesystem::exists(path, error)) throw Failure{path + ": no such file"};
   const std::uintmax_t size = std::filesystem::file_size(path, error);
   if (!error && size >= kLauncherLimit) {
     throw Failure{path + " is " + GiB(size) + ": the launcher reads containers under 2 GiB"};
   }
-  ResetContainerState();
-  ResetLauncherState();
-  if (!LoadContainer(path)) throw Failure{path + ": cannot be opened or read"};
+  std::vector<std::uint8_t> image;
+  if (!ReadContainerFile(path, &image)) throw Failure{path + ": cannot be opened or read"};
+  return image;
+}
+
+ParsedContainer ParseForLauncher(const std::vector<std::uint8_t>& image) {
+  return ParseHeader(image, LeadBytes::Of(Sys()));
 }
 
 void CheckWatchedTitle(std::size_t index, const std::string& name, const std::vector<std::string>& titles,

@@ -33,6 +33,7 @@ add_executable(unit_tests
   tests/unit/container_test.cpp
   tests/unit/writer_test.cpp
   tests/unit/usb_test.cpp
+  tests/unit/usbsim_test.cpp
   tests/unit/launcher_test.cpp)
 target_link_libraries(unit_tests PRIVATE qm_app qm_usbsim qm_fake GTest::gtest GTest::gtest_main)
 include(GoogleTest)

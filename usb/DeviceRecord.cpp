@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "usb/UsbIoctl.h"
-#include "usb/UsbScan.h"
+#include "usb/UsbWalk.h"
 
 namespace qm {
 

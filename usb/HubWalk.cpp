@@ -10,11 +10,12 @@
 //     device's identity is read through the hub; an external hub is opened by
 //     its name (IOCTL_USB_GET_NODE_CONNECTION_NAME) and walked the same way,
 //     right away, so the records come out depth first.
-// Every handle is closed by the function that opened it, on every path.
+// Every handle has one owner, which closes it on every path.
 #include <vector>
 
+#include "platform/OwnedHandle.h"
 #include "usb/UsbIoctl.h"
-#include "usb/UsbScan.h"
+#include "usb/UsbWalk.h"
 
 namespace qm {
 
@@ -24,14 +25,14 @@ constexpr int kControllerCount = 10;
 constexpr int kDeviceNameTextBytes = 252;  // after "\\.\", in a 256-byte name
 constexpr std::uint32_t kErrorGenFailure = 31;
 
-Handle OpenDevice(const std::string& path) {
+OwnedHandle OpenDevice(const std::string& path) {
   FileOpenRequest request;
   request.access = win::kGenericWrite;
   request.share = win::kFileShareWrite;
   request.disposition = win::kOpenExisting;
   request.flagsAndAttributes = 0;
   request.nonInheritableSecurity = true;
-  return Sys().CreateFile(path, request);
+  return OwnedHandle(Sys().CreateFile(path, request));
 }
 
 bool Send(Handle device, std::uint32_t code, std::vector<std::uint8_t>& buffer) {
@@ -67,26 +68,25 @@ std::string ThreadAnsiText(const std::u16string& name) {
   return converted.data();
 }
 
-// Opens the hub `name` and reads its port count. Returns the handle, or
-// kInvalidHandle (nothing left open, *error set) when the name does not fit,
-// the open fails or the hub does not answer.
-Handle OpenHub(const std::u16string& name, std::uint8_t* portCount, std::uint32_t* error) {
+// Opens the hub `name` and reads its port count. Returns the hub, or none
+// (*error set) when the name does not fit, the open fails or the hub does
+// not answer.
+OwnedHandle OpenHub(const std::u16string& name, std::uint8_t* portCount, std::uint32_t* error) {
   std::string deviceName;
   if (!DeviceNameOf(name, &deviceName)) {
     const std::uint32_t conversionError = Sys().GetLastError();
     *error = conversionError != 0 ? conversionError : kErrorGenFailure;
-    return kInvalidHandle;
+    return OwnedHandle();
   }
-  const Handle hub = OpenDevice(deviceName);
-  if (hub == kInvalidHandle) {
+  OwnedHandle hub = OpenDevice(deviceName);
+  if (!hub.Valid()) {
     *error = Sys().GetLastError();
-    return kInvalidHandle;
+    return hub;
   }
   std::vector<std::uint8_t> info(usb::kNodeInfoSize, 0);
-  if (!Send(hub, usb::kIoctlGetNodeInformation, info)) {
+  if (!Send(hub.Get(), usb::kIoctlGetNodeInformation, info)) {
     *error = Sys().GetLastError();
-    Sys().CloseHandle(hub);
-    return kInvalidHandle;
+    return OwnedHandle();  // the hub is closed as it goes
   }
   *portCount = info[usb::kNodeInfoNumberOfPorts];
   return hub;
@@ -101,10 +101,8 @@ void WalkExternalHub(Handle hub, std::uint32_t port, const std::string& controll
   if (!Send(hub, usb::kIoctlGetNodeConnectionName, nameBuffer)) return;
   std::uint8_t portCount = 0;
   std::uint32_t ignored = 0;  // an external hub that fails is just not walked
-  const Handle child = OpenHub(NameInBuffer(nameBuffer, usb::kConnectionNameText), &portCount, &ignored);
-  if (child == kInvalidHandle) return;
-  WalkHubPorts(child, portCount, controllerPath, rootHubName, portPath, depth + 1);
-  Sys().CloseHandle(child);
+  const OwnedHandle child = OpenHub(NameInBuffer(nameBuffer, usb::kConnectionNameText), &portCount, &ignored);
+  if (child.Valid()) WalkHubPorts(child.Get(), portCount, controllerPath, rootHubName, portPath, depth + 1);
 }
 
 }  // namespace
@@ -145,10 +143,9 @@ std::uint32_t ScanHostController(Handle controller, const std::string& controlle
 
   std::uint8_t portCount = 0;
   std::uint32_t error = 0;
-  const Handle rootHub = OpenHub(rootHubName, &portCount, &error);
-  if (rootHub == kInvalidHandle) return error;  // the controller fails
-  WalkHubPorts(rootHub, portCount, controllerPath, rootHubName, std::to_string(number));
-  Sys().CloseHandle(rootHub);
+  const OwnedHandle rootHub = OpenHub(rootHubName, &portCount, &error);
+  if (!rootHub.Valid()) return error;  // the controller fails
+  WalkHubPorts(rootHub.Get(), portCount, controllerPath, rootHubName, std::to_string(number));
   return 0;
 }
 
@@ -158,10 +155,8 @@ std::uint32_t ScanUsbDevices() {
   std::uint32_t result = 0;
   for (int number = 0; number < kControllerCount && result == 0; ++number) {
     const std::string path = std::string("\\\\.\\HCD") + static_cast<char>('0' + number);
-    const Handle controller = OpenDevice(path);
-    if (controller == kInvalidHandle) continue;
-    result = ScanHostController(controller, path, number);
-    Sys().CloseHandle(controller);
+    const OwnedHandle controller = OpenDevice(path);
+    if (controller.Valid()) result = ScanHostController(controller.Get(), path, number);
   }
   return result;
 }

@@ -3,8 +3,7 @@
 // executable. A missing or malformed description ends the program at once
 // with exit code 3: the fixture must never run against a machine it does
 // not describe.
-#include <fstream>
-#include <sstream>
+#include <exception>
 
 #include "app/StartSequence.h"
 #include "framework/EntryHooks.h"
@@ -25,12 +24,8 @@ std::string DescriptionPath(Platform& system) {
 }
 
 sim::UsbSimStack LoadStack(Platform& system) {
-  std::ifstream in(DescriptionPath(system), std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  if (!in) ExitProcess(3);
   try {
-    return sim::UsbSimStack::FromJson(text.str());
+    return sim::UsbSimStack::FromFile(DescriptionPath(system));
   } catch (const std::exception&) {
     ExitProcess(3);
   }

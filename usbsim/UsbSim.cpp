@@ -1,176 +1,19 @@
 #include "usbsim/UsbSim.h"
 
-#include <nlohmann/json.hpp>
-
 #include <cstring>
 #include <stdexcept>
 
 #include "usb/UsbIoctl.h"
-#include "usb/UsbScan.h"
 
 namespace qm::sim {
 
 namespace {
-
-using Json = nlohmann::json;
 
 constexpr std::uint32_t kErrorInvalidFunction = 1;
 constexpr std::uint32_t kErrorFileNotFound = 2;
 constexpr std::uint32_t kErrorInvalidHandle = 6;
 constexpr std::uint32_t kErrorInvalidParameter = 87;
 constexpr std::uint32_t kErrorGenFailure = 31;  // a stalled device request
-
-// Where a value stands in the description: a chain of steps up to the top,
-// turned into text ("controllers[0].rootHub.ports[2]") only when a fault is
-// reported, so that deep descriptions cost memory in proportion to depth.
-struct Place {
-  const Place* parent;
-  std::string step;
-  std::string Text() const { return parent != nullptr ? parent->Text() + step : step; }
-  Place Key(const char* key) const { return {this, std::string(".") + key}; }
-  Place Index(std::size_t index) const { return {this, "[" + std::to_string(index) + "]"}; }
-};
-
-[[noreturn]] void Fault(const Place& where, const std::string& what) {
-  throw std::runtime_error(where.Text() + ": " + what);
-}
-
-void CheckKeys(const Json& object, const Place& where, std::initializer_list<const char*> allowed) {
-  if (!object.is_object()) Fault(where, "must be an object");
-  for (auto item = object.begin(); item != object.end(); ++item) {
-    bool known = false;
-    for (const char* key : allowed) known = known || item.key() == key;
-    if (!known) Fault(where, "unknown key \"" + item.key() + "\"");
-  }
-}
-
-std::int64_t Number(const Json& object, const char* key, const Place& where, std::int64_t low, std::int64_t high,
-                    std::int64_t fallback) {
-  if (!object.contains(key)) return fallback;
-  const Json& value = object.at(key);
-  if (!value.is_number_integer()) Fault(where.Key(key), "must be an integer");
-  const std::int64_t number = value.get<std::int64_t>();
-  if (number < low || number > high) {
-    Fault(where.Key(key), "must be from " + std::to_string(low) + " to " + std::to_string(high));
-  }
-  return number;
-}
-
-std::uint32_t ErrorCode(const Json& object, const char* key, const Place& where) {
-  return static_cast<std::uint32_t>(Number(object, key, where, 1, 0xFFFFFFFFLL, 0));
-}
-
-// The JSON text's code points as UTF-16 code units.
-std::u16string Utf16(const Json& object, const char* key, const Place& where, const std::u16string& fallback) {
-  if (!object.contains(key)) return fallback;
-  const Json& value = object.at(key);
-  if (!value.is_string()) Fault(where.Key(key), "must be a string");
-  const std::string utf8 = value.get<std::string>();
-  std::u16string out;
-  for (std::size_t i = 0; i < utf8.size();) {
-    const auto byte = static_cast<unsigned char>(utf8[i]);
-    std::uint32_t code = byte;
-    int extra = byte >= 0xF0 ? 3 : byte >= 0xE0 ? 2 : byte >= 0xC0 ? 1 : 0;
-    if (extra > 0) code = byte & (0x3F >> extra);
-    for (int k = 1; k <= extra && i + k < utf8.size(); ++k) code = (code << 6) | (utf8[i + k] & 0x3F);
-    i += 1 + extra;
-    if (code >= 0x10000) {
-      code -= 0x10000;
-      out += static_cast<char16_t>(0xD800 + (code >> 10));
-      out += static_cast<char16_t>(0xDC00 + (code & 0x3FF));
-    } else {
-      out += static_cast<char16_t>(code);
-    }
-  }
-  return out;
-}
-
-std::unique_ptr<Device> ReadDevice(const Json& json, const Place& where) {
-  CheckKeys(json, where, {"idVendor", "idProduct", "iManufacturer", "iProduct", "iSerialNumber", "strings",
-                          "languages", "descriptorError"});
-  auto device = std::make_unique<Device>();
-  device->idVendor = static_cast<std::uint16_t>(Number(json, "idVendor", where, 0, 65535, 0));
-  device->idProduct = static_cast<std::uint16_t>(Number(json, "idProduct", where, 0, 65535, 0));
-  device->iManufacturer = static_cast<std::uint8_t>(Number(json, "iManufacturer", where, 0, 255, 0));
-  device->iProduct = static_cast<std::uint8_t>(Number(json, "iProduct", where, 0, 255, 0));
-  device->iSerialNumber = static_cast<std::uint8_t>(Number(json, "iSerialNumber", where, 0, 255, 0));
-  device->descriptorError = ErrorCode(json, "descriptorError", where);
-  if (json.contains("strings")) {
-    const Json& strings = json.at("strings");
-    const Place place = where.Key("strings");
-    if (!strings.is_object()) Fault(place, "must be an object");
-    for (auto item = strings.begin(); item != strings.end(); ++item) {
-      const std::string& key = item.key();
-      if (key.empty() || key.size() > 3 || key.find_first_not_of("0123456789") != std::string::npos ||
-          std::stoi(key) < 1 || std::stoi(key) > 255) {
-        Fault(place, "key \"" + key + "\" must be a string index from 1 to 255");
-      }
-      device->strings[std::stoi(key)] = Utf16(strings, key.c_str(), place, u"");
-    }
-  }
-  if (json.contains("languages")) {
-    const Json& languages = json.at("languages");
-    const Place place = where.Key("languages");
-    if (!languages.is_array()) Fault(place, "must be a list");
-    device->languages.clear();
-    for (std::size_t i = 0; i < languages.size(); ++i) {
-      const Json& language = languages[i];
-      if (!language.is_number_integer() || language.get<std::int64_t>() < 0 || language.get<std::int64_t>() > 65535) {
-        Fault(place.Index(i), "must be a language identifier from 0 to 65535");
-      }
-      device->languages.push_back(static_cast<std::uint16_t>(language.get<std::int64_t>()));
-    }
-  }
-  return device;
-}
-
-// `depth` counts the hubs between this one and the root hub, itself
-// included: 0 for a root hub.
-std::unique_ptr<Hub> ReadHub(const Json& json, const Place& where, int depth);
-
-Port ReadPort(const Json& json, const Place& where, int depth) {
-  CheckKeys(json, where, {"status", "connectionInfoError", "device", "hub"});
-  Port port;
-  if (json.contains("device") && json.contains("hub")) Fault(where, "has both \"device\" and \"hub\"");
-  if (json.contains("device")) port.device = ReadDevice(json.at("device"), where.Key("device"));
-  if (json.contains("hub")) {
-    const Json& hub = json.at("hub");
-    const Place place = where.Key("hub");
-    port.hub = ReadHub(hub, place, depth + 1);
-    port.name = Utf16(hub, "name", place, u"");
-    if (port.name.empty()) Fault(place, "needs a \"name\"");
-    port.nameError = ErrorCode(hub, "nameError", place);
-    if (hub.contains("device")) port.device = ReadDevice(hub.at("device"), place.Key("device"));
-  }
-  const bool attached = json.contains("device") || json.contains("hub");
-  port.status = static_cast<std::uint32_t>(Number(json, "status", where, 0, 0xFFFFFFFFLL, attached ? 1 : 0));
-  port.connectionInfoError = ErrorCode(json, "connectionInfoError", where);
-  return port;
-}
-
-std::unique_ptr<Hub> ReadHub(const Json& json, const Place& where, int depth) {
-  if (depth > 0) {
-    CheckKeys(json, where, {"ports", "numberOfPorts", "openError", "nodeInfoError", "name", "nameError", "device"});
-  } else {
-    CheckKeys(json, where, {"ports", "numberOfPorts", "openError", "nodeInfoError"});
-  }
-  // The walk never opens a hub below this depth: a description that needs
-  // one describes a machine the walk cannot see.
-  if (depth > kMaxHubDepth) Fault(where, "hubs nested deeper than the walk goes (" + std::to_string(kMaxHubDepth) + ")");
-  auto hub = std::make_unique<Hub>();
-  if (json.contains("ports")) {
-    const Json& ports = json.at("ports");
-    const Place place = where.Key("ports");
-    if (!ports.is_array()) Fault(place, "must be a list");
-    if (ports.size() > 255) Fault(place, "must hold at most 255 ports");
-    for (std::size_t i = 0; i < ports.size(); ++i) hub->ports.push_back(ReadPort(ports[i], place.Index(i), depth));
-  }
-  hub->numberOfPorts = static_cast<int>(Number(json, "numberOfPorts", where, 0, 255,
-                                               static_cast<std::int64_t>(hub->ports.size())));
-  hub->openError = ErrorCode(json, "openError", where);
-  hub->nodeInfoError = ErrorCode(json, "nodeInfoError", where);
-  return hub;
-}
 
 void WriteName(std::uint8_t* buffer, std::uint32_t size, std::uint32_t lengthAt, std::uint32_t textAt,
                const std::u16string& name) {
@@ -203,57 +46,6 @@ std::vector<std::uint8_t> DeviceDescriptor(const Device& device) {
 }
 
 }  // namespace
-
-UsbSimStack UsbSimStack::FromJson(const std::string& text) {
-  Json json;
-  try {
-    json = Json::parse(text);
-  } catch (const Json::exception& error) {  // bad syntax, or a number out of range
-    throw std::runtime_error(std::string("not valid JSON: ") + error.what());
-  }
-  CheckKeys(json, Place{nullptr, "(top level)"}, {"controllers"});
-  if (!json.contains("controllers") || !json.at("controllers").is_array()) {
-    Fault(Place{nullptr, "controllers"}, "must be a list");
-  }
-  UsbSimStack stack;
-  const Json& controllers = json.at("controllers");
-  const Place top{nullptr, "controllers"};
-  for (std::size_t i = 0; i < controllers.size(); ++i) {
-    const Json& item = controllers[i];
-    const Place where = top.Index(i);
-    CheckKeys(item, where, {"number", "driverKeyName", "driverKeyError", "rootHubName", "rootHubNameError", "rootHub"});
-    if (!item.contains("number")) Fault(where, "needs a \"number\"");
-    Controller controller;
-    controller.number = static_cast<int>(Number(item, "number", where, 0, 9, 0));
-    for (const Controller& other : stack.controllers_) {
-      if (other.number == controller.number) {
-        Fault(where.Key("number"), "controller " + std::to_string(other.number) + " is listed twice");
-      }
-    }
-    controller.driverKeyName = Utf16(item, "driverKeyName", where, controller.driverKeyName);
-    controller.driverKeyError = ErrorCode(item, "driverKeyError", where);
-    controller.rootHubName = Utf16(item, "rootHubName", where,
-                                   u"USB#ROOT_HUB20#4&" + std::u16string(1, static_cast<char16_t>(u'0' + controller.number)) +
-                                       u"#{f18a0e88-c30c-11d0-8815-00a0c906bed8}");
-    controller.rootHubNameError = ErrorCode(item, "rootHubNameError", where);
-    controller.rootHub = item.contains("rootHub") ? ReadHub(item.at("rootHub"), where.Key("rootHub"), 0)
-                                                  : std::make_unique<Hub>();
-    stack.controllers_.push_back(std::move(controller));
-  }
-  for (Controller& controller : stack.controllers_) {
-    stack.hubsByName_.emplace(controller.rootHubName, controller.rootHub.get());
-    stack.IndexHubs(*controller.rootHub);
-  }
-  return stack;
-}
-
-void UsbSimStack::IndexHubs(Hub& hub) {
-  for (Port& port : hub.ports) {
-    if (!port.hub) continue;
-    hubsByName_.emplace(port.name, port.hub.get());  // the first hub of a name answers to it
-    IndexHubs(*port.hub);
-  }
-}
 
 bool UsbSimStack::Fail(std::uint32_t error) {
   lastError_ = error;
@@ -425,10 +217,7 @@ bool UsbSimStack::HubRequest(Hub& hub, std::uint32_t code, std::uint8_t* buffer,
 // --- UsbSimPlatform ---
 
 Handle UsbSimPlatform::CreateFile(const std::string& path, const FileOpenRequest& request) {
-  if (path.compare(0, 4, "\\\\.\\") != 0) {
-    lastFromStack_ = false;
-    return behind_->CreateFile(path, request);
-  }
+  if (path.compare(0, 4, "\\\\.\\") != 0) return Behind().CreateFile(path, request);
   lastFromStack_ = true;
   return stack_->Open(path);
 }
@@ -443,10 +232,7 @@ bool UsbSimPlatform::DeviceIoControl(Handle device, std::uint32_t code, void* bu
 }
 
 bool UsbSimPlatform::CloseHandle(Handle handle) {
-  if (!stack_->Owns(handle)) {
-    lastFromStack_ = false;
-    return behind_->CloseHandle(handle);
-  }
+  if (!stack_->Owns(handle)) return Behind().CloseHandle(handle);
   lastFromStack_ = true;
   return stack_->Close(handle);
 }

@@ -73,6 +73,8 @@ class UsbSimStack {
   // Reads a description; throws std::runtime_error naming the place of the
   // first fault (bad JSON, a wrong type, a number out of range, a duplicate).
   static UsbSimStack FromJson(const std::string& text);
+  // The same from a file; also throws when the file cannot be read.
+  static UsbSimStack FromFile(const std::string& path);
 
   // The stack's side of CreateFile / DeviceIoControl / CloseHandle. Errors
   // are Win32 codes, kept for LastError().
@@ -115,46 +117,47 @@ class UsbSimPlatform : public Platform {
   bool CloseHandle(Handle handle) override;
   std::uint32_t GetLastError() override;
 
-  int GetSystemMetrics(int index) override { return behind_->GetSystemMetrics(index); }
-  bool IsUserAnAdmin() override { return behind_->IsUserAnAdmin(); }
-  bool ShellExecuteEx(const ShellExecuteRequest& r) override { return behind_->ShellExecuteEx(r); }
-  bool GetVersionEx(OsVersion* v) override { return behind_->GetVersionEx(v); }
-  std::uint32_t GetModuleFileName(std::string* p) override { return behind_->GetModuleFileName(p); }
-  bool IsDbcsLeadByte(std::uint8_t b) override { return behind_->IsDbcsLeadByte(b); }
-  bool SetFileAttributes(const std::string& p, std::uint32_t a) override { return behind_->SetFileAttributes(p, a); }
-  std::uint32_t GetFileSize(Handle f) override { return behind_->GetFileSize(f); }
-  bool ReadFile(Handle f, void* b, std::uint32_t s, std::uint32_t* r) override {
-    return behind_->ReadFile(f, b, s, r);
-  }
+  // Everything else goes to the platform behind, whose last error then counts.
+  int GetSystemMetrics(int index) override { return Behind().GetSystemMetrics(index); }
+  bool IsUserAnAdmin() override { return Behind().IsUserAnAdmin(); }
+  bool ShellExecuteEx(const ShellExecuteRequest& r) override { return Behind().ShellExecuteEx(r); }
+  bool GetVersionEx(OsVersion* v) override { return Behind().GetVersionEx(v); }
+  std::uint32_t GetModuleFileName(std::string* p) override { return Behind().GetModuleFileName(p); }
+  bool IsDbcsLeadByte(std::uint8_t b) override { return Behind().IsDbcsLeadByte(b); }
+  bool SetFileAttributes(const std::string& p, std::uint32_t a) override { return Behind().SetFileAttributes(p, a); }
+  std::uint32_t GetFileSize(Handle f) override { return Behind().GetFileSize(f); }
+  bool ReadFile(Handle f, void* b, std::uint32_t s, std::uint32_t* r) override { return Behind().ReadFile(f, b, s, r); }
   bool WriteFile(Handle f, const void* d, std::uint32_t s, std::uint32_t* w) override {
-    return behind_->WriteFile(f, d, s, w);
+    return Behind().WriteFile(f, d, s, w);
   }
-  bool DeleteFile(const std::string& p) override { return behind_->DeleteFile(p); }
+  bool DeleteFile(const std::string& p) override { return Behind().DeleteFile(p); }
   int WideToMultiByte(std::uint32_t cp, const char16_t* t, char* o, int n) override {
-    lastFromStack_ = false;
-    return behind_->WideToMultiByte(cp, t, o, n);
+    return Behind().WideToMultiByte(cp, t, o, n);
   }
-  bool CreateProcess(const ProcessRequest& r, ProcessHandles* h) override { return behind_->CreateProcess(r, h); }
-  std::uint32_t WaitForSingleObject(Handle h, std::uint32_t ms) override {
-    return behind_->WaitForSingleObject(h, ms);
-  }
+  bool CreateProcess(const ProcessRequest& r, ProcessHandles* h) override { return Behind().CreateProcess(r, h); }
+  std::uint32_t WaitForSingleObject(Handle h, std::uint32_t ms) override { return Behind().WaitForSingleObject(h, ms); }
   std::uint32_t MsgWaitForSingleObject(Handle h, std::uint32_t ms) override {
-    return behind_->MsgWaitForSingleObject(h, ms);
+    return Behind().MsgWaitForSingleObject(h, ms);
   }
-  std::uint32_t GetTickCount() override { return behind_->GetTickCount(); }
-  void Sleep(std::uint32_t ms) override { behind_->Sleep(ms); }
-  bool SetTimer(WindowHandle w, std::uintptr_t id, std::uint32_t ms) override { return behind_->SetTimer(w, id, ms); }
-  bool KillTimer(WindowHandle w, std::uintptr_t id) override { return behind_->KillTimer(w, id); }
-  bool DestroyWindow(WindowHandle w) override { return behind_->DestroyWindow(w); }
+  std::uint32_t GetTickCount() override { return Behind().GetTickCount(); }
+  void Sleep(std::uint32_t ms) override { Behind().Sleep(ms); }
+  bool SetTimer(WindowHandle w, std::uintptr_t id, std::uint32_t ms) override { return Behind().SetTimer(w, id, ms); }
+  bool KillTimer(WindowHandle w, std::uintptr_t id) override { return Behind().KillTimer(w, id); }
+  bool DestroyWindow(WindowHandle w) override { return Behind().DestroyWindow(w); }
   int MessageBox(WindowHandle o, const std::string& t, const std::string& c, std::uint32_t ty) override {
-    return behind_->MessageBox(o, t, c, ty);
+    return Behind().MessageBox(o, t, c, ty);
   }
-  bool EnumWindows(EnumWindowsCallback cb, std::intptr_t v) override { return behind_->EnumWindows(cb, v); }
-  std::string GetWindowText(WindowHandle w, int n) override { return behind_->GetWindowText(w, n); }
-  QueuedMessage DispatchNextMessage(int* q) override { return behind_->DispatchNextMessage(q); }
-  void PostQuitMessage(int code) override { behind_->PostQuitMessage(code); }
+  bool EnumWindows(EnumWindowsCallback cb, std::intptr_t v) override { return Behind().EnumWindows(cb, v); }
+  std::string GetWindowText(WindowHandle w, int n) override { return Behind().GetWindowText(w, n); }
+  QueuedMessage DispatchNextMessage(int* q) override { return Behind().DispatchNextMessage(q); }
+  void PostQuitMessage(int code) override { Behind().PostQuitMessage(code); }
 
  private:
+  Platform& Behind() {
+    lastFromStack_ = false;
+    return *behind_;
+  }
+
   UsbSimStack* stack_;
   Platform* behind_;
   bool lastFromStack_ = false;

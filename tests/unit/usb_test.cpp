@@ -4,6 +4,7 @@
 #include <stdexcept>
 
 #include "tests/fake/FakePlatform.h"
+#include "usb/UsbIoctl.h"
 #include "usb/UsbScan.h"
 #include "usbsim/UsbSim.h"
 
@@ -205,7 +206,7 @@ TEST_F(UsbTest, ScanStopsAppendingAt32767Records) {
   EXPECT_EQ(UsbScanState.devices.size(), 32767u);
   // No port beyond the last record is even asked about.
   int connectionRequests = 0;
-  for (const sim::TraceEntry& entry : stack->Trace()) connectionRequests += entry.code == 0x22040C;
+  for (const sim::TraceEntry& entry : stack->Trace()) connectionRequests += entry.code == usb::kIoctlGetNodeConnectionInformation;
   EXPECT_EQ(connectionRequests, 32767);
   ExpectEveryHandleClosed();
 }
@@ -269,54 +270,6 @@ TEST_F(UsbTest, LongestStringStopsAtTheBufferNotAtItsLengthByte) {
   // 255 bytes of reply: the length and type bytes, 126 whole code units and
   // the low byte of the 127th.
   EXPECT_EQ(Record("0-1").product, std::string(127, 'Z'));
-}
-
-// --- the description ---
-
-TEST_F(UsbTest, MalformedDescriptionsNameThePlace) {
-  struct Row {
-    const char* json;
-    const char* place;
-  };
-  const Row rows[] = {
-      {"{", "not valid JSON"},
-      {R"({"controllers": 3})", "controllers"},
-      {R"({"controllers": [{"number": 10}]})", "controllers[0].number"},
-      {R"({"controllers": [{"number": 1}, {"number": 1}]})", "controllers[1].number"},
-      {R"({"controllers": [{"number": 0, "rootHub": {"ports": [{"device": {"idVendor": 70000}}]}}]})",
-       "controllers[0].rootHub.ports[0].device.idVendor"},
-      {R"({"controllers": [{"number": 0, "rootHub": {"ports": [{"device": {"idVendor": "x"}}]}}]})",
-       "controllers[0].rootHub.ports[0].device.idVendor"},
-      {R"({"controllers": [{"number": 0, "rootHub": {"numberOfPorts": 256}}]})", "controllers[0].rootHub.numberOfPorts"},
-      {R"({"controllers": [{"number": 0, "rootHub": {"ports": [{"hub": {"ports": []}}]}}]})",
-       "controllers[0].rootHub.ports[0].hub"},
-      {R"({"controllers": [{"number": 0, "bogus": 1}]})", "unknown key \"bogus\""},
-  };
-  for (const Row& row : rows) {
-    try {
-      sim::UsbSimStack::FromJson(row.json);
-      ADD_FAILURE() << row.json << " was accepted";
-    } catch (const std::runtime_error& error) {
-      EXPECT_NE(std::string(error.what()).find(row.place), std::string::npos) << error.what();
-    }
-  }
-}
-
-TEST_F(UsbTest, RequestsToTheWrongKindOfHandleFail) {
-  sim::UsbSimStack direct = sim::UsbSimStack::FromJson(Machine(Controller(0, "[{}]")));
-  const Handle controller = direct.Open("\\\\.\\HCD0");
-  std::uint8_t buffer[388] = {};
-  buffer[0] = 1;
-  EXPECT_FALSE(direct.Request(controller, 0x22040C, buffer, sizeof(buffer)));
-  const Handle hub = direct.Open("\\\\.\\USB#ROOT_HUB20#4&0#{f18a0e88-c30c-11d0-8815-00a0c906bed8}");
-  ASSERT_NE(hub, kInvalidHandle);
-  EXPECT_FALSE(direct.Request(hub, 0x220424, buffer, sizeof(buffer)));
-  EXPECT_TRUE(direct.Request(hub, 0x22040C, buffer, sizeof(buffer)));  // an empty port answers
-  std::uint8_t descriptor[2060] = {};
-  descriptor[0] = 1;
-  EXPECT_FALSE(direct.Request(hub, 0x220410, descriptor, sizeof(descriptor)));  // no device there
-  EXPECT_TRUE(direct.Close(controller));
-  EXPECT_TRUE(direct.Close(hub));
 }
 
 }  // namespace

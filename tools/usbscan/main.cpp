@@ -3,7 +3,6 @@
 //
 //   usbscan [--sim FILE] [--json [--trace]]
 #include <algorithm>
-#include <fstream>
 #include <iostream>
 #include <sstream>
 #include <string>
@@ -126,15 +125,8 @@ int Run(int argc, char** argv, Platform& system) {
   std::unique_ptr<sim::UsbSimStack> stack;
   std::unique_ptr<sim::UsbSimPlatform> simulated;
   if (!simFile.empty()) {
-    std::ifstream in(simFile, std::ios::binary);
-    if (!in) {
-      std::cerr << "usbscan: " << simFile << ": cannot be opened\n";
-      return 1;
-    }
-    std::stringstream text;
-    text << in.rdbuf();
     try {
-      stack = std::make_unique<sim::UsbSimStack>(sim::UsbSimStack::FromJson(text.str()));
+      stack = std::make_unique<sim::UsbSimStack>(sim::UsbSimStack::FromFile(simFile));
     } catch (const std::exception& error) {
       std::cerr << "usbscan: " << simFile << ": " << error.what() << "\n";
       return 1;

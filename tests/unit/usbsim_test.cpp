@@ -1,0 +1,73 @@
+// The simulated USB stack itself: its description's faults, its answers to
+// requests on the wrong kind of handle, and the last error it passes on.
+#include <gtest/gtest.h>
+
+#include <stdexcept>
+
+#include "tests/fake/FakePlatform.h"
+#include "usb/UsbIoctl.h"
+#include "usbsim/UsbSim.h"
+
+namespace qm {
+namespace {
+
+TEST(UsbSim, MalformedDescriptionsNameThePlace) {
+  struct Row {
+    const char* json;
+    const char* place;
+  };
+  const Row rows[] = {
+      {"{", "not valid JSON"},
+      {R"({"controllers": 3})", "controllers"},
+      {R"({"controllers": [{"number": 10}]})", "controllers[0].number"},
+      {R"({"controllers": [{"number": 1}, {"number": 1}]})", "controllers[1].number"},
+      {R"({"controllers": [{"number": 0, "rootHub": {"ports": [{"device": {"idVendor": 70000}}]}}]})",
+       "controllers[0].rootHub.ports[0].device.idVendor"},
+      {R"({"controllers": [{"number": 0, "rootHub": {"ports": [{"device": {"idVendor": "x"}}]}}]})",
+       "controllers[0].rootHub.ports[0].device.idVendor"},
+      {R"({"controllers": [{"number": 0, "rootHub": {"numberOfPorts": 256}}]})", "controllers[0].rootHub.numberOfPorts"},
+      {R"({"controllers": [{"number": 0, "rootHub": {"ports": [{"hub": {"ports": []}}]}}]})",
+       "controllers[0].rootHub.ports[0].hub"},
+      {R"({"controllers": [{"number": 0, "bogus": 1}]})", "unknown key \"bogus\""},
+  };
+  for (const Row& row : rows) {
+    try {
+      sim::UsbSimStack::FromJson(row.json);
+      ADD_FAILURE() << row.json << " was accepted";
+    } catch (const std::runtime_error& error) {
+      EXPECT_NE(std::string(error.what()).find(row.place), std::string::npos) << error.what();
+    }
+  }
+}
+
+TEST(UsbSim, RequestsToTheWrongKindOfHandleFail) {
+  sim::UsbSimStack direct = sim::UsbSimStack::FromJson(R"({"controllers": [{"number": 0, "rootHub": {"ports": [{}]}}]})");
+  const Handle controller = direct.Open("\\\\.\\HCD0");
+  std::uint8_t buffer[usb::kConnectionInfoSize] = {};
+  buffer[0] = 1;
+  EXPECT_FALSE(direct.Request(controller, usb::kIoctlGetNodeConnectionInformation, buffer, sizeof(buffer)));
+  const Handle hub = direct.Open("\\\\.\\USB#ROOT_HUB20#4&0#{f18a0e88-c30c-11d0-8815-00a0c906bed8}");
+  ASSERT_NE(hub, kInvalidHandle);
+  EXPECT_FALSE(direct.Request(hub, usb::kIoctlGetHcdDriverkeyName, buffer, sizeof(buffer)));
+  EXPECT_TRUE(direct.Request(hub, usb::kIoctlGetNodeConnectionInformation, buffer, sizeof(buffer)));  // an empty port answers
+  std::uint8_t descriptor[usb::kDescriptorRequestSize] = {};
+  descriptor[0] = 1;
+  EXPECT_FALSE(direct.Request(hub, usb::kIoctlGetDescriptorFromNodeConnection, descriptor, sizeof(descriptor)));  // no device there
+  EXPECT_TRUE(direct.Close(controller));
+  EXPECT_TRUE(direct.Close(hub));
+}
+
+TEST(UsbSim, LastErrorIsTheLastCallsOwn) {
+  sim::UsbSimStack stack = sim::UsbSimStack::FromJson(R"({"controllers": [{"number": 0}]})");
+  test::FakePlatform behind;
+  sim::UsbSimPlatform platform(&stack, &behind);
+  std::uint8_t buffer[usb::kNameBufferSize] = {};
+  std::uint32_t returned = 0;
+  EXPECT_FALSE(platform.DeviceIoControl(0x123, usb::kIoctlGetHcdDriverkeyName, buffer, sizeof(buffer), &returned));
+  EXPECT_EQ(platform.GetLastError(), win::kErrorInvalidHandle);  // the stack's: no such handle
+  EXPECT_FALSE(platform.DeleteFile("C:\\missing.exe"));
+  EXPECT_EQ(platform.GetLastError(), win::kErrorFileNotFound);  // the file system's
+}
+
+}  // namespace
+}  // namespace qm

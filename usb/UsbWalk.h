@@ -1,0 +1,37 @@
+// The steps of the USB walk, for the walk's own files: the per-port records,
+// reading a device's identity through its hub, and walking one controller
+// and one hub. Everything else uses usb/UsbScan.h.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "platform/Platform.h"
+#include "usb/UsbScan.h"
+
+namespace qm {
+
+enum class StringKind { Manufacturer = 0, Product = 1, SerialNumber = 2 };
+
+// Appends a fresh record and returns it; null once kMaxDeviceRecords are held.
+USB_BASIC_ALLINFO* AppendDeviceRecord();
+
+// Fills the newest record's identifiers and strings from the 18-byte device
+// descriptor of the device on `port` of the hub `hub`.
+void ReadDeviceIdentity(const std::uint8_t* deviceDescriptor, std::uint32_t port, Handle hub);
+
+// Reads string `index` of the device on `port` into the newest record's field
+// for `kind`, asking for the device's first language first when `language` is
+// 0. Returns the language in effect afterwards.
+std::uint16_t ReadStringDescriptor(std::uint16_t language, Handle hub, std::uint32_t port, std::uint8_t index,
+                                   StringKind kind);
+
+// Examines one opened controller; returns 0 or a system error code.
+std::uint32_t ScanHostController(Handle controller, const std::string& controllerPath, int number);
+
+// Records ports 1 to portCount of the opened hub `hub`, walking the hubs
+// attached to them. `depth` is 0 for a root hub.
+void WalkHubPorts(Handle hub, std::uint8_t portCount, const std::string& controllerPath,
+                  const std::u16string& rootHubName, std::string parentPath, int depth = 0);
+
+}  // namespace qm

@@ -17,10 +17,9 @@ const char kContainerNotFound[] = "\" QM_File.ini \" Not Found";
 
 namespace {
 
-constexpr std::uint32_t kMessageType = 0x10;  // MB_OK | MB_ICONHAND
+constexpr std::uint32_t kMessageType = win::kMbOk | win::kMbIconHand;
 constexpr std::uint32_t kLaunchDelayMs = 500;
-constexpr std::uint32_t kStartupInfoSize = 68;
-constexpr std::uint32_t kNormalPriorityClass = 0x20;
+constexpr std::uint32_t kStartupInfoSize = 68;  // STARTUPINFOA of 32-bit Windows
 constexpr std::uint32_t kAfterToolMs = 2000;
 constexpr std::uint32_t kWatchPeriodMs = 1000;
 constexpr int kDeleteAttempts = 3;
@@ -41,7 +40,7 @@ bool StartProgram(std::int32_t osClass, const std::string& path, OwnedHandle hel
   request.applicationName = path;
   request.commandLine = "\"" + path + "\"";
   request.inheritHandles = true;
-  request.creationFlags = kNormalPriorityClass;
+  request.creationFlags = win::kNormalPriorityClass;
   request.startupInfoSize = kStartupInfoSize;
   const bool started = Sys().CreateProcess(request, handles);
   heldFile.Close();  // held until the start has returned

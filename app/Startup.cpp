@@ -13,10 +13,7 @@ constexpr int kPlacedHeight = 600;
 constexpr int kFrameWidth = 400;
 constexpr int kFrameHeight = 585;
 
-constexpr std::uint32_t kShellExecuteInfoSize = 60;
-constexpr std::uint32_t kSeeMaskNoCloseProcess = 0x40;
-constexpr std::uint32_t kSeeMaskFlagNoUi = 0x400;
-constexpr int kSwHide = 0;
+constexpr std::uint32_t kShellExecuteInfoSize = 60;  // SHELLEXECUTEINFOA of 32-bit Windows
 }  // namespace
 
 FrameRect ComputeFrameRect() {
@@ -54,10 +51,10 @@ void RequestElevatedRelaunch() {
   if (!ReadModulePath(&modulePath)) return;
   ShellExecuteRequest request;
   request.cbSize = kShellExecuteInfoSize;
-  request.fMask = kSeeMaskNoCloseProcess | kSeeMaskFlagNoUi;
+  request.fMask = win::kSeeMaskNoCloseProcess | win::kSeeMaskFlagNoUi;
   request.verb = "runas";
   request.file = modulePath;
-  request.nShow = kSwHide;
+  request.nShow = win::kSwHide;
   Sys().ShellExecuteEx(request);
 }
 

@@ -8,6 +8,7 @@ add_compile_definitions(WINVER=0x0501 _WIN32_WINNT=0x0501 WIN32_LEAN_AND_MEAN NO
 
 add_library(qm_win32 STATIC
   platform/win32/Win32Platform.cpp
+  platform/win32/Win32ConstantsCheck.cpp
   framework/Framework.cpp)
 target_link_libraries(qm_win32 PUBLIC qm_platform shell32 user32 kernel32)
 

@@ -16,20 +16,14 @@
 
 #include <cstdint>
 
+#include "platform/Win32Constants.h"
+
 namespace qm {
 
 using WindowHandle = std::uintptr_t;
 using MsgParam = std::uintptr_t;   // WPARAM
 using MsgLParam = std::intptr_t;   // LPARAM
 using MsgResult = std::intptr_t;   // LRESULT
-
-// The messages the launcher's maps can name.
-namespace msg {
-constexpr unsigned kPaint = 0x000F;
-constexpr unsigned kTimer = 0x0113;
-constexpr unsigned kMouseMove = 0x0200;
-constexpr unsigned kLButtonDown = 0x0201;
-}  // namespace msg
 
 struct CPoint {
   int x = 0;
@@ -147,12 +141,12 @@ CWinApp* AfxGetApp();
 
 // void OnTimer(std::uintptr_t timerId)
 #define ON_WM_TIMER()                                                                  \
-  {::qm::msg::kTimer, [](::qm::CWnd* w, ::qm::MsgParam wp, ::qm::MsgLParam) {          \
+  {::qm::win::kWmTimer, [](::qm::CWnd* w, ::qm::MsgParam wp, ::qm::MsgLParam) {          \
      static_cast<MapClass*>(w)->OnTimer(static_cast<std::uintptr_t>(wp));              \
    }},
 // void OnPaint()
 #define ON_WM_PAINT() \
-  {::qm::msg::kPaint, [](::qm::CWnd* w, ::qm::MsgParam, ::qm::MsgLParam) { static_cast<MapClass*>(w)->OnPaint(); }},
+  {::qm::win::kWmPaint, [](::qm::CWnd* w, ::qm::MsgParam, ::qm::MsgLParam) { static_cast<MapClass*>(w)->OnPaint(); }},
 // void OnMouseMove(unsigned flags, CPoint point)
 #define QM_ON_MOUSE_MESSAGE(message, Handler)                                          \
   {message, [](::qm::CWnd* w, ::qm::MsgParam wp, ::qm::MsgLParam lp) {                 \
@@ -161,6 +155,6 @@ CWinApp* AfxGetApp();
      point.y = static_cast<short>((lp >> 16) & 0xFFFF);                                \
      static_cast<MapClass*>(w)->Handler(static_cast<unsigned>(wp), point);             \
    }},
-#define ON_WM_MOUSEMOVE() QM_ON_MOUSE_MESSAGE(::qm::msg::kMouseMove, OnMouseMove)
+#define ON_WM_MOUSEMOVE() QM_ON_MOUSE_MESSAGE(::qm::win::kWmMouseMove, OnMouseMove)
 // void OnLButtonDown(unsigned flags, CPoint point)
-#define ON_WM_LBUTTONDOWN() QM_ON_MOUSE_MESSAGE(::qm::msg::kLButtonDown, OnLButtonDown)
+#define ON_WM_LBUTTONDOWN() QM_ON_MOUSE_MESSAGE(::qm::win::kWmLButtonDown, OnLButtonDown)

@@ -15,37 +15,14 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/Win32Constants.h"
+
 namespace qm {
 
 using Handle = std::intptr_t;        // a kernel object handle (file, device, process)
 using WindowHandle = std::uintptr_t;  // a window handle; 0 is "no window"
 constexpr Handle kInvalidHandle = -1;
 
-// Win32 constants the portable code passes through the seam unchanged.
-namespace win {
-constexpr std::uint32_t kGenericRead = 0x80000000u;
-constexpr std::uint32_t kGenericWrite = 0x40000000u;
-constexpr std::uint32_t kFileShareRead = 0x1;
-constexpr std::uint32_t kFileShareWrite = 0x2;
-constexpr std::uint32_t kCreateNew = 1;
-constexpr std::uint32_t kCreateAlways = 2;
-constexpr std::uint32_t kOpenExisting = 3;
-constexpr std::uint32_t kFileAttributeNormal = 0x80;
-constexpr std::uint32_t kInfinite = 0xFFFFFFFFu;
-constexpr std::uint32_t kWaitObject0 = 0;
-constexpr std::uint32_t kWaitTimeout = 0x102;
-constexpr std::uint32_t kMaxPath = 260;
-constexpr int kSmCxScreen = 0;
-constexpr int kSmCyScreen = 1;
-constexpr std::uint32_t kCpAcp = 0;
-constexpr std::uint32_t kCpThreadAcp = 3;
-constexpr std::uint32_t kErrorFileNotFound = 2;
-constexpr std::uint32_t kErrorInvalidHandle = 6;
-constexpr std::uint32_t kErrorNotSupported = 50;
-constexpr std::uint32_t kErrorInvalidParameter = 87;
-constexpr std::uint32_t kErrorFileExists = 80;
-constexpr std::uint32_t kErrorInsufficientBuffer = 122;
-}  // namespace win
 
 // How a file or device is opened (CreateFileA's arguments).
 struct FileOpenRequest {

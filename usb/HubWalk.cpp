@@ -23,7 +23,6 @@ namespace {
 
 constexpr int kControllerCount = 10;
 constexpr int kDeviceNameTextBytes = 252;  // after "\\.\", in a 256-byte name
-constexpr std::uint32_t kErrorGenFailure = 31;
 
 OwnedHandle OpenDevice(const std::string& path) {
   FileOpenRequest request;
@@ -75,7 +74,7 @@ OwnedHandle OpenHub(const std::u16string& name, std::uint8_t* portCount, std::ui
   std::string deviceName;
   if (!DeviceNameOf(name, &deviceName)) {
     const std::uint32_t conversionError = Sys().GetLastError();
-    *error = conversionError != 0 ? conversionError : kErrorGenFailure;
+    *error = conversionError != 0 ? conversionError : win::kErrorGenFailure;
     return OwnedHandle();
   }
   OwnedHandle hub = OpenDevice(deviceName);

@@ -9,11 +9,11 @@ namespace qm::sim {
 
 namespace {
 
-constexpr std::uint32_t kErrorInvalidFunction = 1;
-constexpr std::uint32_t kErrorFileNotFound = 2;
-constexpr std::uint32_t kErrorInvalidHandle = 6;
-constexpr std::uint32_t kErrorInvalidParameter = 87;
-constexpr std::uint32_t kErrorGenFailure = 31;  // a stalled device request
+using win::kErrorFileNotFound;
+using win::kErrorGenFailure;  // a stalled device request
+using win::kErrorInvalidFunction;
+using win::kErrorInvalidHandle;
+using win::kErrorInvalidParameter;
 
 void WriteName(std::uint8_t* buffer, std::uint32_t size, std::uint32_t lengthAt, std::uint32_t textAt,
                const std::u16string& name) {

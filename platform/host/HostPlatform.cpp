@@ -14,8 +14,8 @@ namespace {
 std::uint32_t WindowsError(int error) {
   switch (error) {
     case ENOENT: return win::kErrorFileNotFound;
-    case EACCES: case EPERM: return 5;  // ERROR_ACCESS_DENIED
-    default: return 31;                 // ERROR_GEN_FAILURE
+    case EACCES: case EPERM: return win::kErrorAccessDenied;
+    default: return win::kErrorGenFailure;
   }
 }
 }  // namespace

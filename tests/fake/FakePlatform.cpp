@@ -87,7 +87,7 @@ Handle FakePlatform::CreateFile(const std::string& path, const FileOpenRequest& 
     found = files.emplace(path, FakeFile()).first;
   } else if (request.disposition == win::kCreateAlways) {
     if (found != files.end() && found->second.openFails) {
-      lastError_ = 32;  // ERROR_SHARING_VIOLATION
+      lastError_ = win::kErrorSharingViolation;
       return kInvalidHandle;
     }
     FakeFile& file = files[path];
@@ -95,7 +95,7 @@ Handle FakePlatform::CreateFile(const std::string& path, const FileOpenRequest& 
     found = files.find(path);
   }
   if (found == files.end() || found->second.openFails) {
-    lastError_ = 32;
+    lastError_ = win::kErrorSharingViolation;
     return kInvalidHandle;
   }
   return NewHandle({path, forWrite, false});
@@ -166,7 +166,7 @@ bool FakePlatform::DeleteFile(const std::string& path) {
   }
   if (found->second.deleteFailures > 0) {
     --found->second.deleteFailures;
-    lastError_ = 32;
+    lastError_ = win::kErrorSharingViolation;
     return false;
   }
   files.erase(found);

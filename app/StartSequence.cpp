@@ -169,7 +169,7 @@ void StartTool(WindowHandle frame, const std::string& launcherDirectory) {
     ReportToolNotStarted(frame, *row);
     return;
   }
-  if (row->toolCode == 1000) {
+  if (row->after == After::kDeleteAfterWait) {
     Sys().Sleep(kAfterToolMs);
     DeleteExtractedFiles();
     LauncherState.keepRunning = false;

@@ -11,6 +11,7 @@
 #include "app/LauncherState.h"
 #include "app/StartSequence.h"
 #include "app/Startup.h"
+#include "app/ToolTable.h"
 #include "container/ContainerState.h"
 
 namespace qm {
@@ -22,8 +23,12 @@ constexpr int kTitleBufferSize = 256;
 // being seen. The launcher would otherwise stay, hidden, for ever.
 constexpr std::uint32_t kWatchLimitWithoutWindowMs = 60000;
 
+// The watch's timers are those of the tools whose window it watches; each
+// has its tool code as its identifier.
 bool IsWatchTimer(std::uintptr_t timerId) {
-  return timerId == 2000 || timerId == 3000 || timerId == 3001 || timerId == 4000;
+  if (timerId > 0x7FFFFFFF) return false;
+  const ToolRow* row = ToolRowOfCode(static_cast<std::int32_t>(timerId));
+  return row != nullptr && row->after == After::kWatchWindow;
 }
 
 // The first window title of the tool's entry, or null when there is none.

@@ -39,7 +39,7 @@ def main():
                 folder = launcher.LauncherDirectory(session, os.path.join(work, f'run{run}'))
                 folder.describe_machine(launcher.drive(4000))
                 folder.pack_container(work)
-                folder.behave({4000: {'title': 'Elm Repair', 'show_ms': '1500'}})
+                folder.behave({4000: {'show_ms': '1500'}})
                 process = folder.start()
                 to_tool.append(wait_for_log(folder, 'Elm_5.exe: started, arguments ""', process))
                 process.wait(timeout=60)

@@ -30,7 +30,7 @@ def main():
             folder.describe_machine(launcher.drive(CODE))
             folder.pack_container(work)
             folder.behave()
-            written = launcher.TOOLS[CODE][3]
+            written = launcher.TOOLS[CODE].written
 
             say('\n1. The machine: one USB controller, a flash drive on port 2 (usbscan --sim):')
             scan = subprocess.run([USBSCAN, '--sim', folder.file('usb-sim.json')], capture_output=True, text=True)

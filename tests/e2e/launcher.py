@@ -10,29 +10,49 @@ import os
 import shutil
 import subprocess
 import time
+from typing import NamedTuple
 
 import wine
 
 QMTOOL = os.path.join(wine.ROOT, 'build', 'native', 'qmtool')
+USBSCAN = os.path.join(wine.ROOT, 'build', 'native', 'usbscan')
 
-# Tool code: (vendor, product, entry name, written name, window title)
-TOOLS = {
-    1000: (0x13FE, 0x1000, 'Alder.exe', 'Alder.exe', 'Alder Repair'),
-    2000: (0x1307, 0x0163, 'Birch_2.exe', 'Birch_1307.exe', 'Birch Repair'),
-    3000: (0x048D, 0x1167, 'Cedar_3.exe', 'Cedar_048D_1167.exe', 'Cedar Repair 3'),
-    3001: (0x048D, 0x1168, 'Cedar_4.exe', 'Cedar_048D_1168.exe', 'Cedar Repair 4'),
-    4000: (0x090C, 0x1000, 'Elm_5.exe', 'Elm_5.exe', 'Elm Repair'),
-}
 
-# How each stand-in behaves by default: 2000, 3000 and 3001 are waited for,
-# so their window must live in a process that outlives the one started.
-BEHAVIOUR = {
-    1000: {'title': 'Alder Repair', 'show_ms': '800'},
-    2000: {'title': 'Birch Repair', 'show_ms': '2000', 'handoff': '1'},
-    3000: {'title': 'Cedar Repair 3', 'show_ms': '2000', 'handoff': '1'},
-    3001: {'title': 'Cedar Repair 4', 'show_ms': '2000', 'handoff': '1'},
-    4000: {'title': 'Elm Repair', 'show_ms': '2000'},
-}
+class Tool(NamedTuple):
+    code: int
+    vendor: int
+    product: int
+    entry: str    # its name in the container
+    written: str  # the file the launcher writes
+    title: str    # the window title its stand-in shows
+    waited: bool  # the launcher waits for the started program
+    watched: bool  # the launcher watches its window
+
+
+def tool_table():
+    """The launcher's own tool table (usbscan --tools), with what the tests
+    add: a product id for rows that take any, and a window title."""
+    table = json.loads(subprocess.run([USBSCAN, '--tools', '--json'], capture_output=True, check=True).stdout)
+    tools = {}
+    for row in table['tools']:
+        product = row['productId'] if row['productId'] is not None else 0x1000
+        title = row['entryName'].rsplit('.', 1)[0].replace('_', ' ') + ' Repair'
+        tools[row['toolCode']] = Tool(row['toolCode'], row['vendorId'], product, row['entryName'], row['writtenName'],
+                                      title, row['launch'] == 'wait', row['after'] == 'watch the window')
+    return tools
+
+
+TOOLS = tool_table()
+
+
+def behaviour(tool):
+    """How a stand-in behaves by default: its window shown long enough to be
+    seen; a tool that is waited for and then watched hands its window to a
+    child process that outlives it."""
+    settings = {'title': tool.title, 'show_ms': '2000' if tool.watched else '800'}
+    if tool.waited and tool.watched:
+        settings['handoff'] = '1'
+    return settings
 
 
 def machine(*devices):
@@ -55,8 +75,7 @@ def tagged_tool(session, entry):
 
 
 def drive(code):
-    vendor, product = TOOLS[code][:2]
-    return machine(None, (vendor, product), None)
+    return machine(None, (TOOLS[code].vendor, TOOLS[code].product), None)
 
 
 class LauncherDirectory:
@@ -79,22 +98,22 @@ class LauncherDirectory:
         default each entry is the demo tool tagged with its entry name,
         `payloads` ({code: bytes}) puts other bytes in its place."""
         args = [QMTOOL, 'pack', self.file('QM_File.ini')]
-        for code, (_, _, entry, _, title) in sorted(TOOLS.items()):
-            source = os.path.join(work, entry + '.payload')
+        for code, tool in sorted(TOOLS.items()):
+            source = os.path.join(work, tool.entry + '.payload')
             with open(source, 'wb') as f:
-                f.write((payloads or {}).get(code) or tagged_tool(self.session, entry))
-            args += ['--entry', f'{entry}={source}', '--title', title]
+                f.write((payloads or {}).get(code) or tagged_tool(self.session, tool.entry))
+            args += ['--entry', f'{tool.entry}={source}', '--title', tool.title]
         subprocess.run(args, check=True, capture_output=True)
 
     def behave(self, overrides=None):
         """demo-tools.txt: the default behaviour of every tool, with overrides
         by tool code ({code: {key: value}}; a value None removes the key)."""
         lines = []
-        for code, settings in sorted(BEHAVIOUR.items()):
-            merged = dict(settings)
+        for code, tool in sorted(TOOLS.items()):
+            merged = behaviour(tool)
             merged.update((overrides or {}).get(code, {}))
             merged = {k: v for k, v in merged.items() if v is not None}
-            lines.append('\t'.join([TOOLS[code][3]] + [f'{k}={v}' for k, v in merged.items()]))
+            lines.append('\t'.join([tool.written] + [f'{k}={v}' for k, v in merged.items()]))
         with open(self.file('demo-tools.txt'), 'w') as f:
             f.write('\n'.join(lines) + '\n')
 

@@ -28,25 +28,26 @@ class LauncherRuns(unittest.TestCase):
         return folder
 
     def assert_tool_ran(self, folder, code, result):
-        written = TOOLS[code][3]
+        tool = TOOLS[code]
+        written = tool.written
         log = folder.log()
         self.assertEqual(result.returncode, 0, log)
         self.assertIn(f'{written}: started, arguments ""', log)
-        self.assertIn(f'{written}: entry {TOOLS[code][2]}', log)
-        self.assertIn(f'{written}: window shown "{TOOLS[code][4]}"', log)
+        self.assertIn(f'{written}: entry {tool.entry}', log)
+        self.assertIn(f'{written}: window shown "{tool.title}"', log)
         self.assertIn(f'{written}: window closed', log)
         self.assertFalse(os.path.exists(folder.file(written)), f'{written} was left behind')
-        others = [TOOLS[c][3] for c in TOOLS if c != code]
+        others = [TOOLS[c].written for c in TOOLS if c != code]
         self.assertFalse([line for line in log if line.split(':')[0] in others], log)
 
     def test_each_tool_is_extracted_started_watched_and_removed(self):
-        for code in (1000, 2000, 3000, 3001, 4000):
+        for code, tool in TOOLS.items():
             with self.subTest(code=code):
                 folder = self.directory(f'tool{code}', launcher.drive(code))
                 result = folder.run(timeout=60)
                 self.assert_tool_ran(folder, code, result)
-                if code in (2000, 3000, 3001):
-                    self.assertIn(f'{TOOLS[code][3]}: handed off', folder.log())
+                if tool.waited and tool.watched:
+                    self.assertIn(f'{tool.written}: handed off', folder.log())
 
     def test_no_recognised_controller_says_so_and_writes_nothing(self):
         for description in (launcher.machine(), launcher.machine((0x048D, 0x1169))):

@@ -36,6 +36,13 @@ class UsbScan(unittest.TestCase):
                          (0x0300, 0, 4, 2060))
         self.assertNotIn('trace', json.loads(usbscan('--sim', REALISTIC, '--json').stdout))
 
+    def test_tool_table_is_the_one_the_user_text_shows(self):
+        table = usbscan('--tools').stdout.decode()
+        with open(os.path.join(ROOT, 'docs', 'USERS.txt')) as f:
+            self.assertIn(table, f.read())
+        tools = json.loads(usbscan('--tools', '--json').stdout)['tools']
+        self.assertEqual([t['toolCode'] for t in tools], [1000, 2000, 3000, 3001, 4000])
+
     def test_errors(self):
         for text, message in (
                 ('{"controllers": [{"number": 0, "rootHub": {"ports": [{"device": {"idVendor": -1}}]}}]}',

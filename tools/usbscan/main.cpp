@@ -18,6 +18,7 @@ namespace {
 
 const char kUsage[] =
     "usage: usbscan [--sim FILE] [--json [--trace]]\n"
+    "       usbscan --tools [--json]\n"
     "\n"
     "Walks every USB host controller and hub as the Quillmark launcher does and prints\n"
     "each hub port: its path (controller-port-port...), vendor:product in hex, the\n"
@@ -28,6 +29,7 @@ const char kUsage[] =
     "               (the only choice on systems other than Windows)\n"
     "  --json       print one JSON object: result, deviceCount, devices\n"
     "  --trace      with --sim and --json: add every open, request and close\n"
+    "  --tools      print the controller families the launcher knows and their tools\n"
     "  --help       this text\n";
 
 struct UsageError {
@@ -98,9 +100,37 @@ void PrintJson(std::uint32_t result, const sim::UsbSimStack* traced) {
   std::cout << out.str();
 }
 
+// The launcher's tool table, as the user text shows it, or as JSON.
+void PrintTools(bool json) {
+  std::ostringstream out;
+  if (json) out << "{\"tools\": [";
+  for (std::size_t i = 0; i < ToolRows().size(); ++i) {
+    const ToolRow& row = ToolRows()[i];
+    const std::string written = row.writtenName + 1;  // without the backslash
+    const bool waitedFor = row.after == After::kDeleteAfterWait;
+    if (json) {
+      out << (i ? ", " : "") << "{\"toolCode\": " << row.toolCode << ", \"vendorId\": " << row.vendorId
+          << ", \"productId\": " << (row.productId < 0 ? std::string("null") : std::to_string(row.productId))
+          << ", \"entryName\": " << JsonString(row.entryName) << ", \"writtenName\": " << JsonString(written)
+          << ", \"launch\": \"" << (row.launch == Launch::kAndWait ? "wait" : "no wait") << "\", \"after\": \""
+          << (waitedFor ? "delete after the wait" : "watch the window") << "\"}";
+      continue;
+    }
+    char line[160];
+    const std::string ids = Hex4(row.vendorId) + ":" + (row.productId < 0 ? "any" : Hex4(row.productId));
+    std::snprintf(line, sizeof(line), "  %-11s entry %-13s written as %-20s%s", ids.c_str(), row.entryName,
+                  written.c_str(), waitedFor ? "  (waited for)" : "");
+    std::string text = line;
+    while (!text.empty() && text.back() == ' ') text.pop_back();
+    out << text << "\n";
+  }
+  if (json) out << "]}\n";
+  std::cout << out.str();
+}
+
 int Run(int argc, char** argv, Platform& system) {
   std::string simFile;
-  bool json = false, trace = false;
+  bool json = false, trace = false, tools = false;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     if (arg == "--help" || arg == "-h") {
@@ -110,6 +140,8 @@ int Run(int argc, char** argv, Platform& system) {
       json = true;
     } else if (arg == "--trace") {
       trace = true;
+    } else if (arg == "--tools") {
+      tools = true;
     } else if (arg == "--sim") {
       if (i + 1 >= argc) throw UsageError{"--sim needs a FILE"};
       simFile = argv[++i];
@@ -118,6 +150,11 @@ int Run(int argc, char** argv, Platform& system) {
     }
   }
   if (trace && (simFile.empty() || !json)) throw UsageError{"--trace needs --sim and --json"};
+  if (tools) {
+    if (!simFile.empty() || trace) throw UsageError{"--tools takes only --json"};
+    PrintTools(json);
+    return 0;
+  }
 #ifndef _WIN32
   if (simFile.empty()) throw UsageError{"this system has no USB stack to scan: use --sim FILE"};
 #endif

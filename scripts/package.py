@@ -5,7 +5,9 @@ package.py BUILD_DIR OUT.zip [--certificate FILE.p12 [--password-file FILE] [--t
 
 Holds QuillmarkLauncher.exe, qmtool.exe, usbscan.exe and README.txt, in that
 order, with fixed time stamps and permissions, so the same executables give
-the same zip byte for byte. Never the test build or the demo tools.
+the same zip byte for byte. Never the test build or the demo tools. The
+executables ship stripped of their symbols; the build folder keeps them
+whole for crash analysis.
 
 With a certificate, every executable in the zip carries an Authenticode
 signature (SHA-256) made with osslsigncode. The PKCS#12 file's password comes
@@ -27,6 +29,8 @@ import zipfile
 ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), '..'))
 FIXED_TIME = (2026, 1, 1, 0, 0, 0)
 EXECUTABLES = ('QuillmarkLauncher.exe', 'qmtool.exe', 'usbscan.exe')
+STRIP = 'i686-w64-mingw32-strip'
+
 
 
 def sign(source, target, certificate, password_file, timestamp):
@@ -51,16 +55,26 @@ def password_file_for(args, scratch):
     return path
 
 
+def strip(source, target):
+    # SOURCE_DATE_EPOCH=0 keeps the PE time stamp 0: the same bytes every time.
+    result = subprocess.run([STRIP, '-o', target, source], capture_output=True, text=True,
+                            env=dict(os.environ, SOURCE_DATE_EPOCH='0'))
+    if result.returncode != 0:
+        sys.exit(f'package: stripping {os.path.basename(source)} failed: {result.stderr.strip()}')
+
+
 def stage(build_dir, scratch, args):
-    """The files that ship, as (source path, name in the zip)."""
+    """The files that ship, as (source path, name in the zip): stripped, then
+    signed when a certificate is given."""
     files = []
     password_file = password_file_for(args, scratch) if args.certificate else None
     for name in EXECUTABLES:
-        source = os.path.join(build_dir, name)
+        stripped = os.path.join(scratch, 'stripped-' + name)
+        strip(os.path.join(build_dir, name), stripped)
+        source = stripped
         if args.certificate:
-            signed = os.path.join(scratch, name)
-            sign(source, signed, args.certificate, password_file, args.timestamp)
-            source = signed
+            source = os.path.join(scratch, name)
+            sign(stripped, source, args.certificate, password_file, args.timestamp)
         files.append((source, name))
     files.append((os.path.join(ROOT, 'docs', 'USERS.txt'), 'README.txt'))
     return files

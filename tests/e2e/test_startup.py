@@ -1,5 +1,6 @@
-"""The real launcher under Wine, on a machine without a recognised flash
-drive: it says so, ends by itself, and no window of it is ever visible."""
+"""The real launcher, as the distribution ships it, under Wine on a machine
+without a recognised flash drive: it says so, ends by itself, and no window
+of it is ever visible."""
 import os
 import tempfile
 import time
@@ -19,7 +20,7 @@ class LauncherStartup(unittest.TestCase):
                                   [wine.windows_path(report), wine.windows_path(stop)])
             watcher = session.start(session.exe('msgbox-watcher.exe'), [wine.windows_path(message), '30'])
             time.sleep(0.3)
-            result = session.run(session.exe('QuillmarkLauncher.exe'), cwd=work, timeout=60)
+            result = session.run(session.shipped('QuillmarkLauncher.exe'), cwd=work, timeout=60)
             open(stop, 'w').close()
             probe.wait(timeout=60)
             watcher.wait(timeout=60)

@@ -1,5 +1,5 @@
-"""The Windows builds of qmtool and usbscan under Wine answer exactly as the
-native builds do."""
+"""The Windows qmtool and usbscan, as the distribution ships them, answer
+under Wine exactly as the native builds do."""
 import os
 import subprocess
 import tempfile
@@ -18,7 +18,7 @@ class WindowsTools(unittest.TestCase):
         a process Wine starts on the side may hold a pipe open."""
         session = wine.SESSION
         with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
-            process = subprocess.Popen([session.loader, session.exe(exe), *args], env=session.env, stdout=out,
+            process = subprocess.Popen([session.loader, session.shipped(exe), *args], env=session.env, stdout=out,
                                        stderr=err)
             process.wait(timeout=60)
             out.seek(0)

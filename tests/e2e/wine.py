@@ -11,6 +11,7 @@ import os
 import shutil
 import subprocess
 import tempfile
+import zipfile
 
 ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), '..', '..'))
 
@@ -66,6 +67,17 @@ class WineSession:
 
     def exe(self, name):
         return os.path.join(self.build_dir, name)
+
+    def shipped(self, name):
+        """An executable as the distribution zip holds it (the 32-bit build,
+        stripped; under the 64-bit stand-in, the build's own)."""
+        if self.arch == 'win64':
+            return self.exe(name)
+        folder = os.path.join(self.prefix, 'shipped')
+        if not os.path.isdir(folder):
+            with zipfile.ZipFile(os.path.join(ROOT, 'build', 'quillmark-windows.zip')) as archive:
+                archive.extractall(folder)
+        return os.path.join(folder, name)
 
     def boot(self):
         self._wine(['wineboot', '-i'], timeout=120)

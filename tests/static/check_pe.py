@@ -1,14 +1,15 @@
 #!/usr/bin/env python3
 """Checks a shipped Windows executable without running it.
 
-check_pe.py EXE [--launcher]
+check_pe.py EXE [--launcher] [--max-size BYTES]
 
 - it imports only Windows system DLLs, and no function that Windows XP SP3
   lacks (the Vista-and-later functions such builds tend to pull in);
 - the PE time stamp is zero and the subsystem version at most 5.01;
 - with --launcher: the manifest asks for asInvoker without uiAccess, icon
   group 101 holds five 32-bit images of 128, 96, 64, 48 and 32 pixels, and
-  the version resource names the product Quillmark.
+  the version resource names the product Quillmark;
+- with --max-size: the file is no larger than that.
 Prints one line per failed check and exits 1 when there is one.
 """
 import struct
@@ -99,9 +100,12 @@ class Pe:
         return out
 
 
-def check(path, launcher):
+def check(path, launcher, max_size=None):
     problems = []
-    pe = Pe(open(path, 'rb').read())
+    data = open(path, 'rb').read()
+    if max_size is not None and len(data) > max_size:
+        problems.append(f'{len(data)} bytes, more than {max_size}')
+    pe = Pe(data)
     if pe.timestamp != 0:
         problems.append(f'PE time stamp is {pe.timestamp:#x}, not 0')
     if pe.subsystem_version > (5, 1) and not pe.pe64:
@@ -138,7 +142,9 @@ def check(path, launcher):
 
 def main():
     path = sys.argv[1]
-    problems = check(path, '--launcher' in sys.argv[2:])
+    options = sys.argv[2:]
+    max_size = int(options[options.index('--max-size') + 1]) if '--max-size' in options else None
+    problems = check(path, '--launcher' in options, max_size)
     for problem in problems:
         print(f'{path}: {problem}')
     return 1 if problems else 0

@@ -375,9 +375,12 @@ TEST_F(WatchTest, OwnWindowAndEmptyTitleKeepTheWatchSeen) {
 
 TEST_F(WatchTest, TargetBeyond255BytesIsNotFound) {
   Start("NEEDLE");
-  fake.windows.push_back({0x20, std::string(255, 'x') + "NEEDLE"});
+  fake.windows.push_back({0x20, std::string(250, 'x') + "NEEDLE"});  // 256 bytes: its last is cut
   Tick();
   EXPECT_FALSE(LauncherState.windowSeen);
+  fake.windows.back().title = std::string(249, 'x') + "NEEDLE";  // 255 bytes: read whole
+  Tick();
+  EXPECT_TRUE(LauncherState.windowSeen);
 }
 
 TEST_F(WatchTest, MissingEntryOrTitleEndsTheWatchAtTheFirstTick) {

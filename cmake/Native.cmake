@@ -40,7 +40,7 @@ include(GoogleTest)
 gtest_discover_tests(unit_tests)
 
 # --- command-line tools on the host platform ---
-add_library(qm_host STATIC platform/host/HostPlatform.cpp platform/host/AtomicFile.cpp)
+add_library(qm_host STATIC platform/host/HostPlatform.cpp platform/AtomicFile.cpp platform/host/AtomicFile.cpp)
 add_library(qm_tools_common STATIC tools/common/Json.cpp tools/common/ToolPlatform.cpp)
 target_link_libraries(qm_tools_common PUBLIC qm_host)
 target_link_libraries(qm_host PUBLIC qm_platform)

@@ -44,7 +44,7 @@ target_link_options(desktop-probe PRIVATE ${QM_WINDOWS_LINK})
 target_link_libraries(desktop-probe PRIVATE user32)
 
 # The command-line tools as Windows console programs.
-add_library(qm_tools_common STATIC tools/common/Json.cpp tools/common/ToolPlatform.cpp platform/win32/AtomicFile.cpp)
+add_library(qm_tools_common STATIC tools/common/Json.cpp tools/common/ToolPlatform.cpp platform/AtomicFile.cpp platform/win32/AtomicFile.cpp)
 target_link_libraries(qm_tools_common PUBLIC qm_win32 advapi32)
 add_executable(qmtool tools/qmtool/main.cpp tools/qmtool/Pack.cpp tools/qmtool/PeReport.cpp tools/qmtool/Digest.cpp)
 target_link_libraries(qmtool PRIVATE qm_app qm_tools_common qm_win32)

@@ -5,7 +5,6 @@
 #include <new>
 
 #include "platform/CodePages.h"
-#include "platform/OwnedHandle.h"
 
 namespace qm {
 
@@ -66,13 +65,17 @@ NameMatch FindEntry(const std::vector<PROGRAMINFO>& entries, const std::string& 
   return match;
 }
 
-bool ReadContainerFile(const std::string& path, std::vector<std::uint8_t>* image) {
+OwnedHandle OpenForReading(const std::string& path) {
   FileOpenRequest request;
   request.access = win::kGenericRead;
   request.share = win::kFileShareRead;
   request.disposition = win::kOpenExisting;
   request.flagsAndAttributes = win::kFileAttributeNormal;
-  const OwnedHandle file(Sys().CreateFile(path, request));
+  return OwnedHandle(Sys().CreateFile(path, request));
+}
+
+bool ReadContainerFile(const std::string& path, std::vector<std::uint8_t>* image) {
+  const OwnedHandle file = OpenForReading(path);
   if (!file.Valid()) return false;
   // Clears read-only, hidden and system for good; a failure does not matter.
   Sys().SetFileAttributes(path, win::kFileAttributeNormal);

@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/OwnedHandle.h"
 #include "platform/Platform.h"
 
 namespace qm {
@@ -69,6 +70,10 @@ struct NameMatch {
   std::int32_t last = -1;
 };
 NameMatch FindEntry(const std::vector<PROGRAMINFO>& entries, const std::string& name);
+
+// Opens the file at `path` for reading, sharing read access only: while the
+// handle is open the file can be neither written, replaced nor deleted.
+OwnedHandle OpenForReading(const std::string& path);
 
 // Reads the whole file at `path` and clears its attributes to normal. False,
 // with *image untouched, when the file cannot be opened, its size taken or

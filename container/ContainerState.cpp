@@ -67,12 +67,7 @@ bool HoldsExtracted(Handle file) {
 }  // namespace
 
 OwnedHandle HoldExtracted(const std::string& path) {
-  FileOpenRequest request;
-  request.access = win::kGenericRead;
-  request.share = win::kFileShareRead;
-  request.disposition = win::kOpenExisting;
-  request.flagsAndAttributes = win::kFileAttributeNormal;
-  OwnedHandle file(Sys().CreateFile(path, request));
+  OwnedHandle file = OpenForReading(path);
   if (file.Valid() && !HoldsExtracted(file.Get())) file.Close();
   return file;
 }

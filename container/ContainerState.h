@@ -46,9 +46,8 @@ Extraction ExtractEntry(const std::string& name);
 // WriteNewFile of ContainerState.extracted.
 WriteOutcome WriteExtracted(const std::string& path);
 
-// Opens the file at `path` for reading, sharing read access only (so that it
-// can be neither written, replaced nor deleted while the handle is open), and
-// compares it byte for byte with ContainerState.extracted. Returns the open
+// Opens the file at `path` with OpenForReading and compares it byte for byte
+// with ContainerState.extracted. Returns the open
 // handle when they are equal; otherwise none, with nothing left open.
 OwnedHandle HoldExtracted(const std::string& path);
 

@@ -7,8 +7,8 @@
 // the destructor removes it, whatever went wrong.
 //
 // Each operation returns false with a one-line reason ("the disk is full",
-// ...) in *error. POSIX and Win32 implementations: platform/host and
-// platform/win32.
+// ...) in *error. What the systems share is in platform/AtomicFile.cpp;
+// the POSIX and Win32 parts are in platform/host and platform/win32.
 #pragma once
 
 #include <cstddef>
@@ -34,6 +34,10 @@ class AtomicFile {
 
  private:
   void CloseQuietly();
+  // The destination's name with a suffix of 16 random hexadecimal digits.
+  std::string UnguessableName() const;
+  // Fills `bytes` from the system's source of randomness; false when none.
+  static bool RandomBytes(unsigned char* bytes, std::size_t count);
 
   std::string destination_;
   std::string temporary_;

@@ -7,7 +7,6 @@
 #include <fcntl.h>
 #include <sys/random.h>
 #include <sys/stat.h>
-#include <time.h>
 #include <unistd.h>
 
 namespace qm {
@@ -40,25 +39,11 @@ bool SyncFolder(const std::string& folder, std::string* error) {
   return synced || Fail(error, folder);
 }
 
-std::string RandomSuffix() {
-  unsigned char bytes[8] = {};
-  if (::getrandom(bytes, sizeof(bytes), 0) != static_cast<ssize_t>(sizeof(bytes))) {
-    // No entropy to be had: the exclusive creation still never reuses a file.
-    const auto fallback = static_cast<unsigned long long>(::getpid()) ^ static_cast<unsigned long long>(::time(nullptr));
-    std::memcpy(bytes, &fallback, sizeof(bytes));
-  }
-  static const char kHex[] = "0123456789abcdef";
-  std::string suffix;
-  for (unsigned char byte : bytes) {
-    suffix += kHex[byte >> 4];
-    suffix += kHex[byte & 0xF];
-  }
-  return suffix;
-}
-
 }  // namespace
 
-AtomicFile::AtomicFile(std::string destination) : destination_(std::move(destination)) {}
+bool AtomicFile::RandomBytes(unsigned char* bytes, std::size_t count) {
+  return ::getrandom(bytes, count, 0) == static_cast<ssize_t>(count);
+}
 
 AtomicFile::~AtomicFile() {
   CloseQuietly();
@@ -71,7 +56,7 @@ void AtomicFile::CloseQuietly() {
 }
 
 bool AtomicFile::Create(std::string* error) {
-  temporary_ = destination_ + ".qmtool-" + RandomSuffix();
+  temporary_ = UnguessableName();
   const int fd = ::open(temporary_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
   if (fd < 0) return Fail(error, temporary_);
   file_ = fd;

@@ -22,26 +22,11 @@ bool Fail(std::string* error, const std::string& what) {
   return false;
 }
 
-std::string RandomSuffix() {
-  unsigned char bytes[8] = {};
-  if (!RtlGenRandom(bytes, sizeof(bytes))) {
-    // No entropy to be had: the exclusive creation still never reuses a file.
-    const DWORD fallback[2] = {::GetCurrentProcessId(), ::GetTickCount()};
-    static_assert(sizeof(fallback) == sizeof(bytes), "eight bytes");
-    memcpy(bytes, fallback, sizeof(bytes));
-  }
-  static const char kHex[] = "0123456789abcdef";
-  std::string suffix;
-  for (unsigned char byte : bytes) {
-    suffix += kHex[byte >> 4];
-    suffix += kHex[byte & 0xF];
-  }
-  return suffix;
-}
-
 }  // namespace
 
-AtomicFile::AtomicFile(std::string destination) : destination_(std::move(destination)) {}
+bool AtomicFile::RandomBytes(unsigned char* bytes, std::size_t count) {
+  return RtlGenRandom(bytes, static_cast<ULONG>(count)) != FALSE;
+}
 
 AtomicFile::~AtomicFile() {
   CloseQuietly();
@@ -54,7 +39,7 @@ void AtomicFile::CloseQuietly() {
 }
 
 bool AtomicFile::Create(std::string* error) {
-  temporary_ = destination_ + ".qmtool-" + RandomSuffix();
+  temporary_ = UnguessableName();
   // CREATE_NEW fails on anything that exists under the name, a link included.
   HANDLE file = ::CreateFileA(temporary_.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return Fail(error, temporary_);

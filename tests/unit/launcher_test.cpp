@@ -51,6 +51,14 @@ class LauncherTest : public ::testing::Test {
     const PackResult packed = BuildContainer(entries);
     fake.files["C:\\Repair\\QM_File.ini"].data.assign(packed.image.begin(), packed.image.end());
   }
+  // One message box with `text`, as every box of the launcher is shown.
+  void ExpectOneBox(const std::string& text) const {
+    ASSERT_EQ(fake.messageBoxes.size(), 1u);
+    EXPECT_EQ(fake.messageBoxes[0].text, text);
+    EXPECT_EQ(fake.messageBoxes[0].caption, "Quillmark");
+    EXPECT_EQ(fake.messageBoxes[0].type, 0x10u);
+    EXPECT_EQ(fake.messageBoxes[0].owner, kFrame);
+  }
   std::vector<std::string> CallsNamed(const std::string& name) const {
     std::vector<std::string> out;
     for (const std::string& call : fake.calls) {
@@ -70,11 +78,7 @@ TEST_F(LauncherTest, NoRecognisedControllerShowsTheMessageAndOpensNothing) {
   Machine(Drive(0x048D, 0x1169) + ", {}");
   Container();
   RunStartSequence(kFrame);
-  ASSERT_EQ(fake.messageBoxes.size(), 1u);
-  EXPECT_EQ(fake.messageBoxes[0].text, "Quillmark Device Not Found");
-  EXPECT_EQ(fake.messageBoxes[0].caption, "Quillmark");
-  EXPECT_EQ(fake.messageBoxes[0].type, 0x10u);
-  EXPECT_EQ(fake.messageBoxes[0].owner, kFrame);
+  ExpectOneBox("Quillmark Device Not Found");
   EXPECT_EQ(fake.CountCalls("GetVersionEx"), 0);
   EXPECT_EQ(fake.CountCalls("GetModuleFileName"), 0);
   EXPECT_EQ(fake.CountCalls("CreateFile"), 0);
@@ -108,8 +112,7 @@ TEST_F(LauncherTest, RecognitionTable) {
 TEST_F(LauncherTest, MissingContainerShowsTheSecondMessageAndWritesNothing) {
   Machine(Drive(0x090C, 1));
   RunStartSequence(kFrame);
-  ASSERT_EQ(fake.messageBoxes.size(), 1u);
-  EXPECT_EQ(fake.messageBoxes[0].text, "\" QM_File.ini \" Not Found");
+  ExpectOneBox("\" QM_File.ini \" Not Found");
   EXPECT_EQ(CallsNamed("CreateFile"), (std::vector<std::string>{
                                           "CreateFile(\"C:\\Repair\\QM_File.ini\", 2147483648, 1, 3, 128)"}));
   EXPECT_EQ(fake.CountCalls("WriteFile"), 0);
@@ -199,11 +202,7 @@ TEST_F(LauncherTest, ToolThatCannotBeWrittenOrStartedIsReportedDeletedAndNeverWa
     Container();
     row.arrange(*this);
     RunStartSequence(kFrame);
-    ASSERT_EQ(fake.messageBoxes.size(), 1u);
-    EXPECT_EQ(fake.messageBoxes[0].text, "\" Elm_5.exe \" Could Not Be Started");
-    EXPECT_EQ(fake.messageBoxes[0].caption, "Quillmark");
-    EXPECT_EQ(fake.messageBoxes[0].type, 0x10u);
-    EXPECT_EQ(fake.messageBoxes[0].owner, kFrame);
+    ExpectOneBox("\" Elm_5.exe \" Could Not Be Started");
     EXPECT_EQ(fake.CountCalls("CreateProcess"), row.toolTried ? 1 : 0);
     EXPECT_EQ(fake.CountCalls("SetTimer"), 0);
     EXPECT_FALSE(LauncherState.keepRunning);

@@ -1,0 +1,27 @@
+// What AtomicFile does alike on every system.
+#include "platform/AtomicFile.h"
+
+#include <chrono>
+#include <cstring>
+
+namespace qm {
+
+AtomicFile::AtomicFile(std::string destination) : destination_(std::move(destination)) {}
+
+std::string AtomicFile::UnguessableName() const {
+  unsigned char bytes[8] = {};
+  if (!RandomBytes(bytes, sizeof(bytes))) {
+    // No randomness to be had: the exclusive creation still never reuses a file.
+    const auto now = static_cast<unsigned long long>(std::chrono::steady_clock::now().time_since_epoch().count());
+    std::memcpy(bytes, &now, sizeof(bytes));
+  }
+  static const char kHex[] = "0123456789abcdef";
+  std::string name = destination_ + ".qmtool-";
+  for (unsigned char byte : bytes) {
+    name += kHex[byte >> 4];
+    name += kHex[byte & 0xF];
+  }
+  return name;
+}
+
+}  // namespace qm

@@ -227,7 +227,7 @@ TEST_F(UsbTest, OnlySerialNumberAsksForLanguagesThenTheSerial) {
   EXPECT_EQ(Record("0-1").manufacturer, "");
   for (const sim::TraceEntry& entry : stack->Trace()) {
     if (entry.isDescriptorRequest) {
-      EXPECT_EQ(entry.size, 2060u);
+      EXPECT_EQ(entry.size, usb::kDescriptorRequestSize);
       EXPECT_EQ(entry.connectionIndex, 1u);
     }
   }

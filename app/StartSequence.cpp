@@ -132,6 +132,14 @@ void DeleteExtractedFiles() {
   }
 }
 
+void FinishWithTool() {
+  if (LauncherState.toolProcess != kInvalidHandle) {
+    Sys().CloseHandle(LauncherState.toolProcess);
+    LauncherState.toolProcess = kInvalidHandle;
+  }
+  DeleteExtractedFiles();
+}
+
 bool SelectToolCode() {
   const std::int16_t count = UsbScanState.deviceCount;
   for (std::int32_t i = 0; i < count && i < static_cast<std::int32_t>(UsbScanState.devices.size()); ++i) {
@@ -177,7 +185,12 @@ void StartTool(WindowHandle frame, const std::string& launcherDirectory) {
   }
   LauncherState.windowSeen = false;
   LauncherState.watchStartedAt = Sys().GetTickCount();
-  Sys().SetTimer(frame, static_cast<std::uintptr_t>(row->toolCode), kWatchPeriodMs);
+  if (Sys().SetTimer(frame, static_cast<std::uintptr_t>(row->toolCode), kWatchPeriodMs)) return;
+  // No timer (the frame answers messages while a tool runs, and may have
+  // been closed meanwhile): no watch would ever end the launcher, so it ends
+  // now, cleaning up as the watch would.
+  FinishWithTool();
+  LauncherState.keepRunning = false;
 }
 
 void RunStartSequence(WindowHandle frame) {

@@ -32,9 +32,10 @@ std::string LauncherDirectory(const std::string& modulePath, Platform& system);
 std::string LauncherDirectory(const std::string& modulePath);
 
 // Extracts, writes and starts the tool of LauncherState.toolCode beside the
-// launcher; then, for code 1000, deletes it, else arms the watch timer on
-// `frame`. A tool that cannot be extracted, written whole or started is
-// deleted again and reported in a message box, and the launcher ends.
+// launcher; then, as its row of the tool table says, deletes it after the
+// wait, or arms the watch timer on `frame`. A tool that cannot be
+// extracted, written whole or started is deleted again and reported in a
+// message box, and the launcher ends.
 void StartTool(WindowHandle frame, const std::string& launcherDirectory);
 
 // Start `path` 500 ms from now, by its exact path and with no arguments, if
@@ -49,5 +50,9 @@ OwnedHandle LaunchNoWait(std::int32_t osClass, std::string path, OwnedHandle hel
 // Deletes every path of LauncherState.extractedFiles: up to three attempts
 // each, each after 500 ms. A file still there after the third stays.
 void DeleteExtractedFiles();
+
+// What ends a run that started a tool: the tool's process handle, when one
+// is held, is closed, and DeleteExtractedFiles.
+void FinishWithTool();
 
 }  // namespace qm

@@ -53,11 +53,7 @@ bool WaitedLongEnough() {
 
 void FinishWatch(WindowHandle frame, std::uintptr_t timerId) {
   Sys().KillTimer(frame, timerId);
-  DeleteExtractedFiles();
-  if (LauncherState.toolProcess != kInvalidHandle) {
-    Sys().CloseHandle(LauncherState.toolProcess);
-    LauncherState.toolProcess = kInvalidHandle;
-  }
+  FinishWithTool();
   Sys().DestroyWindow(frame);
 }
 

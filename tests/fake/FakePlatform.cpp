@@ -235,7 +235,7 @@ void FakePlatform::Sleep(std::uint32_t milliseconds) {
 bool FakePlatform::SetTimer(WindowHandle window, std::uintptr_t id, std::uint32_t milliseconds) {
   Record("SetTimer(" + std::to_string(window) + ", " + std::to_string(id) + ", " +
          std::to_string(milliseconds) + ")");
-  return true;
+  return !timerFails;
 }
 
 bool FakePlatform::KillTimer(WindowHandle window, std::uintptr_t id) {

@@ -55,6 +55,7 @@ class FakePlatform : public Platform {
   std::int64_t diskFree = -1;  // bytes that writes may still add; -1: no limit
   bool processCreationFails = false;
   bool processRunning = false;      // a wait of 0 ms on a process times out
+  bool timerFails = false;          // SetTimer fails (its window is gone)
   std::uint32_t tickCount = 50000;  // GetTickCount; every Sleep advances it
   std::deque<FakeMessage> queue;    // the thread's messages, in order
   // Runs when a process is created or a sleep happens, so a test can let the

@@ -249,6 +249,16 @@ TEST_F(LauncherTest, WaitForTheToolAnswersMessagesAndKeepsAQuitForTheMainLoop) {
   EXPECT_EQ(CallsNamed("SetTimer"), (std::vector<std::string>{"SetTimer(119, 2000, 1000)"}));
 }
 
+TEST_F(LauncherTest, FrameClosedWhileTheToolRanEndsTheLauncherAsTheWatchWould) {
+  Machine(Drive(0x090C, 1));
+  Container();
+  fake.timerFails = true;
+  RunStartSequence(kFrame);
+  EXPECT_FALSE(LauncherState.keepRunning);
+  EXPECT_EQ(fake.files.count("C:\\Repair\\Elm_5.exe"), 0u);
+  EXPECT_EQ(fake.openHandles(), 0);
+}
+
 TEST_F(LauncherTest, LauncherPathCutShortIsNeitherReadNorWrittenNorRelaunched) {
   fake.modulePath = "C:\\" + std::string(300, 'd') + "\\QuillmarkLauncher.exe";
   Machine(Drive(0x090C, 1));

@@ -66,11 +66,7 @@ NameMatch FindEntry(const std::vector<PROGRAMINFO>& entries, const std::string& 
 }
 
 OwnedHandle OpenForReading(const std::string& path) {
-  FileOpenRequest request;
-  request.access = win::kGenericRead;
-  request.share = win::kFileShareRead;
-  request.disposition = win::kOpenExisting;
-  request.flagsAndAttributes = win::kFileAttributeNormal;
+  const FileOpenRequest request{win::kGenericRead, win::kFileShareRead, win::kOpenExisting, win::kFileAttributeNormal};
   return OwnedHandle(Sys().CreateFile(path, request));
 }
 
@@ -85,11 +81,7 @@ bool ReadContainerFile(const std::string& path, std::vector<std::uint8_t>* image
 WriteOutcome WriteNewFile(const std::string& path, const std::vector<std::uint8_t>& bytes) {
   // Not looked at: whatever cannot be deleted makes the creation fail.
   Sys().DeleteFile(path);
-  FileOpenRequest request;
-  request.access = win::kGenericWrite;
-  request.share = win::kFileShareRead;
-  request.disposition = win::kCreateNew;
-  request.flagsAndAttributes = win::kFileAttributeNormal;
+  const FileOpenRequest request{win::kGenericWrite, win::kFileShareRead, win::kCreateNew, win::kFileAttributeNormal};
   OwnedHandle file(Sys().CreateFile(path, request));
   if (!file.Valid()) return WriteOutcome::kNotCreated;
   const auto size = static_cast<std::uint32_t>(bytes.size());

@@ -207,8 +207,10 @@ int Extract(const Arguments& args) {
   if (match.last >= 0) {
     const PROGRAMINFO& entry = parsed.entries[static_cast<std::size_t>(match.last)];
     copied = EntryInside(entry, parsed.payloadOffset, image.size());
-    const auto first = image.begin() + (copied ? parsed.payloadOffset + entry.filePlace : 0);
-    if (copied) bytes.assign(first, first + entry.fileSize);
+    if (copied) {
+      const auto first = image.begin() + parsed.payloadOffset + entry.filePlace;
+      bytes.assign(first, first + entry.fileSize);
+    }
   }
   if (!copied && !args.allowMissing) {
     if (match.first < 0) throw Failure{args.positional[0] + ": no entry named \"" + Printable(name) + "\""};

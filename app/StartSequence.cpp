@@ -94,6 +94,9 @@ bool LaunchTool(const ToolRow& row, const std::string& toolPath) {
   return LauncherState.toolProcess != kInvalidHandle;
 }
 
+// " Elm_5.exe " Could Not Be Started, in the style of the other messages.
+std::string ToolNotStartedText(const std::string& fileName) { return "\" " + fileName + " \" Could Not Be Started"; }
+
 // Nothing runs: what this run wrote goes, the user is told, the launcher ends.
 void ReportToolNotStarted(WindowHandle frame, const ToolRow& row) {
   DeleteExtractedFiles();
@@ -102,8 +105,6 @@ void ReportToolNotStarted(WindowHandle frame, const ToolRow& row) {
 }
 
 }  // namespace
-
-std::string ToolNotStartedText(const std::string& fileName) { return "\" " + fileName + " \" Could Not Be Started"; }
 
 bool LaunchAndWait(std::int32_t osClass, std::string path, OwnedHandle heldFile) {
   ProcessHandles handles;

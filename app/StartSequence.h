@@ -14,10 +14,6 @@ extern const char kCaption[];             // "Quillmark"
 extern const char kDeviceNotFound[];      // no recognised controller
 extern const char kContainerNotFound[];   // the container cannot be opened
 
-// The text shown when the tool written as `fileName` could not be written
-// or started: " Elm_5.exe " Could Not Be Started.
-std::string ToolNotStartedText(const std::string& fileName);
-
 // The administrator branch of the start-up: scans the USB ports, recognises
 // the controller, loads the container and starts the tool, or says why not.
 void RunStartSequence(WindowHandle frame);

@@ -4,7 +4,6 @@
 
 #include <new>
 
-#include "platform/CodePages.h"
 
 namespace qm {
 
@@ -39,12 +38,6 @@ const std::string& KeyText(Key key) {
 LeadBytes LeadBytes::Of(Platform& system) {
   LeadBytes table;
   for (int byte = 0; byte < 256; ++byte) table.lead[byte] = system.IsDbcsLeadByte(static_cast<std::uint8_t>(byte));
-  return table;
-}
-
-LeadBytes LeadBytes::OfCodePage(int codePage) {
-  LeadBytes table;
-  for (int byte = 0; byte < 256; ++byte) table.lead[byte] = IsLeadByteOfCodePage(codePage, static_cast<std::uint8_t>(byte));
   return table;
 }
 

@@ -44,8 +44,7 @@ struct PROGRAMINFO {
 struct LeadBytes {
   bool lead[256] = {};
 
-  static LeadBytes Of(Platform& system);      // the platform's ANSI code page
-  static LeadBytes OfCodePage(int codePage);  // any one (platform/CodePages.h)
+  static LeadBytes Of(Platform& system);  // the platform's ANSI code page
   bool operator()(std::uint8_t byte) const { return lead[byte]; }
 };
 

@@ -26,10 +26,8 @@ namespace {
 
 constexpr std::size_t kChunkSize = 1 << 20;
 
-std::string Reason(int error) {
-  if (error == ENOSPC) return "the disk is full";
-  return error != 0 ? std::strerror(error) : "cannot be read";
-}
+// Why an input could not be read.
+std::string Reason(int error) { return error != 0 ? std::strerror(error) : "cannot be read"; }
 
 // The size of the input at `path`, a regular file.
 std::uint64_t InputSize(const std::string& path) {

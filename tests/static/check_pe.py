@@ -6,6 +6,8 @@ check_pe.py EXE [--launcher] [--max-size BYTES]
 - it imports only Windows system DLLs, and no function that Windows XP SP3
   lacks (the Vista-and-later functions such builds tend to pull in);
 - the PE time stamp is zero and the subsystem version at most 5.01;
+- it carries ASLR (DYNAMIC_BASE, with a relocation section), DEP (NX_COMPAT)
+  and NO_SEH, and no section is both writable and executable;
 - with --launcher: the manifest asks for asInvoker without uiAccess, icon
   group 101 holds five 32-bit images of 128, 96, 64, 48 and 32 pixels, and
   the version resource names the product Quillmark;
@@ -42,14 +44,18 @@ class Pe:
         magic = struct.unpack_from('<H', data, opt)[0]
         self.subsystem_version = struct.unpack_from('<HH', data, opt + 48)
         self.subsystem = struct.unpack_from('<H', data, opt + 68)[0]
+        self.dll_characteristics = struct.unpack_from('<H', data, opt + 70)[0]
         directories = opt + (96 if magic == 0x10B else 112)
         self.dirs = [struct.unpack_from('<II', data, directories + 8 * i) for i in range(16)]
         self.pe64 = magic == 0x20B
         self.sections = []
+        self.section_flags = {}
         table = opt + optional_size
         for i in range(sections):
+            name = data[table + 40 * i:table + 40 * i + 8].rstrip(b'\0').decode('latin-1')
             va_size, va, raw_size, raw = struct.unpack_from('<IIII', data, table + 40 * i + 8)
             self.sections.append((va, max(va_size, raw_size), raw))
+            self.section_flags[name] = struct.unpack_from('<I', data, table + 40 * i + 36)[0]
 
     def offset(self, rva):
         for va, size, raw in self.sections:
@@ -100,6 +106,20 @@ class Pe:
         return out
 
 
+MITIGATIONS = {0x40: 'DYNAMIC_BASE', 0x100: 'NX_COMPAT', 0x400: 'NO_SEH'}
+SECTION_WRITE, SECTION_EXECUTE = 0x80000000, 0x20000000
+
+
+def mitigation_problems(pe):
+    problems = [f'lacks {name}' for flag, name in MITIGATIONS.items() if not pe.dll_characteristics & flag]
+    if '.reloc' not in pe.section_flags or pe.dirs[5][1] == 0:
+        problems.append('has no relocations, so ASLR cannot move it')
+    for name, flags in pe.section_flags.items():
+        if flags & SECTION_WRITE and flags & SECTION_EXECUTE:
+            problems.append(f'section {name} is both writable and executable')
+    return problems
+
+
 def check(path, launcher, max_size=None):
     problems = []
     data = open(path, 'rb').read()
@@ -110,6 +130,7 @@ def check(path, launcher, max_size=None):
         problems.append(f'PE time stamp is {pe.timestamp:#x}, not 0')
     if pe.subsystem_version > (5, 1) and not pe.pe64:
         problems.append(f'subsystem version {pe.subsystem_version} is above 5.01')
+    problems += mitigation_problems(pe)
     for dll, functions in pe.imports().items():
         if dll not in SYSTEM_DLLS:
             problems.append(f'imports {dll}, which is not a Windows system DLL')

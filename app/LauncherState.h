@@ -20,6 +20,11 @@ struct LauncherStateRecord {
   std::string containerPath;          // full path of the container file
   Handle toolProcess = kInvalidHandle;  // a tool started without waiting, until the watch ends
   std::uint32_t watchStartedAt = 0;     // GetTickCount when the watch timer was armed
+  // From when the watch counts its minute without a window: the later of the
+  // watch's start and the tick that first found the started tool ended.
+  std::uint32_t toolEndedAt = 0;
+  bool toolEndKnown = false;            // toolEndedAt is set
+  bool toolFinished = false;            // FinishWithTool has run
   std::int32_t screenWidth = 0;
   std::int32_t screenHeight = 0;
   std::int32_t windowTop = 0;

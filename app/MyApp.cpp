@@ -3,6 +3,7 @@
 #include <memory>
 
 #include "app/LauncherState.h"
+#include "app/StartSequence.h"
 #include "app/Startup.h"
 #include "app/Watch.h"
 
@@ -16,6 +17,11 @@ bool MyApp::InitInstance() {
   if (!LauncherState.keepRunning) return false;
   m_pMainWnd = frame.release();  // the application's from now on
   return true;
+}
+
+void MyApp::ExitInstance() {
+  FinishAfterMessageLoop(m_pMainWnd != nullptr ? m_pMainWnd->GetSafeHwnd() : 0);
+  CWinApp::ExitInstance();
 }
 
 MyFrame::MyFrame() {

@@ -13,6 +13,8 @@ class MyApp : public CWinApp {
   MyApp() : CWinApp(nullptr) {}
   ~MyApp() override {}
   bool InitInstance() override;
+  // Whatever ended the loop, a tool still on disk is cleaned up first.
+  void ExitInstance() override;
 };
 
 class MyFrame : public CFrameWnd {

@@ -25,10 +25,6 @@ constexpr std::uint32_t kWatchPeriodMs = 1000;
 constexpr int kDeleteAttempts = 3;
 constexpr std::uint32_t kDeleteDelayMs = 500;
 
-void ShowMessage(WindowHandle frame, const std::string& text) {
-  Sys().MessageBox(frame, text, kCaption, kMessageType);
-}
-
 // Starts `path` after the launch delay; returns its handles, or none. The
 // held file is closed once the start has been tried, on every path.
 bool StartProgram(std::int32_t osClass, const std::string& path, OwnedHandle heldFile, ProcessHandles* handles) {
@@ -100,11 +96,15 @@ std::string ToolNotStartedText(const std::string& fileName) { return "\" " + fil
 // Nothing runs: what this run wrote goes, the user is told, the launcher ends.
 void ReportToolNotStarted(WindowHandle frame, const ToolRow& row) {
   DeleteExtractedFiles();
-  ShowMessage(frame, ToolNotStartedText(row.writtenName + 1));  // without the backslash
+  ShowLauncherMessage(frame, ToolNotStartedText(row.writtenName + 1));  // without the backslash
   LauncherState.keepRunning = false;
 }
 
 }  // namespace
+
+void ShowLauncherMessage(WindowHandle frame, const std::string& text) {
+  Sys().MessageBox(frame, text, kCaption, kMessageType);
+}
 
 bool LaunchAndWait(std::int32_t osClass, std::string path, OwnedHandle heldFile) {
   ProcessHandles handles;
@@ -134,6 +134,8 @@ void DeleteExtractedFiles() {
 }
 
 void FinishWithTool() {
+  if (LauncherState.toolFinished) return;  // once: the files are gone or left
+  LauncherState.toolFinished = true;
   if (LauncherState.toolProcess != kInvalidHandle) {
     Sys().CloseHandle(LauncherState.toolProcess);
     LauncherState.toolProcess = kInvalidHandle;
@@ -186,18 +188,31 @@ void StartTool(WindowHandle frame, const std::string& launcherDirectory) {
   }
   LauncherState.windowSeen = false;
   LauncherState.watchStartedAt = Sys().GetTickCount();
-  if (Sys().SetTimer(frame, static_cast<std::uintptr_t>(row->toolCode), kWatchPeriodMs)) return;
-  // No timer (the frame answers messages while a tool runs, and may have
-  // been closed meanwhile): no watch would ever end the launcher, so it ends
-  // now, cleaning up as the watch would.
+  // A tool the launcher waited for has ended before the watch began.
+  LauncherState.toolEndKnown = row->launch == Launch::kAndWait;
+  LauncherState.toolEndedAt = LauncherState.watchStartedAt;
+  // A timer on window 0 would be the thread's, never seen by the frame.
+  if (frame != 0 && Sys().SetTimer(frame, static_cast<std::uintptr_t>(row->toolCode), kWatchPeriodMs)) return;
+  // No timer (no frame window, or the frame was closed while the tool ran):
+  // no watch would ever end the launcher, so it ends now, cleaning up as the
+  // watch would.
   FinishWithTool();
   LauncherState.keepRunning = false;
+}
+
+void FinishAfterMessageLoop(WindowHandle frame) {
+  if (LauncherState.extractedCount == 0 || LauncherState.toolFinished) return;
+  const ToolRow* row = ToolRowOfCode(LauncherState.toolCode);
+  if (row != nullptr && row->after == After::kWatchWindow) {
+    Sys().KillTimer(frame, static_cast<std::uintptr_t>(row->toolCode));
+  }
+  FinishWithTool();
 }
 
 void RunStartSequence(WindowHandle frame) {
   ScanUsbDevices();
   if (!SelectToolCode()) {
-    ShowMessage(frame, kDeviceNotFound);
+    ShowLauncherMessage(frame, kDeviceNotFound);
     LauncherState.keepRunning = false;
     return;
   }
@@ -210,7 +225,7 @@ void RunStartSequence(WindowHandle frame) {
   // A path cut short names a parent folder: the container is then as good
   // as missing, and nothing is read or written.
   if (!pathWhole || !LoadContainer(LauncherState.containerPath)) {
-    ShowMessage(frame, kContainerNotFound);
+    ShowLauncherMessage(frame, kContainerNotFound);
     LauncherState.keepRunning = false;
     return;
   }

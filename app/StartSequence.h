@@ -14,6 +14,10 @@ extern const char kCaption[];             // "Quillmark"
 extern const char kDeviceNotFound[];      // no recognised controller
 extern const char kContainerNotFound[];   // the container cannot be opened
 
+// A message box of the launcher: owned by `frame`, caption "Quillmark",
+// MB_OK | MB_ICONHAND.
+void ShowLauncherMessage(WindowHandle frame, const std::string& text);
+
 // The administrator branch of the start-up: scans the USB ports, recognises
 // the controller, loads the container and starts the tool, or says why not.
 void RunStartSequence(WindowHandle frame);
@@ -49,6 +53,12 @@ void DeleteExtractedFiles();
 
 // What ends a run that started a tool: the tool's process handle, when one
 // is held, is closed, and DeleteExtractedFiles.
+// Runs once; a second call does nothing.
 void FinishWithTool();
+
+// Whatever ended the main message loop (the watch, a WM_CLOSE to the frame,
+// a WM_QUIT kept from the wait for a tool): a tool written and not yet
+// cleaned up has its watch timer killed and FinishWithTool run.
+void FinishAfterMessageLoop(WindowHandle frame);
 
 }  // namespace qm

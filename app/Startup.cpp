@@ -46,9 +46,14 @@ bool ReadModulePath(std::string* path) {
   return copied != 0 && copied < win::kMaxPath;
 }
 
-void RequestElevatedRelaunch() {
+void RequestElevatedRelaunch(WindowHandle frame) {
   std::string modulePath;
-  if (!ReadModulePath(&modulePath)) return;
+  if (!ReadModulePath(&modulePath)) {
+    // A cut path could name another program: nothing is started, and the
+    // user is told as one with administrator rights would be.
+    ShowLauncherMessage(frame, kContainerNotFound);
+    return;
+  }
   ShellExecuteRequest request;
   request.cbSize = kShellExecuteInfoSize;
   request.fMask = win::kSeeMaskNoCloseProcess | win::kSeeMaskFlagNoUi;
@@ -60,7 +65,7 @@ void RequestElevatedRelaunch() {
 
 void RunFrameStartup(WindowHandle frame) {
   if (!Sys().IsUserAnAdmin()) {
-    RequestElevatedRelaunch();
+    RequestElevatedRelaunch(frame);
     return;
   }
   RunStartSequence(frame);

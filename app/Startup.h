@@ -40,8 +40,9 @@ bool ReadModulePath(std::string* path);
 
 // Asks the shell for an elevated copy of this executable ("runas", no
 // parameters, hidden). The result is not looked at; this instance ends. A
-// path the system cut short is never started.
-void RequestElevatedRelaunch();
+// path the system cut short is never started: the container message is
+// shown on `frame` instead, as the start sequence shows it.
+void RequestElevatedRelaunch(WindowHandle frame);
 
 // What the frame does once its window exists: without administrator rights,
 // the elevated re-launch; with them, the start sequence.

@@ -2,8 +2,8 @@
 // top-level windows for one whose title holds the tool's first window title;
 // once such a window has been seen and is gone, the extracted files are
 // deleted and the main window destroyed, which ends the launcher. When no
-// such window has been seen, the watch ends the same way once the tool has
-// ended and a minute has passed since the watch began.
+// such window has been seen, the watch ends the same way a minute after the
+// tool has ended.
 #include "app/Watch.h"
 
 #include <cstring>
@@ -46,9 +46,17 @@ bool ToolStillRunning() {
          Sys().WaitForSingleObject(LauncherState.toolProcess, 0) == win::kWaitTimeout;
 }
 
-// Whether to stop waiting for a window that has not been seen.
+// Whether to stop waiting for a window that has not been seen: a minute
+// after the tool ended (or the watch began, for a tool that had ended by
+// then), so that a window the tool hands on late still counts.
 bool WaitedLongEnough() {
-  return !ToolStillRunning() && Sys().GetTickCount() - LauncherState.watchStartedAt >= kWatchLimitWithoutWindowMs;
+  if (ToolStillRunning()) return false;
+  const std::uint32_t now = Sys().GetTickCount();
+  if (!LauncherState.toolEndKnown) {
+    LauncherState.toolEndKnown = true;
+    LauncherState.toolEndedAt = now;
+  }
+  return now - LauncherState.toolEndedAt >= kWatchLimitWithoutWindowMs;
 }
 
 void FinishWatch(WindowHandle frame, std::uintptr_t timerId) {
@@ -70,13 +78,13 @@ bool TitleContains(const std::string& title, const std::string& target) {
   return false;
 }
 
-std::string UnwatchableTitle(const std::string& title) {
-  if (title.empty()) return "is empty, so every window matches it";
-  if (title.size() > kTitleBufferSize - 1) return "is longer than the 255 bytes of a window title the launcher reads";
-  if (TitleContains(kFrameTitle, title)) {
-    return std::string("lies inside the launcher's own window title \"") + kFrameTitle + "\"";
+WatchedTitles LauncherWatchedTitles() {
+  WatchedTitles watched;
+  for (const ToolRow& row : ToolRows()) {
+    if (row.after == After::kWatchWindow) watched.entryNames.push_back(row.entryName);
   }
-  return std::string();
+  watched.frameTitle = kFrameTitle;
+  return watched;
 }
 
 bool FindTitleProc(WindowHandle window, std::intptr_t target) {

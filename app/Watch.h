@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <string>
 
+#include "container/Writer.h"
+
 #include "platform/Platform.h"
 
 namespace qm {
@@ -20,11 +22,8 @@ bool FindTitleProc(WindowHandle window, std::intptr_t target);
 // ANSI code page. An empty target matches every title.
 bool TitleContains(const std::string& title, const std::string& target);
 
-// Why the watch could never finish with `title` as the tool's window title,
-// or "" when it can: an empty title matches every window, one inside the
-// launcher's own window title matches that window for as long as the
-// launcher runs, and one longer than 255 bytes is longer than any title the
-// watch reads.
-std::string UnwatchableTitle(const std::string& title);
+// The entries the watch looks for (those of the tool table's watched tools)
+// and the frame's own title: what the container's title rule needs.
+WatchedTitles LauncherWatchedTitles();
 
 }  // namespace qm

@@ -49,6 +49,18 @@ class LauncherRuns(unittest.TestCase):
                 if tool.waited and tool.watched:
                     self.assertIn(f'{tool.written}: handed off', folder.log())
 
+    def test_launcher_closed_or_quit_while_its_tool_runs_still_removes_the_tool(self):
+        # WM_CLOSE during a watch ends with 0; a WM_QUIT kept from the wait ends with its code.
+        for code, nudge, exit_code in ((4000, 'close', 0), (2000, 'quit', 5)):
+            with self.subTest(code=code):
+                tool = TOOLS[code]
+                folder = self.directory(f'nudge{code}', launcher.drive(code),
+                                        overrides={code: {'nudge': nudge, 'title': None, 'handoff': None}})
+                result = folder.run(timeout=60)
+                self.assertIn(f'{tool.written}: nudged the launcher: {nudge}', folder.log())
+                self.assertEqual(result.returncode, exit_code, folder.log())
+                self.assertFalse(os.path.exists(folder.file(tool.written)), f'{tool.written} was left behind')
+
     def test_no_recognised_controller_says_so_and_writes_nothing(self):
         for description in (launcher.machine(), launcher.machine((0x048D, 0x1169))):
             folder = self.directory('nodevice', description)

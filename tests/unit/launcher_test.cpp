@@ -249,14 +249,47 @@ TEST_F(LauncherTest, WaitForTheToolAnswersMessagesAndKeepsAQuitForTheMainLoop) {
   EXPECT_EQ(CallsNamed("SetTimer"), (std::vector<std::string>{"SetTimer(119, 2000, 1000)"}));
 }
 
-TEST_F(LauncherTest, FrameClosedWhileTheToolRanEndsTheLauncherAsTheWatchWould) {
+TEST_F(LauncherTest, FrameClosedWhileTheToolRanOrNeverCreatedEndsTheLauncherAsTheWatchWould) {
+  for (const WindowHandle frame : {kFrame, WindowHandle{0}}) {
+    SetUp();
+    fake = test::FakePlatform();
+    Machine(Drive(0x090C, 1));
+    Container();
+    fake.timerFails = frame == kFrame;  // closed meanwhile; without a window no timer is even asked for
+    RunStartSequence(frame);
+    EXPECT_FALSE(LauncherState.keepRunning);
+    EXPECT_EQ(fake.files.count("C:\\Repair\\Elm_5.exe"), 0u);
+    EXPECT_EQ(fake.openHandles(), 0);
+    EXPECT_EQ(fake.CountCalls("SetTimer"), frame == kFrame ? 1 : 0);
+  }
+}
+
+TEST_F(LauncherTest, LoopEndedByACloseOrAKeptQuitStillRemovesTheTool) {
+  // WM_CLOSE to the frame during a code 4000 watch.
   Machine(Drive(0x090C, 1));
   Container();
-  fake.timerFails = true;
   RunStartSequence(kFrame);
-  EXPECT_FALSE(LauncherState.keepRunning);
+  FinishAfterMessageLoop(kFrame);
+  EXPECT_EQ(CallsNamed("KillTimer"), (std::vector<std::string>{"KillTimer(119, 4000)"}));
   EXPECT_EQ(fake.files.count("C:\\Repair\\Elm_5.exe"), 0u);
   EXPECT_EQ(fake.openHandles(), 0);
+  // A WM_QUIT taken while waiting for a code 2000 tool ends the loop at once.
+  SetUp();
+  fake = test::FakePlatform();
+  Machine(Drive(0x1307, 1));
+  Container();
+  fake.queue = {{true, 3}};
+  RunStartSequence(kFrame);
+  ASSERT_EQ(CallsNamed("PostQuitMessage"), (std::vector<std::string>{"PostQuitMessage(3)"}));
+  FinishAfterMessageLoop(kFrame);
+  EXPECT_EQ(CallsNamed("KillTimer"), (std::vector<std::string>{"KillTimer(119, 2000)"}));
+  EXPECT_EQ(fake.files.count("C:\\Repair\\Birch_1307.exe"), 0u);
+  // After the watch's own end, or with no tool written, nothing more is done.
+  fake.calls.clear();
+  FinishAfterMessageLoop(kFrame);
+  ResetLauncherState();
+  FinishAfterMessageLoop(kFrame);
+  EXPECT_TRUE(fake.calls.empty());
 }
 
 TEST_F(LauncherTest, LauncherPathCutShortIsNeitherReadNorWrittenNorRelaunched) {
@@ -268,8 +301,10 @@ TEST_F(LauncherTest, LauncherPathCutShortIsNeitherReadNorWrittenNorRelaunched) {
   EXPECT_EQ(fake.CountCalls("CreateFile"), 0);
   EXPECT_FALSE(LauncherState.keepRunning);
   fake.admin = false;
+  fake.messageBoxes.clear();
   RunFrameStartup(kFrame);
   EXPECT_EQ(fake.CountCalls("ShellExecuteEx"), 0);
+  ExpectOneBox("\" QM_File.ini \" Not Found");  // without rights, the same message
 }
 
 TEST_F(LauncherTest, PathWithASpaceIsStartedByItsExactPathQuoted) {
@@ -407,18 +442,21 @@ TEST_F(WatchTest, MissingEntryOrTitleEndsTheWatchAtTheFirstTick) {
   EXPECT_EQ(fake.CountCalls("DestroyWindow"), 1);
 }
 
-TEST_F(WatchTest, WindowThatNeverComesEndsTheWatchAMinuteAfterTheToolEnded) {
+TEST_F(WatchTest, WindowThatNeverComesEndsTheWatchAMinuteAfterTheTickThatFoundTheToolEnded) {
   fake.processRunning = true;
   Start();
   const std::uint32_t began = fake.tickCount;
   fake.tickCount = began + 120000;
-  Tick();  // the tool still runs: no limit
+  Tick();  // the tool has run two minutes and still runs: no limit
   EXPECT_EQ(fake.CountCalls("KillTimer"), 0);
   fake.processRunning = false;
-  fake.tickCount = began + 59999;
+  const std::uint32_t ended = began + 121000;
+  fake.tickCount = ended;
+  Tick();  // the first tick that finds it ended: the minute starts here
+  fake.tickCount = ended + 59999;
   Tick();
   EXPECT_EQ(fake.CountCalls("KillTimer"), 0);
-  fake.tickCount = began + 60000;
+  fake.tickCount = ended + 60000;
   Tick();
   EXPECT_EQ(CallsNamed("KillTimer"), (std::vector<std::string>{"KillTimer(119, 4000)"}));
   EXPECT_EQ(fake.files.count("C:\\Repair\\Elm_5.exe"), 0u);

@@ -10,6 +10,8 @@
 //   handoff=1      hand the window to a detached child process and end at once
 //   hold_ms=N      after the window closes, keep the own file open (no delete
 //                  sharing) for N ms before ending
+//   nudge=close    first post WM_CLOSE to the launcher's hidden frame
+//   nudge=quit     first post WM_QUIT (code 5) to the launcher's thread
 //
 // Every step is appended to "demo-tools.log" beside it as "NAME: step". A
 // file ending in "ENTRY:<name>" (as the tests pack it) logs that name too,
@@ -110,6 +112,16 @@ void ShowWindowFor(const std::string& title, int milliseconds) {
   Log("window closed");
 }
 
+// Ends the launcher's message loop from outside, as a user's or a system's
+// message would.
+void NudgeLauncher(const std::string& how) {
+  HWND frame = FindWindowA(nullptr, "Repeat To Write Files Function Test");
+  const DWORD thread = frame != nullptr ? GetWindowThreadProcessId(frame, nullptr) : 0;
+  const bool posted = how == "close" ? frame != nullptr && PostMessageA(frame, WM_CLOSE, 0, 0)
+                                     : thread != 0 && PostThreadMessageA(thread, WM_QUIT, 5, 0);
+  Log(std::string(posted ? "nudged the launcher: " : "could not nudge the launcher: ") + how);
+}
+
 void HandOff() {
   STARTUPINFOA startup = {};
   startup.cb = sizeof(startup);
@@ -139,6 +151,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR commandLine, int) {
   if (!child) Log("entry " + EntryTag());
 
   std::map<std::string, std::string> settings = Settings();
+  if (settings.count("nudge") && !child) NudgeLauncher(settings["nudge"]);
   if (settings.count("delay_ms") && !child) Sleep(static_cast<DWORD>(std::atoi(settings["delay_ms"].c_str())));
   if (settings.count("handoff") && !child) {
     HandOff();

@@ -186,7 +186,42 @@ std::vector<std::string> RecordProblems(const std::uint8_t* text, const std::vec
 
 }  // namespace
 
-std::vector<std::string> VerifyContainer(const std::vector<std::uint8_t>& image, const std::vector<int>& codePages) {
+namespace {
+
+// Whether `inner` occurs in `outer` starting at a character boundary.
+bool InsideByCharacter(const std::string& outer, const std::string& inner, const LeadBytes& leadBytes) {
+  for (std::size_t at = 0; at + inner.size() <= outer.size(); ++at) {
+    if (outer.compare(at, inner.size(), inner) == 0) return true;
+    if (leadBytes(static_cast<std::uint8_t>(outer[at]))) ++at;
+  }
+  return false;
+}
+
+constexpr std::size_t kLongestWatchedTitle = 255;  // the watch reads titles into 256 bytes
+
+}  // namespace
+
+std::string WatchedTitleProblem(const std::string& name, const std::vector<std::string>& titles,
+                                const WatchedTitles& watched, const LeadBytes& leadBytes) {
+  const auto& names = watched.entryNames;
+  if (std::find(names.begin(), names.end(), name) == names.end()) return std::string();
+  std::string why;
+  if (titles.empty()) {
+    why = "is missing, so the watch would end at once while the tool runs";
+  } else if (titles.front().empty()) {
+    why = "is empty, so every window matches it";
+  } else if (titles.front().size() > kLongestWatchedTitle) {
+    why = "is longer than the 255 bytes of a window title the launcher reads";
+  } else if (InsideByCharacter(watched.frameTitle, titles.front(), leadBytes)) {
+    why = "lies inside the launcher's own window title \"" + watched.frameTitle + "\"";
+  } else {
+    return std::string();
+  }
+  return "its first title, the one the launcher watches for, " + why;
+}
+
+std::vector<std::string> VerifyContainer(const std::vector<std::uint8_t>& image, const std::vector<int>& codePages,
+                                         const WatchedTitles& watched) {
   const LeadBytes leadBytes = LeadBytes::Of(Sys());
   const void* zero = image.empty() ? nullptr : std::memchr(image.data(), 0, image.size());
   const std::int64_t headerLength = zero != nullptr ? static_cast<const std::uint8_t*>(zero) - image.data()
@@ -207,6 +242,8 @@ std::vector<std::string> VerifyContainer(const std::vector<std::uint8_t>& image,
       const std::string problem = ValueProblem(title, codePages);
       if (!problem.empty()) problems.push_back(DescribeEntry(e, entry.fileName) + ": a title " + problem);
     }
+    const std::string titleProblem = WatchedTitleProblem(entry.fileName, entry.findHwnd, watched, leadBytes);
+    if (!titleProblem.empty()) problems.push_back(DescribeEntry(e, entry.fileName) + ": " + titleProblem);
   }
   return problems;
 }

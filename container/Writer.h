@@ -71,11 +71,30 @@ PackResult BuildHeader(const std::vector<EntryRecord>& entries, bool leadingZero
 PackResult BuildContainer(const std::vector<PackEntry>& entries,
                           const std::vector<int>& codePages = DoubleByteCodePages());
 
-// Every way in which `image` breaks the rules above, and every name or
-// title that reads differently under one of `codePages`; empty when it
-// keeps them. Reads `image` with the platform's lead-byte test.
+// The entries whose first title the launcher's watch looks for, and the
+// title of the launcher's own window (the watch sees that window too). The
+// launcher gives both (app/Watch.h); by default no entry is watched.
+struct WatchedTitles {
+  std::vector<std::string> entryNames;
+  std::string frameTitle;
+};
+
+// Why the watch could never finish with the titles of entry `name`, or ""
+// when it can: a watched entry needs a first title that is not empty (it
+// would match every window), at most 255 bytes (longer than any title the
+// watch reads) and not inside the frame's title (it would match that window
+// for as long as the launcher runs), read by character with `leadBytes`.
+// Entries the launcher does not watch may have any titles.
+std::string WatchedTitleProblem(const std::string& name, const std::vector<std::string>& titles,
+                                const WatchedTitles& watched, const LeadBytes& leadBytes);
+
+// Every way in which `image` breaks the rules above, every name or title
+// that reads differently under one of `codePages`, and every watched entry
+// whose first title the watch could never finish with; empty when it keeps
+// them. Reads `image` with the platform's lead-byte test.
 std::vector<std::string> VerifyContainer(const std::vector<std::uint8_t>& image,
-                                         const std::vector<int>& codePages = DoubleByteCodePages());
+                                         const std::vector<int>& codePages = DoubleByteCodePages(),
+                                         const WatchedTitles& watched = {});
 
 // How `parsed`, read from an image of `imageSize` bytes, differs from the
 // records: names, sizes, titles, and entries that do not lie inside.

@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "app/Watch.h"
 #include "container/ContainerState.h"
 #include "container/Writer.h"
 #include "tests/fake/FakePlatform.h"
@@ -30,6 +31,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   qm::InspectPe(data, size);
   qm::WriteExtracted("C:\\out.exe");
-  qm::VerifyContainer(qm::ContainerState.image);
+  static const qm::WatchedTitles watched = qm::LauncherWatchedTitles();
+  qm::VerifyContainer(qm::ContainerState.image, qm::DoubleByteCodePages(), watched);
   return 0;
 }

@@ -77,15 +77,19 @@ class QmTool(unittest.TestCase):
         self.assertEqual(result.returncode, 1)
         self.assertIn(b'entry 1 ("Bad QM_FindHwnd:")', result.stderr)
         self.assertIn(b'entry 2 ("Last"): the last entry needs exactly one title', result.stderr)
-        # First titles the launcher's watch could never finish with.
-        result = self.pack('c.ini', ('A', 'a.bin', ['']), ('B', 'a.bin', ['Function Test', 'fine']),
-                           ('C', 'b.bin', ['x' * 256]))
+        # First titles the launcher's watch could never finish with, on the entries it watches.
+        result = self.pack('c.ini', ('Birch_2.exe', 'a.bin', ['']), ('Cedar_3.exe', 'a.bin', ['Function Test', 'ok']),
+                           ('Cedar_4.exe', 'a.bin', []), ('Elm_5.exe', 'b.bin', ['x' * 256]))
         self.assertEqual(result.returncode, 1)
-        for entry, why in (('1 ("A")', b'is empty'), ('2 ("B")', b"lies inside the launcher's own window title"),
-                           ('3 ("C")', b'is longer than the 255 bytes')):
+        for entry, why in (('1 ("Birch_2.exe")', b'is empty'), ('3 ("Cedar_4.exe")', b'is missing'),
+                           ('2 ("Cedar_3.exe")', b"lies inside the launcher's own window title"),
+                           ('4 ("Elm_5.exe")', b'is longer than the 255 bytes')):
             self.assertIn(b'entry ' + entry.encode() + b': its first title, the one the launcher watches for, ' + why,
                           result.stderr)
-        self.assertEqual(self.pack('c.ini', ('A', 'a.bin', ['x' * 255])).returncode, 0)
+        self.assertEqual(self.pack('c.ini', ('Elm_5.exe', 'a.bin', ['x' * 255])).returncode, 0)
+        # Alder.exe is never watched, and names the launcher does not know are free.
+        self.assertEqual(self.pack('c.ini', ('Alder.exe', 'a.bin', []), ('A', 'a.bin', ['']),
+                                   ('B', 'a.bin', ['Function Test'])).returncode, 0)
         with open(self.path('c.ini'), 'wb') as f:
             f.write(before)
         with open(self.path('c.ini'), 'rb') as f:
@@ -100,10 +104,15 @@ class QmTool(unittest.TestCase):
         self.assertIn(b'0 titles', result.stdout)
         self.assertIn(b'outside the file', result.stdout)
         with open(self.path('own.ini'), 'wb') as f:
-            f.write(b'QM_FileName:aQM_FileSize:1QM_FilePlace:0QM_FindHwnd:Repeat To WriteQM_Program_Start:x')
+            f.write(b'QM_FileName:Elm_5.exeQM_FileSize:1QM_FilePlace:0QM_FindHwnd:Repeat To WriteQM_Program_Start:x')
         result = qmtool('verify', self.path('own.ini'))
         self.assertEqual(result.returncode, 1)
-        self.assertIn(b"entry 1 (\"a\"): its first title, the one the launcher watches for, lies inside", result.stdout)
+        self.assertIn(b'entry 1 ("Elm_5.exe"): its first title, the one the launcher watches for, lies inside',
+                      result.stdout)
+        # One numbering: the entry verify calls 1 is the first that list and extract show.
+        self.assertTrue(qmtool('list', self.path('own.ini')).stdout.splitlines()[1].startswith(b'1  "Elm_5.exe"'))
+        extracted = qmtool('extract', self.path('own.ini'), 'Elm_5.exe', self.path('e.exe'))
+        self.assertTrue(extracted.stdout.startswith(b'entry 1: 1 bytes written'), extracted.stdout)
 
     def test_errors_and_usage(self):
         missing = qmtool('list', self.path('nope.ini'))
@@ -163,11 +172,15 @@ class QmTool(unittest.TestCase):
         os.mkdir(small)
         script = (f'mount -t tmpfs -o size=64k qm {small} && '
                   f'{QMTOOL} pack {small}/c.ini --entry A={self.path("big.bin")} --title Alder; '
-                  f'echo "rc=$?"; ls -A {small}')
+                  f'echo "rc=$?"; ls -A {small}; '
+                  # extract keeps the file it could not replace
+                  f'{QMTOOL} pack {self.path("c.ini")} --entry A={self.path("big.bin")} --title Alder >/dev/null; '
+                  f'echo old > {small}/x.exe; {QMTOOL} extract {self.path("c.ini")} A {small}/x.exe; '
+                  f'echo "rc=$?"; cat {small}/x.exe; ls -A {small}')
         result = subprocess.run(['unshare', '--user', '--map-root-user', '--mount', 'sh', '-c', script],
                                 capture_output=True)
-        self.assertEqual(result.stdout.strip(), b'rc=1', result.stdout)  # and the folder is empty
-        self.assertIn(b'the disk is full', result.stderr)
+        self.assertEqual(result.stdout.split(), [b'rc=1', b'rc=1', b'old', b'x.exe'], result.stdout)
+        self.assertEqual(result.stderr.count(b'the disk is full'), 2, result.stderr)
 
     def test_values_that_read_differently_under_a_double_byte_code_page(self):
         args = [QMTOOL, 'pack', self.path('c.ini'), '--entry', f'A={self.path("a.bin")}', '--title', b'Caf\xe9']

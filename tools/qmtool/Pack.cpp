@@ -15,6 +15,9 @@
 #include <cstring>
 #include <filesystem>
 #include <functional>
+#include <memory>
+
+#include "app/Watch.h"
 
 #include "container/Container.h"
 #include "platform/AtomicFile.h"
@@ -46,7 +49,8 @@ std::uint64_t InputSize(const std::string& path) {
 void ReadInput(const std::string& path, std::uint64_t size,
                const std::function<bool(const std::uint8_t*, std::size_t)>& take) {
   errno = 0;
-  std::FILE* file = std::fopen(path.c_str(), "rb");
+  const std::unique_ptr<std::FILE, int (*)(std::FILE*)> owned(std::fopen(path.c_str(), "rb"), std::fclose);
+  std::FILE* file = owned.get();
   if (file == nullptr) throw Failure{path + ": " + Reason(errno)};
   std::vector<std::uint8_t> chunk(kChunkSize);
   std::uint64_t total = 0;
@@ -59,7 +63,6 @@ void ReadInput(const std::string& path, std::uint64_t size,
   }
   const bool failed = std::ferror(file) != 0;
   const int readError = errno;
-  std::fclose(file);
   if (failed) throw Failure{path + ": " + Reason(readError)};
   if (more && total != size) throw Failure{path + ": changed while it was packed"};
 }
@@ -95,7 +98,12 @@ std::uint64_t PackContainer(const std::string& out, const std::vector<PackSource
     if (!more) break;
   }
   PackResult header = BuildHeader(records, payloadStart.NeedsLeadingZero(), codePages);
-  for (std::size_t i = 0; i < sources.size(); ++i) CheckWatchedTitle(i, sources[i].name, sources[i].titles, &header.errors);
+  const WatchedTitles watched = LauncherWatchedTitles();
+  const LeadBytes leadBytes = LeadBytes::Of(Sys());
+  for (std::size_t i = 0; i < sources.size(); ++i) {
+    const std::string problem = WatchedTitleProblem(sources[i].name, sources[i].titles, watched, leadBytes);
+    if (!problem.empty()) header.errors.push_back(DescribeEntry(i, sources[i].name) + ": " + problem);
+  }
   if (!header.errors.empty()) {
     std::string message;
     for (const std::string& error : header.errors) message += (message.empty() ? "" : "\n") + error;
@@ -125,7 +133,7 @@ std::uint64_t PackContainer(const std::string& out, const std::vector<PackSource
       problems.push_back(DescribeEntry(i, sources[i].name) + ": the bytes read back differently");
     }
   }
-  for (const std::string& problem : VerifyContainer(image, codePages)) problems.push_back(problem);
+  for (const std::string& problem : VerifyContainer(image, codePages, watched)) problems.push_back(problem);
   if (!problems.empty()) {
     std::string message = "the container would read back differently:";
     for (const std::string& problem : problems) message += "\n" + problem;

@@ -37,10 +37,9 @@ std::vector<std::uint8_t> ReadForLauncher(const std::string& path);
 // The container's records as the launcher reads them here.
 ParsedContainer ParseForLauncher(const std::vector<std::uint8_t>& image);
 
-// Adds a problem when the first title of entry `index`, the one the launcher
-// watches for, is one the watch could never finish with.
-void CheckWatchedTitle(std::size_t index, const std::string& name, const std::vector<std::string>& titles,
-                       std::vector<std::string>* problems);
+// Writes `bytes` to `path` whole or not at all (platform/AtomicFile.h): a
+// failure leaves what stood at `path` as it was.
+void WriteWhole(const std::string& path, const std::vector<std::uint8_t>& bytes);
 
 // qmtool pack: writes `out` whole or not at all. Returns the bytes written.
 std::uint64_t PackContainer(const std::string& out, const std::vector<PackSource>& sources,

@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "app/Watch.h"
+#include "platform/AtomicFile.h"
 #include "container/Container.h"
 #include "platform/CodePages.h"
 #include "tools/common/Json.h"
@@ -51,6 +52,8 @@ const char* const kHelp[] = {
     "as the launcher's parser reads them, and whether it is a PE executable with an Authenticode\n"
     "signature, whose, and whether its bytes match the signature's digest (the signature itself\n"
     "is not checked against a certificate authority). Unprintable bytes are shown as \\xXX.\n"
+    "Entries are counted from 1, as in every line qmtool prints for people; --json keeps\n"
+    "indexes from 0.\n"
     "--json prints {\"result\", \"payloadOffset\", \"entryCount\", \"entries\": [...]}, texts byte for byte;\n"
     "each entry has \"pe\", \"signed\", \"signer\" and \"signatureMatches\" (null when unknown).\n",
     "extract",
@@ -58,21 +61,25 @@ const char* const kHelp[] = {
     "Copies the entry NAME (exact, case-sensitive) into OUT as the launcher does: the first match\n"
     "gives the index, the last match the bytes. A name that matches nothing, or an entry whose\n"
     "bytes lie outside the file, is an error unless --allow-missing is given; then an empty OUT\n"
-    "is written.\n",
+    "is written. OUT is written whole or not at all: a failure leaves the old OUT as it was.\n"
+    "Prints \"entry N: S bytes written to OUT\", N the first match counted from 1; --json prints\n"
+    "{\"firstEntryIndex\", \"extractedSize\", \"written\"} with the index from 0 (-1: no match).\n",
     "pack",
     "usage: qmtool pack OUT --entry NAME=FILE [--title TITLE]... [--entry NAME=FILE ...]\n"
     "Writes a container holding the files under the given names, each followed by its window\n"
     "titles, laid out one after the other. The last entry needs exactly one title. Names and\n"
     "titles must not hold a zero byte or a key text, nor end with a lead byte of a double-byte\n"
-    "code page (or of the one named with --codepage). An entry's first title, the one the\n"
-    "launcher watches for, must not be empty, longer than 255 bytes, or found inside the\n"
-    "launcher's own window title. The container is written beside OUT under a name no one can\n"
+    "code page (or of the one named with --codepage). An entry whose window the launcher\n"
+    "watches (Birch_2.exe, Cedar_3.exe, Cedar_4.exe, Elm_5.exe) needs a first title that is\n"
+    "not empty, at most 255 bytes and not found inside the launcher's own window title;\n"
+    "other entries may have any titles. The container is written beside OUT under a name no one can\n"
     "guess, read back and checked, then renamed into place; OUT keeps its permissions.\n",
     "verify",
     "usage: qmtool verify FILE\n"
     "Checks FILE against every rule of the container format, that every entry lies inside\n"
-    "the file, and that names and titles read alike under the code pages pack checks.\n"
-    "Prints each problem; exits 1 if there is one.\n",
+    "the file, that names and titles read alike under the code pages pack checks, and that\n"
+    "every entry the launcher watches has a first title it can watch for (as pack checks).\n"
+    "Prints each problem, entries counted from 1; exits 1 if there is one.\n",
 };
 
 constexpr std::uintmax_t kLauncherLimit = 0x80000000u;  // the launcher reads under 2 GiB
@@ -186,7 +193,7 @@ int List(const Arguments& args) {
   for (std::size_t i = 0; i < parsed.entries.size(); ++i) {
     const PROGRAMINFO& entry = parsed.entries[i];
     PeReport report;
-    std::cout << i << "  \"" << Printable(entry.fileName) << "\"  size " << entry.fileSize << "  place "
+    std::cout << i + 1 << "  \"" << Printable(entry.fileName) << "\"  size " << entry.fileSize << "  place "
               << entry.filePlace << "  ["
               << (InspectEntry(entry, parsed, image, &report) ? Printable(DescribePe(report)) : "outside the file")
               << "]\n";
@@ -217,17 +224,14 @@ int Extract(const Arguments& args) {
     throw Failure{args.positional[0] + ": " + DescribeEntry(static_cast<std::size_t>(match.last), Printable(name)) +
                   ": its bytes lie outside the file"};
   }
-  const WriteOutcome outcome = WriteNewFile(args.positional[2], bytes);
-  if (outcome == WriteOutcome::kPartial) Sys().DeleteFile(args.positional[2]);  // whole or not at all
-  const bool written = outcome == WriteOutcome::kWhole;
-  const std::size_t size = written ? bytes.size() : 0;
+  WriteWhole(args.positional[2], bytes);
+  const std::size_t size = bytes.size();
   if (args.json) {
     std::cout << "{\"firstEntryIndex\": " << match.first << ", \"extractedSize\": " << size
-              << ", \"written\": " << (written ? "true" : "false") << "}\n";
+              << ", \"written\": true}\n";
   } else {
-    std::cout << "entry " << match.first << ": " << size << " bytes written to " << args.positional[2] << "\n";
+    std::cout << "entry " << match.first + 1 << ": " << size << " bytes written to " << args.positional[2] << "\n";
   }
-  if (!written) throw Failure{args.positional[2] + ": cannot be written"};
   return 0;
 }
 
@@ -243,11 +247,8 @@ int Pack(const Arguments& args) {
 int Verify(const Arguments& args) {
   ExpectPositional(args, 1, "FILE");
   const std::vector<std::uint8_t> image = ReadForLauncher(args.positional[0]);
-  std::vector<std::string> problems = VerifyContainer(image, CheckedCodePages(args.codePage));
-  const ParsedContainer parsed = ParseForLauncher(image);
-  for (std::size_t i = 0; i < parsed.entries.size(); ++i) {
-    CheckWatchedTitle(i, parsed.entries[i].fileName, parsed.entries[i].findHwnd, &problems);
-  }
+  const std::vector<std::string> problems =
+      VerifyContainer(image, CheckedCodePages(args.codePage), LauncherWatchedTitles());
   for (const std::string& problem : problems) std::cout << args.positional[0] << ": " << problem << "\n";
   if (problems.empty()) std::cout << args.positional[0] << ": ok\n";
   return problems.empty() ? 0 : 1;
@@ -294,17 +295,17 @@ std::vector<std::uint8_t> ReadForLauncher(const std::string& path) {
   return image;
 }
 
-ParsedContainer ParseForLauncher(const std::vector<std::uint8_t>& image) {
-  return ParseHeader(image, LeadBytes::Of(Sys()));
+void WriteWhole(const std::string& path, const std::vector<std::uint8_t>& bytes) {
+  AtomicFile file(path);
+  std::string error;
+  if (!file.Create(&error) || !file.Write(bytes.data(), bytes.size(), &error) || !file.Finish(&error) ||
+      !file.Commit(&error)) {
+    throw Failure{path + ": " + error};
+  }
 }
 
-void CheckWatchedTitle(std::size_t index, const std::string& name, const std::vector<std::string>& titles,
-                       std::vector<std::string>* problems) {
-  const std::string problem = titles.empty() ? std::string() : UnwatchableTitle(titles.front());
-  if (!problem.empty()) {
-    problems->push_back(DescribeEntry(index, name) + ": its first title, the one the launcher watches for, " +
-                        problem);
-  }
+ParsedContainer ParseForLauncher(const std::vector<std::uint8_t>& image) {
+  return ParseHeader(image, LeadBytes::Of(Sys()));
 }
 
 }  // namespace qm

@@ -116,10 +116,13 @@ void PrintTools(bool json) {
           << (waitedFor ? "delete after the wait" : "watch the window") << "\"}";
       continue;
     }
-    char line[160];
+    char line[200];
     const std::string ids = Hex4(row.vendorId) + ":" + (row.productId < 0 ? "any" : Hex4(row.productId));
-    std::snprintf(line, sizeof(line), "  %-11s entry %-13s written as %-20s%s", ids.c_str(), row.entryName,
-                  written.c_str(), waitedFor ? "  (waited for)" : "");
+    const char* follows = waitedFor                        ? "waited for, then removed"
+                          : row.launch == Launch::kAndWait ? "waited for, then its window watched"
+                                                           : "its window watched";
+    std::snprintf(line, sizeof(line), "  %-11s entry %-13s written as %-20s  %s", ids.c_str(), row.entryName,
+                  written.c_str(), follows);
     std::string text = line;
     while (!text.empty() && text.back() == ' ') text.pop_back();
     out << text << "\n";

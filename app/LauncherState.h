@@ -15,9 +15,9 @@ struct LauncherStateRecord {
   std::int32_t firstEntryIndex = -1;  // first container entry named like the tool
   bool keepRunning = false;           // whether InitInstance enters the message loop
   bool windowSeen = false;            // the watch found the tool's window last tick
-  std::string extractedFiles[3];      // paths written, in order
+  WidePath extractedFiles[3];         // paths written, in order
   std::int32_t extractedCount = 0;    // paths in use in extractedFiles
-  std::string containerPath;          // full path of the container file
+  WidePath containerPath;             // full path of the container file
   Handle toolProcess = kInvalidHandle;  // a tool started without waiting, until the watch ends
   std::uint32_t watchStartedAt = 0;     // GetTickCount when the watch timer was armed
   // From when the watch counts its minute without a window: the later of the

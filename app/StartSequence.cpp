@@ -27,14 +27,14 @@ constexpr std::uint32_t kDeleteDelayMs = 500;
 
 // Starts `path` after the launch delay; returns its handles, or none. The
 // held file is closed once the start has been tried, on every path.
-bool StartProgram(std::int32_t osClass, const std::string& path, OwnedHandle heldFile, ProcessHandles* handles) {
+bool StartProgram(std::int32_t osClass, const WidePath& path, OwnedHandle heldFile, ProcessHandles* handles) {
   if (osClass < kOsOther || osClass > kOsSeven) return false;
   Sys().Sleep(kLaunchDelayMs);
   ProcessRequest request;
   // The exact path as the program to run, and quoted as its command line:
   // an unquoted path with a space would let Windows try a shorter path first.
   request.applicationName = path;
-  request.commandLine = "\"" + path + "\"";
+  request.commandLine = u"\"" + path.Units() + u"\"";
   request.inheritHandles = true;
   request.creationFlags = win::kNormalPriorityClass;
   request.startupInfoSize = kStartupInfoSize;
@@ -61,7 +61,7 @@ void WaitAnsweringMessages(Handle process) {
   if (quit) Sys().PostQuitMessage(quitCode);
 }
 
-void RecordExtractedFile(const std::string& path) {
+void RecordExtractedFile(const WidePath& path) {
   if (LauncherState.extractedCount >= 3) return;  // room for three paths, never a fourth
   LauncherState.extractedFiles[LauncherState.extractedCount] = path;
   ++LauncherState.extractedCount;
@@ -70,7 +70,7 @@ void RecordExtractedFile(const std::string& path) {
 // Copies the tool's entry out of the container and writes it as a new file
 // at `toolPath`; a file this run created is recorded for deletion. True when
 // the whole entry was written.
-bool WriteTool(const ToolRow& row, const std::string& toolPath) {
+bool WriteTool(const ToolRow& row, const WidePath& toolPath) {
   const Extraction extraction = ExtractEntry(row.entryName);
   if (LauncherState.firstEntryIndex == -1) LauncherState.firstEntryIndex = extraction.firstIndex;
   if (!extraction.copied) return false;  // nothing to write
@@ -82,7 +82,7 @@ bool WriteTool(const ToolRow& row, const std::string& toolPath) {
 // Starts the written tool while its file is held unchanged from the
 // comparison to the start. False when the file is not what was written or
 // the tool could not be started.
-bool LaunchTool(const ToolRow& row, const std::string& toolPath) {
+bool LaunchTool(const ToolRow& row, const WidePath& toolPath) {
   OwnedHandle held = HoldExtracted(toolPath);
   if (!held.Valid()) return false;
   if (row.launch == Launch::kAndWait) return LaunchAndWait(LauncherState.osClass, toolPath, std::move(held));
@@ -106,7 +106,7 @@ void ShowLauncherMessage(WindowHandle frame, const std::string& text) {
   Sys().MessageBox(frame, text, kCaption, kMessageType);
 }
 
-bool LaunchAndWait(std::int32_t osClass, std::string path, OwnedHandle heldFile) {
+bool LaunchAndWait(std::int32_t osClass, const WidePath& path, OwnedHandle heldFile) {
   ProcessHandles handles;
   if (!StartProgram(osClass, path, std::move(heldFile), &handles)) return false;
   const OwnedHandle thread(handles.thread);
@@ -115,7 +115,7 @@ bool LaunchAndWait(std::int32_t osClass, std::string path, OwnedHandle heldFile)
   return true;
 }
 
-OwnedHandle LaunchNoWait(std::int32_t osClass, std::string path, OwnedHandle heldFile) {
+OwnedHandle LaunchNoWait(std::int32_t osClass, const WidePath& path, OwnedHandle heldFile) {
   ProcessHandles handles;
   if (!StartProgram(osClass, path, std::move(heldFile), &handles)) return OwnedHandle();
   const OwnedHandle thread(handles.thread);
@@ -156,26 +156,12 @@ bool SelectToolCode() {
   return false;
 }
 
-std::string LauncherDirectory(const std::string& modulePath, Platform& system) {
-  // By multibyte character: a trail byte 0x5C is not a backslash.
-  std::size_t lastBackslash = std::string::npos;
-  for (std::size_t i = 0; i < modulePath.size(); ++i) {
-    const auto byte = static_cast<std::uint8_t>(modulePath[i]);
-    if (byte == '\\') {
-      lastBackslash = i;
-    } else if (system.IsDbcsLeadByte(byte) && i + 1 < modulePath.size()) {
-      ++i;
-    }
-  }
-  return lastBackslash == std::string::npos ? std::string() : modulePath.substr(0, lastBackslash);
-}
+WidePath LauncherDirectory(const WidePath& modulePath) { return modulePath.Directory(); }
 
-std::string LauncherDirectory(const std::string& modulePath) { return LauncherDirectory(modulePath, Sys()); }
-
-void StartTool(WindowHandle frame, const std::string& launcherDirectory) {
+void StartTool(WindowHandle frame, const WidePath& launcherDirectory) {
   const ToolRow* row = ToolRowOfCode(LauncherState.toolCode);
   if (row == nullptr) return;
-  const std::string toolPath = launcherDirectory + row->writtenName;
+  const WidePath toolPath = launcherDirectory.Joined(row->writtenName);
   if (!WriteTool(*row, toolPath) || !LaunchTool(*row, toolPath)) {
     ReportToolNotStarted(frame, *row);
     return;
@@ -218,10 +204,10 @@ void RunStartSequence(WindowHandle frame) {
   }
   LauncherState.osClass = GetOsClass();
   LauncherState.keepRunning = true;
-  std::string modulePath;
+  WidePath modulePath;
   const bool pathWhole = ReadModulePath(&modulePath);
-  const std::string directory = LauncherDirectory(modulePath);
-  LauncherState.containerPath = directory + "\\QM_File.ini";
+  const WidePath directory = LauncherDirectory(modulePath);
+  LauncherState.containerPath = directory.Joined("\\QM_File.ini");
   // A path cut short names a parent folder: the container is then as good
   // as missing, and nothing is read or written.
   if (!pathWhole || !LoadContainer(LauncherState.containerPath)) {

@@ -26,17 +26,16 @@ void RunStartSequence(WindowHandle frame);
 // LauncherState.toolCode; false when none does.
 bool SelectToolCode();
 
-// The module path up to its last backslash, found by multibyte character
-// with the lead-byte test of `system` (of Sys() when not given).
-std::string LauncherDirectory(const std::string& modulePath, Platform& system);
-std::string LauncherDirectory(const std::string& modulePath);
+// The module path up to, not including, its last backslash. In UTF-16 a
+// backslash is never part of another character.
+WidePath LauncherDirectory(const WidePath& modulePath);
 
 // Extracts, writes and starts the tool of LauncherState.toolCode beside the
 // launcher; then, as its row of the tool table says, deletes it after the
 // wait, or arms the watch timer on `frame`. A tool that cannot be
 // extracted, written whole or started is deleted again and reported in a
 // message box, and the launcher ends.
-void StartTool(WindowHandle frame, const std::string& launcherDirectory);
+void StartTool(WindowHandle frame, const WidePath& launcherDirectory);
 
 // Start `path` 500 ms from now, by its exact path and with no arguments, if
 // osClass is one of 100..103; `heldFile` (when given) is closed once
@@ -44,8 +43,8 @@ void StartTool(WindowHandle frame, const std::string& launcherDirectory);
 // end, answering the thread's messages meanwhile; it returns whether the
 // program was started. LaunchNoWait returns the running program's process
 // handle, or none when nothing started.
-bool LaunchAndWait(std::int32_t osClass, std::string path, OwnedHandle heldFile = OwnedHandle());
-OwnedHandle LaunchNoWait(std::int32_t osClass, std::string path, OwnedHandle heldFile = OwnedHandle());
+bool LaunchAndWait(std::int32_t osClass, const WidePath& path, OwnedHandle heldFile = OwnedHandle());
+OwnedHandle LaunchNoWait(std::int32_t osClass, const WidePath& path, OwnedHandle heldFile = OwnedHandle());
 
 // Deletes every path of LauncherState.extractedFiles: up to three attempts
 // each, each after 500 ms. A file still there after the third stays.

@@ -41,13 +41,13 @@ std::int32_t GetOsClass() {
   return kOsOther;
 }
 
-bool ReadModulePath(std::string* path) {
+bool ReadModulePath(WidePath* path) {
   const std::uint32_t copied = Sys().GetModuleFileName(path);
   return copied != 0 && copied < win::kMaxPath;
 }
 
 void RequestElevatedRelaunch(WindowHandle frame) {
-  std::string modulePath;
+  WidePath modulePath;
   if (!ReadModulePath(&modulePath)) {
     // A cut path could name another program: nothing is started, and the
     // user is told as one with administrator rights would be.

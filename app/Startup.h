@@ -34,9 +34,10 @@ constexpr std::int32_t kOsVista = 102;
 constexpr std::int32_t kOsSeven = 103;
 std::int32_t GetOsClass();
 
-// The launcher's own full path. False when the system gave none or cut it
-// short at the end of its 260-byte buffer: such a path names something else.
-bool ReadModulePath(std::string* path);
+// The launcher's own full path, in UTF-16. False when the system gave none
+// or cut it short at the end of its 260-unit buffer: such a path names
+// something else.
+bool ReadModulePath(WidePath* path);
 
 // Asks the shell for an elevated copy of this executable ("runas", no
 // parameters, hidden). The result is not looked at; this instance ends. A

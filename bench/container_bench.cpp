@@ -116,11 +116,11 @@ void BenchExtract(const std::string& dir) {
   const long before = PeakKiB();
   const auto start = Clock::now();
   qm::ResetContainerState();
-  qm::LoadContainer(container);
+  qm::LoadContainer(qm::WidePathFromUtf8(container));
   qm::ParseContainer();
   qm::ExtractEntry("big.exe");
-  qm::WriteExtracted(out);
-  qm::HoldExtracted(out);  // read back and compared, as before every start
+  qm::WriteExtracted(qm::WidePathFromUtf8(out));
+  qm::HoldExtracted(qm::WidePathFromUtf8(out));  // read back and compared, as before every start
   const double launcher = Seconds(start);
   const long peak = PeakKiB();
   qm::ResetContainerState();

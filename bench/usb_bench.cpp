@@ -88,7 +88,8 @@ std::string BigMachine() {
 }  // namespace
 
 int main(int argc, char** argv) {
+  qm::HostPlatform host;
   Bench("10 controllers, 32,767 ports:", qm::sim::UsbSimStack::FromJson(BigMachine()));
-  if (argc > 1) Bench("realistic (2 controllers, 2 hubs):", qm::sim::UsbSimStack::FromFile(argv[1]));
+  if (argc > 1) Bench("realistic (2 controllers, 2 hubs):", qm::sim::UsbSimStack::FromFile(qm::WidePathFromUtf8(argv[1]), host));
   return 0;
 }

@@ -58,12 +58,12 @@ NameMatch FindEntry(const std::vector<PROGRAMINFO>& entries, const std::string& 
   return match;
 }
 
-OwnedHandle OpenForReading(const std::string& path) {
+OwnedHandle OpenForReading(const WidePath& path) {
   const FileOpenRequest request{win::kGenericRead, win::kFileShareRead, win::kOpenExisting, win::kFileAttributeNormal};
-  return OwnedHandle(Sys().CreateFile(path, request));
+  return OwnedHandle(Sys().CreateFileW(path, request));
 }
 
-bool ReadContainerFile(const std::string& path, std::vector<std::uint8_t>* image) {
+bool ReadContainerFile(const WidePath& path, std::vector<std::uint8_t>* image) {
   const OwnedHandle file = OpenForReading(path);
   if (!file.Valid()) return false;
   // Clears read-only, hidden and system for good; a failure does not matter.
@@ -71,11 +71,11 @@ bool ReadContainerFile(const std::string& path, std::vector<std::uint8_t>* image
   return ReadWhole(file.Get(), image);
 }
 
-WriteOutcome WriteNewFile(const std::string& path, const std::vector<std::uint8_t>& bytes) {
+WriteOutcome WriteNewFile(const WidePath& path, const std::vector<std::uint8_t>& bytes) {
   // Not looked at: whatever cannot be deleted makes the creation fail.
   Sys().DeleteFile(path);
   const FileOpenRequest request{win::kGenericWrite, win::kFileShareRead, win::kCreateNew, win::kFileAttributeNormal};
-  OwnedHandle file(Sys().CreateFile(path, request));
+  OwnedHandle file(Sys().CreateFileW(path, request));
   if (!file.Valid()) return WriteOutcome::kNotCreated;
   const auto size = static_cast<std::uint32_t>(bytes.size());
   std::uint32_t written = 0;

@@ -72,12 +72,12 @@ NameMatch FindEntry(const std::vector<PROGRAMINFO>& entries, const std::string& 
 
 // Opens the file at `path` for reading, sharing read access only: while the
 // handle is open the file can be neither written, replaced nor deleted.
-OwnedHandle OpenForReading(const std::string& path);
+OwnedHandle OpenForReading(const WidePath& path);
 
 // Reads the whole file at `path` and clears its attributes to normal. False,
 // with *image untouched, when the file cannot be opened, its size taken or
 // all of it read.
-bool ReadContainerFile(const std::string& path, std::vector<std::uint8_t>* image);
+bool ReadContainerFile(const WidePath& path, std::vector<std::uint8_t>* image);
 
 enum class WriteOutcome {
   kWhole,       // the file was created and every byte written
@@ -89,6 +89,6 @@ enum class WriteOutcome {
 // `path` is deleted first (a hard link loses its name, not the file it
 // points at), and the file is created only if nothing stands there any
 // more, shared for reading only while it is written.
-WriteOutcome WriteNewFile(const std::string& path, const std::vector<std::uint8_t>& bytes);
+WriteOutcome WriteNewFile(const WidePath& path, const std::vector<std::uint8_t>& bytes);
 
 }  // namespace qm

@@ -10,7 +10,7 @@ ContainerStateRecord ContainerState;
 
 void ResetContainerState() { ContainerState = ContainerStateRecord(); }
 
-bool LoadContainer(const std::string& path) { return ReadContainerFile(path, &ContainerState.image); }
+bool LoadContainer(const WidePath& path) { return ReadContainerFile(path, &ContainerState.image); }
 
 bool ParseContainer() {
   ParsedContainer parsed = ParseHeader(ContainerState.image, LeadBytes::Of(Sys()));
@@ -43,7 +43,7 @@ Extraction ExtractEntry(const std::string& name) {
   return extraction;
 }
 
-WriteOutcome WriteExtracted(const std::string& path) { return WriteNewFile(path, ContainerState.extracted); }
+WriteOutcome WriteExtracted(const WidePath& path) { return WriteNewFile(path, ContainerState.extracted); }
 
 namespace {
 
@@ -66,7 +66,7 @@ bool HoldsExtracted(Handle file) {
 
 }  // namespace
 
-OwnedHandle HoldExtracted(const std::string& path) {
+OwnedHandle HoldExtracted(const WidePath& path) {
   OwnedHandle file = OpenForReading(path);
   if (file.Valid() && !HoldsExtracted(file.Get())) file.Close();
   return file;

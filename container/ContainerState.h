@@ -27,7 +27,7 @@ void ResetContainerState();
 // Reads the whole file at `path` into ContainerState.image and clears its
 // attributes to normal. False, with the state untouched, when the file cannot
 // be opened, its size taken or all of it read.
-bool LoadContainer(const std::string& path);
+bool LoadContainer(const WidePath& path);
 
 // Parses the header of ContainerState.image, with the platform's lead-byte
 // test, into payloadOffset, entryCount and entries (appending). True when at
@@ -44,11 +44,11 @@ struct Extraction {
 Extraction ExtractEntry(const std::string& name);
 
 // WriteNewFile of ContainerState.extracted.
-WriteOutcome WriteExtracted(const std::string& path);
+WriteOutcome WriteExtracted(const WidePath& path);
 
 // Opens the file at `path` with OpenForReading and compares it byte for byte
 // with ContainerState.extracted. Returns the open
 // handle when they are equal; otherwise none, with nothing left open.
-OwnedHandle HoldExtracted(const std::string& path);
+OwnedHandle HoldExtracted(const WidePath& path);
 
 }  // namespace qm

@@ -6,9 +6,9 @@
 
 namespace qm {
 
-AtomicFile::AtomicFile(std::string destination) : destination_(std::move(destination)) {}
+AtomicFile::AtomicFile(WidePath destination) : destination_(std::move(destination)) {}
 
-std::string AtomicFile::UnguessableName() const {
+WidePath AtomicFile::UnguessableName() const {
   unsigned char bytes[8] = {};
   if (!RandomBytes(bytes, sizeof(bytes))) {
     // No randomness to be had: the exclusive creation still never reuses a file.
@@ -16,12 +16,12 @@ std::string AtomicFile::UnguessableName() const {
     std::memcpy(bytes, &now, sizeof(bytes));
   }
   static const char kHex[] = "0123456789abcdef";
-  std::string name = destination_ + ".qmtool-";
+  std::string suffix = ".qmtool-";
   for (unsigned char byte : bytes) {
-    name += kHex[byte >> 4];
-    name += kHex[byte & 0xF];
+    suffix += kHex[byte >> 4];
+    suffix += kHex[byte & 0xF];
   }
-  return name;
+  return destination_.Joined(suffix.c_str());
 }
 
 }  // namespace qm

@@ -15,11 +15,13 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/WidePath.h"
+
 namespace qm {
 
 class AtomicFile {
  public:
-  explicit AtomicFile(std::string destination);
+  explicit AtomicFile(WidePath destination);
   ~AtomicFile();
   AtomicFile(const AtomicFile&) = delete;
   AtomicFile& operator=(const AtomicFile&) = delete;
@@ -30,17 +32,17 @@ class AtomicFile {
   bool Commit(std::string* error);
 
   // Where the bytes are until Commit.
-  const std::string& TemporaryPath() const { return temporary_; }
+  const WidePath& TemporaryPath() const { return temporary_; }
 
  private:
   void CloseQuietly();
   // The destination's name with a suffix of 16 random hexadecimal digits.
-  std::string UnguessableName() const;
+  WidePath UnguessableName() const;
   // Fills `bytes` from the system's source of randomness; false when none.
   static bool RandomBytes(unsigned char* bytes, std::size_t count);
 
-  std::string destination_;
-  std::string temporary_;
+  WidePath destination_;
+  WidePath temporary_;
   std::intptr_t file_ = -1;  // a descriptor or a HANDLE; -1 when closed
   bool created_ = false;
   bool committed_ = false;

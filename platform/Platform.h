@@ -16,6 +16,7 @@
 #include <string>
 
 #include "platform/Win32Constants.h"
+#include "platform/WidePath.h"
 
 namespace qm {
 
@@ -24,7 +25,7 @@ using WindowHandle = std::uintptr_t;  // a window handle; 0 is "no window"
 constexpr Handle kInvalidHandle = -1;
 
 
-// How a file or device is opened (CreateFileA's arguments).
+// How a file or device is opened (CreateFileA's and CreateFileW's arguments).
 struct FileOpenRequest {
   std::uint32_t access = 0;
   std::uint32_t share = 0;
@@ -35,13 +36,13 @@ struct FileOpenRequest {
   bool nonInheritableSecurity = false;
 };
 
-// ShellExecuteExA's request, reduced to the fields the launcher fills.
+// ShellExecuteExW's request, reduced to the fields the launcher fills.
 struct ShellExecuteRequest {
-  std::uint32_t cbSize = 0;
+  std::uint32_t cbSize = 0;  // of the ANSI structure the design names; the wide call sets its own
   std::uint32_t fMask = 0;
   WindowHandle hwnd = 0;
-  std::string verb;        // lpVerb
-  std::string file;        // lpFile
+  std::string verb;        // lpVerb, ASCII
+  WidePath file;           // lpFile
   bool hasParameters = false;  // lpParameters non-null
   bool hasDirectory = false;   // lpDirectory non-null
   int nShow = 0;
@@ -54,13 +55,13 @@ struct OsVersion {
   std::uint32_t build = 0;
 };
 
-// CreateProcessA's request, the fields the launcher fills.
+// CreateProcessW's request, the fields the launcher fills.
 struct ProcessRequest {
-  std::string applicationName;  // empty means a null lpApplicationName
-  std::string commandLine;
+  WidePath applicationName;     // empty means a null lpApplicationName
+  std::u16string commandLine;
   bool inheritHandles = false;
   std::uint32_t creationFlags = 0;
-  std::uint32_t startupInfoSize = 0;  // STARTUPINFOA.cb
+  std::uint32_t startupInfoSize = 0;  // STARTUPINFO.cb (68 for either on 32-bit Windows)
 };
 
 struct ProcessHandles {
@@ -84,24 +85,28 @@ class Platform {
   virtual bool ShellExecuteEx(const ShellExecuteRequest& request) = 0;
   // False when GetVersionExA fails; *version is then untouched.
   virtual bool GetVersionEx(OsVersion* version) = 0;
-  // GetModuleFileNameA(NULL, buf, 260): returns the call's result (the
-  // bytes copied; 260 when the path filled the buffer and was cut short; 0
-  // when it failed) and sets *path to the buffer's text up to its zero.
-  virtual std::uint32_t GetModuleFileName(std::string* path) = 0;
+  // GetModuleFileNameW(NULL, buf, 260): returns the call's result (the
+  // units copied; 260 when the path filled the buffer and was cut short,
+  // with no terminating zero; 0 when it failed) and sets *path to that many
+  // units.
+  virtual std::uint32_t GetModuleFileName(WidePath* path) = 0;
   virtual std::uint32_t GetLastError() = 0;
   // The ANSI code page's lead-byte test (IsDBCSLeadByte).
   virtual bool IsDbcsLeadByte(std::uint8_t byte) = 0;
 
   // --- files and devices ---
-  virtual Handle CreateFile(const std::string& path, const FileOpenRequest& request) = 0;
-  virtual bool SetFileAttributes(const std::string& path, std::uint32_t attributes) = 0;
+  // CreateFileA: devices, by their ANSI names ("\\.\HCD0", hub names).
+  virtual Handle CreateFile(const std::string& deviceName, const FileOpenRequest& request) = 0;
+  // CreateFileW: files, by their paths.
+  virtual Handle CreateFileW(const WidePath& path, const FileOpenRequest& request) = 0;
+  virtual bool SetFileAttributes(const WidePath& path, std::uint32_t attributes) = 0;
   // Low 32 bits of the size, 0xFFFFFFFF on failure.
   virtual std::uint32_t GetFileSize(Handle file) = 0;
   virtual bool ReadFile(Handle file, void* buffer, std::uint32_t size, std::uint32_t* bytesRead) = 0;
   virtual bool WriteFile(Handle file, const void* data, std::uint32_t size,
                          std::uint32_t* bytesWritten) = 0;
   virtual bool CloseHandle(Handle handle) = 0;
-  virtual bool DeleteFile(const std::string& path) = 0;
+  virtual bool DeleteFile(const WidePath& path) = 0;
   // DeviceIoControl with one buffer given as input and output, both `size`.
   virtual bool DeviceIoControl(Handle device, std::uint32_t code, void* buffer, std::uint32_t size,
                                std::uint32_t* bytesReturned) = 0;

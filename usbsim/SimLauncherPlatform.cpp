@@ -15,17 +15,16 @@ namespace qm {
 
 namespace {
 
-// Beside the executable, found as the launcher finds its own directory: a
-// trail byte 0x5C of a double-byte character is not a backslash.
-std::string DescriptionPath(Platform& system) {
-  std::string modulePath;
+// Beside the executable, found as the launcher finds its own directory.
+WidePath DescriptionPath(Platform& system) {
+  WidePath modulePath;
   system.GetModuleFileName(&modulePath);
-  return LauncherDirectory(modulePath, system) + "\\usb-sim.json";
+  return LauncherDirectory(modulePath).Joined("\\usb-sim.json");
 }
 
 sim::UsbSimStack LoadStack(Platform& system) {
   try {
-    return sim::UsbSimStack::FromFile(DescriptionPath(system));
+    return sim::UsbSimStack::FromFile(DescriptionPath(system), system);
   } catch (const std::exception&) {
     ExitProcess(3);
   }

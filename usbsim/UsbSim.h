@@ -73,8 +73,9 @@ class UsbSimStack {
   // Reads a description; throws std::runtime_error naming the place of the
   // first fault (bad JSON, a wrong type, a number out of range, a duplicate).
   static UsbSimStack FromJson(const std::string& text);
-  // The same from a file; also throws when the file cannot be read.
-  static UsbSimStack FromFile(const std::string& path);
+  // The same from a file, read through `system`; also throws when the file
+  // cannot be opened or read.
+  static UsbSimStack FromFile(const WidePath& path, Platform& system);
 
   // The stack's side of CreateFile / DeviceIoControl / CloseHandle. Errors
   // are Win32 codes, kept for LastError().
@@ -122,15 +123,16 @@ class UsbSimPlatform : public Platform {
   bool IsUserAnAdmin() override { return Behind().IsUserAnAdmin(); }
   bool ShellExecuteEx(const ShellExecuteRequest& r) override { return Behind().ShellExecuteEx(r); }
   bool GetVersionEx(OsVersion* v) override { return Behind().GetVersionEx(v); }
-  std::uint32_t GetModuleFileName(std::string* p) override { return Behind().GetModuleFileName(p); }
+  std::uint32_t GetModuleFileName(WidePath* p) override { return Behind().GetModuleFileName(p); }
+  Handle CreateFileW(const WidePath& p, const FileOpenRequest& r) override { return Behind().CreateFileW(p, r); }
   bool IsDbcsLeadByte(std::uint8_t b) override { return Behind().IsDbcsLeadByte(b); }
-  bool SetFileAttributes(const std::string& p, std::uint32_t a) override { return Behind().SetFileAttributes(p, a); }
+  bool SetFileAttributes(const WidePath& p, std::uint32_t a) override { return Behind().SetFileAttributes(p, a); }
   std::uint32_t GetFileSize(Handle f) override { return Behind().GetFileSize(f); }
   bool ReadFile(Handle f, void* b, std::uint32_t s, std::uint32_t* r) override { return Behind().ReadFile(f, b, s, r); }
   bool WriteFile(Handle f, const void* d, std::uint32_t s, std::uint32_t* w) override {
     return Behind().WriteFile(f, d, s, w);
   }
-  bool DeleteFile(const std::string& p) override { return Behind().DeleteFile(p); }
+  bool DeleteFile(const WidePath& p) override { return Behind().DeleteFile(p); }
   int WideToMultiByte(std::uint32_t cp, const char16_t* t, char* o, int n) override {
     return Behind().WideToMultiByte(cp, t, o, n);
   }

@@ -220,13 +220,18 @@ void UsbSimStack::IndexHubs(Hub& hub) {
   }
 }
 
-UsbSimStack UsbSimStack::FromFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) throw std::runtime_error("cannot be opened");
-  std::stringstream text;
-  text << in.rdbuf();
-  if (in.bad()) throw std::runtime_error("cannot be read");
-  return FromJson(text.str());
+UsbSimStack UsbSimStack::FromFile(const WidePath& path, Platform& system) {
+  const FileOpenRequest request{win::kGenericRead, win::kFileShareRead, win::kOpenExisting, win::kFileAttributeNormal};
+  const Handle file = system.CreateFileW(path, request);
+  if (file == kInvalidHandle) throw std::runtime_error("cannot be opened");
+  std::string text;
+  char chunk[65536];
+  std::uint32_t got = 0;
+  bool ok = true;
+  while ((ok = system.ReadFile(file, chunk, sizeof(chunk), &got)) && got > 0) text.append(chunk, got);
+  system.CloseHandle(file);
+  if (!ok) throw std::runtime_error("cannot be read");
+  return FromJson(text);
 }
 
 }  // namespace qm::sim

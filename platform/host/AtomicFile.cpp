@@ -23,6 +23,9 @@ bool Fail(std::string* error, const std::string& what) {
   return false;
 }
 
+// The host's file names are UTF-8.
+std::string Native(const WidePath& path) { return Utf8Of(path); }
+
 std::string FolderOf(const std::string& path) {
   const std::size_t slash = path.find_last_of('/');
   if (slash == std::string::npos) return ".";
@@ -47,7 +50,7 @@ bool AtomicFile::RandomBytes(unsigned char* bytes, std::size_t count) {
 
 AtomicFile::~AtomicFile() {
   CloseQuietly();
-  if (created_ && !committed_) ::unlink(temporary_.c_str());
+  if (created_ && !committed_) ::unlink(Native(temporary_).c_str());
 }
 
 void AtomicFile::CloseQuietly() {
@@ -57,13 +60,13 @@ void AtomicFile::CloseQuietly() {
 
 bool AtomicFile::Create(std::string* error) {
   temporary_ = UnguessableName();
-  const int fd = ::open(temporary_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
-  if (fd < 0) return Fail(error, temporary_);
+  const int fd = ::open(Native(temporary_).c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+  if (fd < 0) return Fail(error, Native(temporary_));
   file_ = fd;
   created_ = true;
   struct stat existing;
-  if (::stat(destination_.c_str(), &existing) == 0 && ::fchmod(fd, existing.st_mode & 07777) != 0) {
-    return Fail(error, temporary_);
+  if (::stat(Native(destination_).c_str(), &existing) == 0 && ::fchmod(fd, existing.st_mode & 07777) != 0) {
+    return Fail(error, Native(temporary_));
   }
   return true;
 }
@@ -73,7 +76,7 @@ bool AtomicFile::Write(const void* data, std::size_t size, std::string* error) {
   while (size > 0) {
     const ssize_t put = ::write(static_cast<int>(file_), bytes, size);
     if (put < 0 && errno == EINTR) continue;
-    if (put <= 0) return Fail(error, temporary_);
+    if (put <= 0) return Fail(error, Native(temporary_));
     bytes += put;
     size -= static_cast<std::size_t>(put);
   }
@@ -81,17 +84,17 @@ bool AtomicFile::Write(const void* data, std::size_t size, std::string* error) {
 }
 
 bool AtomicFile::Finish(std::string* error) {
-  if (::fsync(static_cast<int>(file_)) != 0) return Fail(error, temporary_);
+  if (::fsync(static_cast<int>(file_)) != 0) return Fail(error, Native(temporary_));
   const int fd = static_cast<int>(file_);
   file_ = -1;
-  if (::close(fd) != 0) return Fail(error, temporary_);
-  return SyncFolder(FolderOf(temporary_), error);
+  if (::close(fd) != 0) return Fail(error, Native(temporary_));
+  return SyncFolder(FolderOf(Native(temporary_)), error);
 }
 
 bool AtomicFile::Commit(std::string* error) {
-  if (::rename(temporary_.c_str(), destination_.c_str()) != 0) return Fail(error, destination_);
+  if (::rename(Native(temporary_).c_str(), Native(destination_).c_str()) != 0) return Fail(error, Native(destination_));
   committed_ = true;
-  return SyncFolder(FolderOf(destination_), error);
+  return SyncFolder(FolderOf(Native(destination_)), error);
 }
 
 }  // namespace qm

@@ -29,14 +29,21 @@ int HostPlatform::GetSystemMetrics(int) { return 0; }
 bool HostPlatform::IsUserAnAdmin() { return false; }
 bool HostPlatform::ShellExecuteEx(const ShellExecuteRequest&) { return Unsupported(); }
 bool HostPlatform::GetVersionEx(OsVersion*) { return Unsupported(); }
-std::uint32_t HostPlatform::GetModuleFileName(std::string* path) {
-  path->clear();
+std::uint32_t HostPlatform::GetModuleFileName(WidePath* path) {
+  *path = WidePath();
   return 0;
 }
 std::uint32_t HostPlatform::GetLastError() { return lastError_; }
 bool HostPlatform::IsDbcsLeadByte(std::uint8_t byte) { return IsLeadByteOfCodePage(codePage, byte); }
 
-Handle HostPlatform::CreateFile(const std::string& path, const FileOpenRequest& request) {
+Handle HostPlatform::CreateFile(const std::string& deviceName, const FileOpenRequest& request) {
+  return CreateFileW(WidePathFromUtf8(deviceName), request);  // the host has no devices but files
+}
+
+// Paths travel as UTF-8, the host's file names (WidePath says how bytes
+// that are not UTF-8 come through).
+Handle HostPlatform::CreateFileW(const WidePath& widePath, const FileOpenRequest& request) {
+  const std::string path = Utf8Of(widePath);
   int flags = (request.access & win::kGenericWrite) ? ((request.access & win::kGenericRead) ? O_RDWR : O_WRONLY)
                                                      : O_RDONLY;
   if (request.disposition == win::kCreateAlways) flags |= O_CREAT | O_TRUNC;
@@ -49,9 +56,9 @@ Handle HostPlatform::CreateFile(const std::string& path, const FileOpenRequest& 
   return fd;
 }
 
-bool HostPlatform::SetFileAttributes(const std::string& path, std::uint32_t) {
+bool HostPlatform::SetFileAttributes(const WidePath& path, std::uint32_t) {
   struct stat info;
-  if (::stat(path.c_str(), &info) != 0) {
+  if (::stat(Utf8Of(path).c_str(), &info) != 0) {
     lastError_ = WindowsError(errno);
     return false;
   }
@@ -102,8 +109,8 @@ bool HostPlatform::WriteFile(Handle file, const void* data, std::uint32_t size, 
 
 bool HostPlatform::CloseHandle(Handle handle) { return ::close(static_cast<int>(handle)) == 0; }
 
-bool HostPlatform::DeleteFile(const std::string& path) {
-  if (::unlink(path.c_str()) == 0) return true;
+bool HostPlatform::DeleteFile(const WidePath& path) {
+  if (::unlink(Utf8Of(path).c_str()) == 0) return true;
   lastError_ = WindowsError(errno);
   return false;
 }

@@ -15,16 +15,17 @@ class HostPlatform : public Platform {
   bool IsUserAnAdmin() override;
   bool ShellExecuteEx(const ShellExecuteRequest& request) override;
   bool GetVersionEx(OsVersion* version) override;
-  std::uint32_t GetModuleFileName(std::string* path) override;
+  std::uint32_t GetModuleFileName(WidePath* path) override;
   std::uint32_t GetLastError() override;
   bool IsDbcsLeadByte(std::uint8_t byte) override;
-  Handle CreateFile(const std::string& path, const FileOpenRequest& request) override;
-  bool SetFileAttributes(const std::string& path, std::uint32_t attributes) override;
+  Handle CreateFile(const std::string& deviceName, const FileOpenRequest& request) override;
+  Handle CreateFileW(const WidePath& path, const FileOpenRequest& request) override;
+  bool SetFileAttributes(const WidePath& path, std::uint32_t attributes) override;
   std::uint32_t GetFileSize(Handle file) override;
   bool ReadFile(Handle file, void* buffer, std::uint32_t size, std::uint32_t* bytesRead) override;
   bool WriteFile(Handle file, const void* data, std::uint32_t size, std::uint32_t* bytesWritten) override;
   bool CloseHandle(Handle handle) override;
-  bool DeleteFile(const std::string& path) override;
+  bool DeleteFile(const WidePath& path) override;
   bool DeviceIoControl(Handle device, std::uint32_t code, void* buffer, std::uint32_t size,
                        std::uint32_t* bytesReturned) override;
   int WideToMultiByte(std::uint32_t codePage, const char16_t* text, char* out, int outSize) override;

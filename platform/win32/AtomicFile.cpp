@@ -1,4 +1,4 @@
-// AtomicFile on Win32: CREATE_NEW, FlushFileBuffers, MoveFileExA with
+// AtomicFile on Win32: CREATE_NEW, FlushFileBuffers, MoveFileExW with
 // MOVEFILE_REPLACE_EXISTING and MOVEFILE_WRITE_THROUGH.
 #include "platform/AtomicFile.h"
 
@@ -11,8 +11,10 @@ namespace qm {
 namespace {
 
 HANDLE AsHandle(std::intptr_t file) { return reinterpret_cast<HANDLE>(file); }
+const wchar_t* Wide(const WidePath& path) { return reinterpret_cast<const wchar_t*>(path.Units().c_str()); }
 
-bool Fail(std::string* error, const std::string& what) {
+bool Fail(std::string* error, const WidePath& path) {
+  const std::string what = Utf8Of(path);
   const DWORD code = ::GetLastError();
   if (code == ERROR_DISK_FULL || code == ERROR_HANDLE_DISK_FULL) {
     *error = what + ": the disk is full";
@@ -30,7 +32,7 @@ bool AtomicFile::RandomBytes(unsigned char* bytes, std::size_t count) {
 
 AtomicFile::~AtomicFile() {
   CloseQuietly();
-  if (created_ && !committed_) ::DeleteFileA(temporary_.c_str());
+  if (created_ && !committed_) ::DeleteFileW(Wide(temporary_));
 }
 
 void AtomicFile::CloseQuietly() {
@@ -41,7 +43,7 @@ void AtomicFile::CloseQuietly() {
 bool AtomicFile::Create(std::string* error) {
   temporary_ = UnguessableName();
   // CREATE_NEW fails on anything that exists under the name, a link included.
-  HANDLE file = ::CreateFileA(temporary_.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE file = ::CreateFileW(Wide(temporary_), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return Fail(error, temporary_);
   file_ = reinterpret_cast<std::intptr_t>(file);
   created_ = true;
@@ -68,7 +70,7 @@ bool AtomicFile::Finish(std::string* error) {
 }
 
 bool AtomicFile::Commit(std::string* error) {
-  if (!::MoveFileExA(temporary_.c_str(), destination_.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+  if (!::MoveFileExW(Wide(temporary_), Wide(destination_), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
     return Fail(error, destination_);
   }
   committed_ = true;

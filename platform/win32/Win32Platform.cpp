@@ -10,11 +10,14 @@ namespace {
 HANDLE AsHandle(Handle handle) { return reinterpret_cast<HANDLE>(handle); }
 Handle FromHandle(HANDLE handle) { return reinterpret_cast<Handle>(handle); }
 HWND AsHwnd(WindowHandle window) { return reinterpret_cast<HWND>(window); }
+// mingw's wchar_t is UTF-16, as char16_t is.
+const wchar_t* Wide(const std::u16string& units) { return reinterpret_cast<const wchar_t*>(units.c_str()); }
+const wchar_t* Wide(const WidePath& path) { return Wide(path.Units()); }
 
 #if defined(_WIN32) && !defined(_WIN64)
 // The sizes the launcher's records carry are those of the 32-bit structures.
-static_assert(sizeof(SHELLEXECUTEINFOA) == 60, "SHELLEXECUTEINFOA");
-static_assert(sizeof(STARTUPINFOA) == 68, "STARTUPINFOA");
+static_assert(sizeof(SHELLEXECUTEINFOA) == 60 && sizeof(SHELLEXECUTEINFOW) == 60, "SHELLEXECUTEINFO");
+static_assert(sizeof(STARTUPINFOA) == 68 && sizeof(STARTUPINFOW) == 68, "STARTUPINFO");
 static_assert(sizeof(SECURITY_ATTRIBUTES) == 12, "SECURITY_ATTRIBUTES");
 static_assert(sizeof(OSVERSIONINFOA) == 148, "OSVERSIONINFOA");
 #endif
@@ -26,14 +29,15 @@ int Win32Platform::GetSystemMetrics(int index) { return ::GetSystemMetrics(index
 bool Win32Platform::IsUserAnAdmin() { return ::IsUserAnAdmin() != FALSE; }
 
 bool Win32Platform::ShellExecuteEx(const ShellExecuteRequest& request) {
-  SHELLEXECUTEINFOA info = {};
+  SHELLEXECUTEINFOW info = {};
   info.cbSize = sizeof(info);  // the request's 60 on 32-bit Windows
   info.fMask = request.fMask;
   info.hwnd = AsHwnd(request.hwnd);
-  info.lpVerb = request.verb.c_str();
-  info.lpFile = request.file.c_str();
+  const std::u16string verb(request.verb.begin(), request.verb.end());  // ASCII
+  info.lpVerb = Wide(verb);
+  info.lpFile = Wide(request.file);
   info.nShow = request.nShow;
-  return ::ShellExecuteExA(&info) != FALSE;
+  return ::ShellExecuteExW(&info) != FALSE;
 }
 
 bool Win32Platform::GetVersionEx(OsVersion* version) {
@@ -49,11 +53,12 @@ bool Win32Platform::GetVersionEx(OsVersion* version) {
   return true;
 }
 
-std::uint32_t Win32Platform::GetModuleFileName(std::string* path) {
-  char buffer[MAX_PATH] = {};
-  const DWORD copied = ::GetModuleFileNameA(nullptr, buffer, MAX_PATH);
-  buffer[MAX_PATH - 1] = '\0';  // XP leaves a truncated path unterminated
-  *path = buffer;
+std::uint32_t Win32Platform::GetModuleFileName(WidePath* path) {
+  wchar_t buffer[MAX_PATH] = {};
+  const DWORD copied = ::GetModuleFileNameW(nullptr, buffer, MAX_PATH);
+  // A cut path has no terminating zero: the count says how much is there.
+  const DWORD units = copied < MAX_PATH ? copied : MAX_PATH;
+  *path = WidePath(std::u16string(reinterpret_cast<const char16_t*>(buffer), units));
   return copied;
 }
 
@@ -61,18 +66,28 @@ std::uint32_t Win32Platform::GetLastError() { return ::GetLastError(); }
 
 bool Win32Platform::IsDbcsLeadByte(std::uint8_t byte) { return ::IsDBCSLeadByte(byte) != FALSE; }
 
-Handle Win32Platform::CreateFile(const std::string& path, const FileOpenRequest& request) {
+Handle Win32Platform::CreateFile(const std::string& deviceName, const FileOpenRequest& request) {
   SECURITY_ATTRIBUTES security = {};
   security.nLength = sizeof(security);
   security.bInheritHandle = FALSE;
-  HANDLE handle = ::CreateFileA(path.c_str(), request.access, request.share,
+  HANDLE handle = ::CreateFileA(deviceName.c_str(), request.access, request.share,
                                 request.nonInheritableSecurity ? &security : nullptr,
                                 request.disposition, request.flagsAndAttributes, nullptr);
   return handle == INVALID_HANDLE_VALUE ? kInvalidHandle : FromHandle(handle);
 }
 
-bool Win32Platform::SetFileAttributes(const std::string& path, std::uint32_t attributes) {
-  return ::SetFileAttributesA(path.c_str(), attributes) != FALSE;
+Handle Win32Platform::CreateFileW(const WidePath& path, const FileOpenRequest& request) {
+  SECURITY_ATTRIBUTES security = {};
+  security.nLength = sizeof(security);
+  security.bInheritHandle = FALSE;
+  HANDLE handle = ::CreateFileW(Wide(path), request.access, request.share,
+                                request.nonInheritableSecurity ? &security : nullptr,
+                                request.disposition, request.flagsAndAttributes, nullptr);
+  return handle == INVALID_HANDLE_VALUE ? kInvalidHandle : FromHandle(handle);
+}
+
+bool Win32Platform::SetFileAttributes(const WidePath& path, std::uint32_t attributes) {
+  return ::SetFileAttributesW(Wide(path), attributes) != FALSE;
 }
 
 std::uint32_t Win32Platform::GetFileSize(Handle file) { return ::GetFileSize(AsHandle(file), nullptr); }
@@ -94,7 +109,7 @@ bool Win32Platform::WriteFile(Handle file, const void* data, std::uint32_t size,
 
 bool Win32Platform::CloseHandle(Handle handle) { return ::CloseHandle(AsHandle(handle)) != FALSE; }
 
-bool Win32Platform::DeleteFile(const std::string& path) { return ::DeleteFileA(path.c_str()) != FALSE; }
+bool Win32Platform::DeleteFile(const WidePath& path) { return ::DeleteFileW(Wide(path)) != FALSE; }
 
 bool Win32Platform::DeviceIoControl(Handle device, std::uint32_t code, void* buffer, std::uint32_t size,
                                     std::uint32_t* bytesReturned) {
@@ -110,13 +125,13 @@ int Win32Platform::WideToMultiByte(std::uint32_t codePage, const char16_t* text,
 }
 
 bool Win32Platform::CreateProcess(const ProcessRequest& request, ProcessHandles* handles) {
-  STARTUPINFOA startup = {};
+  STARTUPINFOW startup = {};
   startup.cb = sizeof(startup);  // the request's 68 on 32-bit Windows
   PROCESS_INFORMATION process = {};
-  // CreateProcessA may write into the command line: hand it a private copy.
-  std::string commandLine = request.commandLine;
-  BOOL ok = ::CreateProcessA(request.applicationName.empty() ? nullptr : request.applicationName.c_str(),
-                             commandLine.empty() ? nullptr : &commandLine[0], nullptr, nullptr,
+  // CreateProcessW may write into the command line: hand it a private copy.
+  std::u16string commandLine = request.commandLine;
+  BOOL ok = ::CreateProcessW(request.applicationName.Empty() ? nullptr : Wide(request.applicationName),
+                             commandLine.empty() ? nullptr : reinterpret_cast<wchar_t*>(&commandLine[0]), nullptr, nullptr,
                              request.inheritHandles ? TRUE : FALSE, request.creationFlags, nullptr,
                              nullptr, &startup, &process);
   if (!ok) return false;

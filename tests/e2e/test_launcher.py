@@ -208,6 +208,23 @@ class LauncherRuns(unittest.TestCase):
                 result = folder.run(extra_env={'LOCPATH': locale_dir, 'LC_ALL': 'ja_JP.UTF-8'})
                 self.assert_tool_ran(folder, 4000, result)
 
+    def test_folders_the_ansi_code_page_cannot_spell(self):
+        code_page_1252 = {'LC_ALL': 'C.UTF-8'}
+        for folder_name in ('qm-\u0418\u0432\u0430\u043d', '\u5de5\u5177'):  # Cyrillic, CJK
+            for code in (4000, 1000):
+                with self.subTest(folder=folder_name, code=code):
+                    folder = self.directory(f'{folder_name}-{code}', launcher.drive(code))
+                    self.assert_tool_ran(folder, code, folder.run(extra_env=code_page_1252))
+        # "Paweł" has a best-fit spelling "Pawel" in code page 1252: the
+        # container there must never be the one read, nor that folder written.
+        decoy = launcher.LauncherDirectory(self.session, os.path.join(self.work, 'Pawel'))
+        decoy.describe_machine(launcher.drive(4000))
+        decoy.pack_container(self.work, payloads={4000: launcher.tagged_tool(self.session, 'DECOY')})
+        before = sorted(os.listdir(decoy.path))
+        folder = self.directory('Pawe\u0142', launcher.drive(4000))
+        self.assert_tool_ran(folder, 4000, folder.run(extra_env=code_page_1252))
+        self.assertEqual(sorted(os.listdir(decoy.path)), before)
+
 
 if __name__ == '__main__':
     unittest.main()

@@ -38,7 +38,8 @@ bool FakePlatform::IsUserAnAdmin() {
 }
 
 bool FakePlatform::ShellExecuteEx(const ShellExecuteRequest& request) {
-  Record("ShellExecuteEx(" + Quote(request.verb) + ", " + Quote(request.file) + ")");
+  widePaths.push_back(request.file);
+  Record("ShellExecuteEx(" + Quote(request.verb) + ", " + Quote(Utf8Of(request.file)) + ")");
   shellRequests.push_back(request);
   return true;
 }
@@ -54,12 +55,13 @@ bool FakePlatform::IsOpen(const std::string& path) const {
   return std::any_of(handles_.begin(), handles_.end(), [&](const auto& open) { return open.second.path == path; });
 }
 
-std::uint32_t FakePlatform::GetModuleFileName(std::string* path) {
+std::uint32_t FakePlatform::GetModuleFileName(WidePath* path) {
   Record("GetModuleFileName()");
-  // The system's 260-byte buffer keeps at most 259 bytes and the zero; a
-  // path that fills it is reported with the buffer's size.
-  *path = modulePath.substr(0, win::kMaxPath - 1);
-  return modulePath.size() >= win::kMaxPath ? win::kMaxPath : static_cast<std::uint32_t>(modulePath.size());
+  // The system's buffer of 260 units; a path that fills it is cut there,
+  // without a zero, and reported with the buffer's size.
+  const std::u16string units = WidePathFromUtf8(modulePath).Units();
+  *path = WidePath(units.substr(0, win::kMaxPath));
+  return units.size() >= win::kMaxPath ? win::kMaxPath : static_cast<std::uint32_t>(units.size());
 }
 
 std::uint32_t FakePlatform::GetLastError() { return lastError_; }
@@ -101,7 +103,14 @@ Handle FakePlatform::CreateFile(const std::string& path, const FileOpenRequest& 
   return NewHandle({path, forWrite, false});
 }
 
-bool FakePlatform::SetFileAttributes(const std::string& path, std::uint32_t attributes) {
+Handle FakePlatform::CreateFileW(const WidePath& path, const FileOpenRequest& request) {
+  widePaths.push_back(path);
+  return CreateFile(Utf8Of(path), request);
+}
+
+bool FakePlatform::SetFileAttributes(const WidePath& widePath, std::uint32_t attributes) {
+  widePaths.push_back(widePath);
+  const std::string path = Utf8Of(widePath);
   Record("SetFileAttributes(" + Quote(path) + ", " + std::to_string(attributes) + ")");
   auto found = files.find(path);
   if (found == files.end()) return false;
@@ -157,7 +166,9 @@ bool FakePlatform::CloseHandle(Handle handle) {
   return true;
 }
 
-bool FakePlatform::DeleteFile(const std::string& path) {
+bool FakePlatform::DeleteFile(const WidePath& widePath) {
+  widePaths.push_back(widePath);
+  const std::string path = Utf8Of(widePath);
   Record("DeleteFile(" + Quote(path) + ")");
   auto found = files.find(path);
   if (found == files.end()) {
@@ -188,7 +199,9 @@ int FakePlatform::WideToMultiByte(std::uint32_t, const char16_t* text, char* out
 }
 
 bool FakePlatform::CreateProcess(const ProcessRequest& request, ProcessHandles* handles) {
-  Record("CreateProcess(" + Quote(request.applicationName) + ", " + Quote(request.commandLine) + ")");
+  widePaths.push_back(request.applicationName);
+  Record("CreateProcess(" + Quote(Utf8Of(request.applicationName)) + ", " +
+         Quote(Utf8Of(WidePath(request.commandLine))) + ")");
   processRequests.push_back(request);
   if (processCreationFails) {
     lastError_ = win::kErrorFileNotFound;

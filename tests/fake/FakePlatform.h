@@ -12,6 +12,11 @@
 
 #include "platform/Platform.h"
 
+namespace qm {
+// "C:\\x.exe"_w: a path for the seam's wide calls, from UTF-8 text.
+inline WidePath operator""_w(const char* text, std::size_t size) { return WidePathFromUtf8(std::string(text, size)); }
+}  // namespace qm
+
 namespace qm::test {
 
 struct FakeFile {
@@ -48,9 +53,9 @@ class FakePlatform : public Platform {
   int screenHeight = 768;
   bool admin = true;
   std::optional<OsVersion> version = OsVersion{6, 1, 7601};
-  std::string modulePath = "C:\\Repair\\QuillmarkLauncher.exe";
+  std::string modulePath = "C:\\Repair\\QuillmarkLauncher.exe";  // UTF-8; served as UTF-16
   int codePage = 1252;  // the ANSI code page: decides the lead-byte test
-  std::map<std::string, FakeFile> files;
+  std::map<std::string, FakeFile> files;  // by the UTF-8 spelling of their paths
   std::vector<FakeWindow> windows;  // the desktop's top-level windows, in order
   std::int64_t diskFree = -1;  // bytes that writes may still add; -1: no limit
   bool processCreationFails = false;
@@ -66,7 +71,8 @@ class FakePlatform : public Platform {
   std::function<void(const std::string& path)> onCloseFile;
 
   // --- records ---
-  std::vector<std::string> calls;  // one line per call, "Name(args)"
+  std::vector<std::string> calls;  // one line per call, "Name(args)", paths in UTF-8
+  std::vector<WidePath> widePaths;  // every path handed to a file or process call, exactly
   std::vector<ShellExecuteRequest> shellRequests;
   std::vector<ProcessRequest> processRequests;
   std::vector<MessageBoxCall> messageBoxes;
@@ -81,16 +87,17 @@ class FakePlatform : public Platform {
   bool IsUserAnAdmin() override;
   bool ShellExecuteEx(const ShellExecuteRequest& request) override;
   bool GetVersionEx(OsVersion* version) override;
-  std::uint32_t GetModuleFileName(std::string* path) override;
+  std::uint32_t GetModuleFileName(WidePath* path) override;
   std::uint32_t GetLastError() override;
   bool IsDbcsLeadByte(std::uint8_t byte) override;
   Handle CreateFile(const std::string& path, const FileOpenRequest& request) override;
-  bool SetFileAttributes(const std::string& path, std::uint32_t attributes) override;
+  Handle CreateFileW(const WidePath& path, const FileOpenRequest& request) override;
+  bool SetFileAttributes(const WidePath& path, std::uint32_t attributes) override;
   std::uint32_t GetFileSize(Handle file) override;
   bool ReadFile(Handle file, void* buffer, std::uint32_t size, std::uint32_t* bytesRead) override;
   bool WriteFile(Handle file, const void* data, std::uint32_t size, std::uint32_t* bytesWritten) override;
   bool CloseHandle(Handle handle) override;
-  bool DeleteFile(const std::string& path) override;
+  bool DeleteFile(const WidePath& path) override;
   bool DeviceIoControl(Handle device, std::uint32_t code, void* buffer, std::uint32_t size,
                        std::uint32_t* bytesReturned) override;
   int WideToMultiByte(std::uint32_t codePage, const char16_t* text, char* out, int outSize) override;

@@ -258,7 +258,7 @@ TEST_F(ContainerTest, EntryAtTheVeryEndAndEntryOfSizeZero) {
   EXPECT_EQ(Extracted(), "de");
   EXPECT_TRUE(ExtractEntry("zero").copied);
   EXPECT_TRUE(ContainerState.extracted.empty());
-  EXPECT_EQ(WriteExtracted("C:\\out.exe"), WriteOutcome::kWhole);
+  EXPECT_EQ(WriteExtracted("C:\\out.exe"_w), WriteOutcome::kWhole);
   EXPECT_EQ(fake.files["C:\\out.exe"].data, "");
 }
 
@@ -267,7 +267,7 @@ TEST_F(ContainerTest, EntryAtTheVeryEndAndEntryOfSizeZero) {
 TEST_F(ContainerTest, WritingDeletesWhatStandsThereAndCreatesANewFile) {
   fake.files["C:\\out.exe"].data = "a much longer old content";
   ContainerState.extracted = {'n', 'e', 'w'};
-  EXPECT_EQ(WriteExtracted("C:\\out.exe"), WriteOutcome::kWhole);
+  EXPECT_EQ(WriteExtracted("C:\\out.exe"_w), WriteOutcome::kWhole);
   EXPECT_EQ(fake.files["C:\\out.exe"].data, "new");
   EXPECT_EQ(fake.openHandles(), 0);
   EXPECT_EQ(fake.calls[0], "DeleteFile(\"C:\\out.exe\")");
@@ -278,31 +278,31 @@ TEST_F(ContainerTest, WritingFailsWhenSomethingStaysThereOrTheDiskIsFull) {
   fake.files["C:\\locked.exe"].deleteFailures = 1;  // held by another program, read-only or a folder
   fake.files["C:\\locked.exe"].data = "kept";
   ContainerState.extracted = {'x', 'y'};
-  EXPECT_EQ(WriteExtracted("C:\\locked.exe"), WriteOutcome::kNotCreated);
+  EXPECT_EQ(WriteExtracted("C:\\locked.exe"_w), WriteOutcome::kNotCreated);
   EXPECT_EQ(fake.files["C:\\locked.exe"].data, "kept");
 
   fake.diskFree = 1;
-  EXPECT_EQ(WriteExtracted("C:\\full.exe"), WriteOutcome::kPartial);
+  EXPECT_EQ(WriteExtracted("C:\\full.exe"_w), WriteOutcome::kPartial);
   EXPECT_EQ(fake.files["C:\\full.exe"].data, "x");
   EXPECT_EQ(fake.openHandles(), 0);
 }
 
 TEST_F(ContainerTest, HoldingKeepsTheWrittenFileOpenAndCatchesASwap) {
   ContainerState.extracted = {'t', 'o', 'o', 'l'};
-  ASSERT_EQ(WriteExtracted("C:\\t.exe"), WriteOutcome::kWhole);
+  ASSERT_EQ(WriteExtracted("C:\\t.exe"_w), WriteOutcome::kWhole);
   fake.calls.clear();
   {
-    const OwnedHandle held = HoldExtracted("C:\\t.exe");
+    const OwnedHandle held = HoldExtracted("C:\\t.exe"_w);
     ASSERT_TRUE(held.Valid());
     EXPECT_EQ(fake.calls.front(), "CreateFile(\"C:\\t.exe\", 2147483648, 1, 3, 128)");  // read, share read only
     EXPECT_TRUE(fake.IsOpen("C:\\t.exe"));
   }
   for (const std::string swapped : {"TOOL", "tool and more", "too"}) {
     fake.files["C:\\t.exe"].data = swapped;
-    EXPECT_FALSE(HoldExtracted("C:\\t.exe").Valid()) << swapped;
+    EXPECT_FALSE(HoldExtracted("C:\\t.exe"_w).Valid()) << swapped;
   }
   fake.files.erase("C:\\t.exe");
-  EXPECT_FALSE(HoldExtracted("C:\\t.exe").Valid());
+  EXPECT_FALSE(HoldExtracted("C:\\t.exe"_w).Valid());
   EXPECT_EQ(fake.openHandles(), 0);
 }
 
@@ -311,7 +311,7 @@ TEST_F(ContainerTest, HoldingKeepsTheWrittenFileOpenAndCatchesASwap) {
 TEST_F(ContainerTest, LoadingReadsTheWholeFileAndNormalisesItsAttributes) {
   fake.files[kPath].data = kTwoRecords;
   fake.files[kPath].attributes = 0x1 | 0x2 | 0x4;  // read-only, hidden, system
-  EXPECT_TRUE(LoadContainer(kPath));
+  EXPECT_TRUE(LoadContainer(WidePathFromUtf8(kPath)));
   EXPECT_EQ(std::string(ContainerState.image.begin(), ContainerState.image.end()), kTwoRecords);
   EXPECT_EQ(fake.files[kPath].attributes, 0x80u);
   EXPECT_EQ(fake.calls.front(), "CreateFile(\"C:\\Repair\\QM_File.ini\", 2147483648, 1, 3, 128)");
@@ -319,7 +319,7 @@ TEST_F(ContainerTest, LoadingReadsTheWholeFileAndNormalisesItsAttributes) {
 }
 
 TEST_F(ContainerTest, MissingFileFailsAndTouchesNothing) {
-  EXPECT_FALSE(LoadContainer(kPath));
+  EXPECT_FALSE(LoadContainer(WidePathFromUtf8(kPath)));
   EXPECT_EQ(fake.CountCalls("SetFileAttributes"), 0);
   EXPECT_TRUE(ContainerState.image.empty());
 }
@@ -327,13 +327,13 @@ TEST_F(ContainerTest, MissingFileFailsAndTouchesNothing) {
 TEST_F(ContainerTest, ShortOrFailedReadIsNotAReadableContainer) {
   fake.files[kPath].data = kTwoRecords;
   fake.files[kPath].readLimit = 10;
-  EXPECT_FALSE(LoadContainer(kPath));
+  EXPECT_FALSE(LoadContainer(WidePathFromUtf8(kPath)));
   EXPECT_TRUE(ContainerState.image.empty());
   EXPECT_EQ(fake.openHandles(), 0);
 
   fake.files[kPath].readLimit = -1;
   fake.files[kPath].readFails = true;
-  EXPECT_FALSE(LoadContainer(kPath));
+  EXPECT_FALSE(LoadContainer(WidePathFromUtf8(kPath)));
   EXPECT_EQ(fake.openHandles(), 0);
 }
 

@@ -126,11 +126,11 @@ TEST_F(LauncherTest, ToolCode1000RunsToItsEndAndIsDeleted) {
   Container();
   RunStartSequence(kFrame);
   EXPECT_EQ(LauncherState.extractedCount, 1);
-  EXPECT_EQ(LauncherState.extractedFiles[0], "C:\\Repair\\Alder.exe");
+  EXPECT_EQ(LauncherState.extractedFiles[0], "C:\\Repair\\Alder.exe"_w);
   ASSERT_EQ(fake.processRequests.size(), 1u);
   const ProcessRequest& process = fake.processRequests[0];
-  EXPECT_EQ(process.applicationName, "C:\\Repair\\Alder.exe");
-  EXPECT_EQ(process.commandLine, "\"C:\\Repair\\Alder.exe\"");
+  EXPECT_EQ(process.applicationName, "C:\\Repair\\Alder.exe"_w);
+  EXPECT_EQ(process.commandLine, u"\"C:\\Repair\\Alder.exe\"");
   EXPECT_TRUE(process.inheritHandles);
   EXPECT_EQ(process.creationFlags, 0x20u);
   EXPECT_EQ(process.startupInfoSize, 68u);
@@ -160,7 +160,7 @@ TEST_F(LauncherTest, Code3001WritesItsNameBesideTheLauncher) {
   Machine(Drive(0x048D, 0x1168));
   Container();
   RunStartSequence(kFrame);
-  EXPECT_EQ(LauncherState.extractedFiles[0], "C:\\Repair\\Cedar_048D_1168.exe");
+  EXPECT_EQ(LauncherState.extractedFiles[0], "C:\\Repair\\Cedar_048D_1168.exe"_w);
   EXPECT_EQ(CallsNamed("SetTimer"), (std::vector<std::string>{"SetTimer(119, 3001, 1000)"}));
   EXPECT_EQ(CallsNamed("MsgWaitForSingleObject"), (std::vector<std::string>{"MsgWaitForSingleObject(4294967295)"}));
 }
@@ -310,27 +310,37 @@ TEST_F(LauncherTest, LauncherPathCutShortIsNeitherReadNorWrittenNorRelaunched) {
 TEST_F(LauncherTest, PathWithASpaceIsStartedByItsExactPathQuoted) {
   fake.modulePath = "C:\\Repair Tools\\QuillmarkLauncher.exe";
   SetPlatform(&fake);
-  LaunchNoWait(103, "C:\\Repair Tools\\Elm_5.exe");
+  LaunchNoWait(103, "C:\\Repair Tools\\Elm_5.exe"_w);
   ASSERT_EQ(fake.processRequests.size(), 1u);
-  EXPECT_EQ(fake.processRequests[0].applicationName, "C:\\Repair Tools\\Elm_5.exe");
-  EXPECT_EQ(fake.processRequests[0].commandLine, "\"C:\\Repair Tools\\Elm_5.exe\"");
+  EXPECT_EQ(fake.processRequests[0].applicationName, "C:\\Repair Tools\\Elm_5.exe"_w);
+  EXPECT_EQ(fake.processRequests[0].commandLine, u"\"C:\\Repair Tools\\Elm_5.exe\"");
 }
 
 TEST_F(LauncherTest, LaunchOutsideTheOsClassesStartsNothing) {
   SetPlatform(&fake);
-  LaunchAndWait(-1, "C:\\x.exe");
-  LaunchNoWait(104, "C:\\x.exe");
+  LaunchAndWait(-1, "C:\\x.exe"_w);
+  LaunchNoWait(104, "C:\\x.exe"_w);
   EXPECT_TRUE(fake.calls.empty());
 }
 
-TEST_F(LauncherTest, LauncherDirectoryIgnoresTrailBytes5C) {
-  SetPlatform(&fake);
-  fake.codePage = 932;
-  EXPECT_EQ(LauncherDirectory("C:\\\x83\x5C\\Q.exe"), "C:\\\x83\x5C");
-  EXPECT_EQ(LauncherDirectory("C:\\a\x83\x5CQ.exe"), "C:");
-  fake.codePage = 1252;
-  EXPECT_EQ(LauncherDirectory("C:\\a\x83\x5CQ.exe"), "C:\\a\x83");
-  EXPECT_EQ(LauncherDirectory("NoBackslash.exe"), "");
+TEST_F(LauncherTest, LauncherInAnyFolderUsesItsExactWidePath) {
+  EXPECT_EQ(LauncherDirectory("C:\\工具\\Q.exe"_w), "C:\\工具"_w);
+  EXPECT_EQ(LauncherDirectory("NoBackslash.exe"_w), WidePath());
+  for (const std::string folder : {"C:\\qm-Иван", "D:\\工具", "C:\\Users\\Paweł"}) {
+    SetUp();
+    fake = test::FakePlatform();
+    fake.modulePath = folder + "\\QuillmarkLauncher.exe";
+    Machine(Drive(0x090C, 1));
+    Container();
+    fake.files[folder + "\\QM_File.ini"] = fake.files["C:\\Repair\\QM_File.ini"];
+    RunStartSequence(kFrame);
+    EXPECT_TRUE(fake.messageBoxes.empty()) << folder;
+    ASSERT_EQ(fake.processRequests.size(), 1u) << folder;
+    EXPECT_EQ(fake.processRequests[0].applicationName, WidePathFromUtf8(folder + "\\Elm_5.exe"));
+    // Every path the seam was handed lies in that folder, unit for unit.
+    const std::u16string directory = WidePathFromUtf8(folder + "\\").Units();
+    for (const WidePath& path : fake.widePaths) EXPECT_EQ(path.Units().compare(0, directory.size(), directory), 0);
+  }
 }
 
 // --- the watch ---

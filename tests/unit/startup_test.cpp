@@ -27,7 +27,7 @@ TEST_F(StartupTest, NonAdministratorRequestsExactlyOneElevatedCopyAndNothingElse
   ASSERT_EQ(fake.shellRequests.size(), 1u);
   const ShellExecuteRequest& request = fake.shellRequests[0];
   EXPECT_EQ(request.verb, "runas");
-  EXPECT_EQ(request.file, "C:\\Downloads\\QuillmarkLauncher.exe");
+  EXPECT_EQ(request.file, "C:\\Downloads\\QuillmarkLauncher.exe"_w);
   EXPECT_FALSE(request.hasParameters);
   EXPECT_FALSE(request.hasDirectory);
   EXPECT_EQ(request.hwnd, 0u);
@@ -97,8 +97,8 @@ TEST_F(StartupTest, StateStartsWithItsInitialValues) {
   EXPECT_FALSE(LauncherState.keepRunning);
   EXPECT_FALSE(LauncherState.windowSeen);
   EXPECT_EQ(LauncherState.extractedCount, 0);
-  for (const std::string& path : LauncherState.extractedFiles) EXPECT_TRUE(path.empty());
-  EXPECT_TRUE(LauncherState.containerPath.empty());
+  for (const WidePath& path : LauncherState.extractedFiles) EXPECT_TRUE(path.Empty());
+  EXPECT_TRUE(LauncherState.containerPath.Empty());
 }
 
 }  // namespace

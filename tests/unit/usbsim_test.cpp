@@ -65,7 +65,7 @@ TEST(UsbSim, LastErrorIsTheLastCallsOwn) {
   std::uint32_t returned = 0;
   EXPECT_FALSE(platform.DeviceIoControl(0x123, usb::kIoctlGetHcdDriverkeyName, buffer, sizeof(buffer), &returned));
   EXPECT_EQ(platform.GetLastError(), win::kErrorInvalidHandle);  // the stack's: no such handle
-  EXPECT_FALSE(platform.DeleteFile("C:\\missing.exe"));
+  EXPECT_FALSE(platform.DeleteFile("C:\\missing.exe"_w));
   EXPECT_EQ(platform.GetLastError(), win::kErrorFileNotFound);  // the file system's
 }
 

@@ -15,7 +15,8 @@
 //
 // Every step is appended to "demo-tools.log" beside it as "NAME: step". A
 // file ending in "ENTRY:<name>" (as the tests pack it) logs that name too,
-// which shows which container entry this copy came from.
+// which shows which container entry this copy came from. Its own files are
+// found by their UTF-16 paths, so it runs in any folder the launcher does.
 #include <windows.h>
 
 #include <cstdio>
@@ -26,13 +27,13 @@
 
 namespace {
 
-std::string gDirectory;
-std::string gName;
-std::string gSelf;
+std::wstring gDirectory;
+std::string gName;  // the file name it runs under (ASCII: the launcher's written names)
+std::wstring gSelf;
 
 void Log(const std::string& step) {
   const std::string line = gName + ": " + step + "\r\n";
-  HANDLE log = CreateFileA((gDirectory + "\\demo-tools.log").c_str(), FILE_APPEND_DATA,
+  HANDLE log = CreateFileW((gDirectory + L"\\demo-tools.log").c_str(), FILE_APPEND_DATA,
                            FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (log == INVALID_HANDLE_VALUE) return;
   DWORD written = 0;
@@ -42,7 +43,7 @@ void Log(const std::string& step) {
 
 // The "ENTRY:<name>" tag at the end of the own file, if any.
 std::string EntryTag() {
-  FILE* file = std::fopen(gSelf.c_str(), "rb");
+  FILE* file = _wfopen(gSelf.c_str(), L"rb");
   if (file == nullptr) return std::string();
   char tail[128] = {};
   std::string tag;
@@ -58,7 +59,7 @@ std::string EntryTag() {
 
 std::map<std::string, std::string> Settings() {
   std::map<std::string, std::string> settings;
-  FILE* file = std::fopen((gDirectory + "\\demo-tools.txt").c_str(), "rb");
+  FILE* file = _wfopen((gDirectory + L"\\demo-tools.txt").c_str(), L"rb");
   if (file == nullptr) return settings;
   char line[1024];
   while (std::fgets(line, sizeof(line), file) != nullptr) {
@@ -123,11 +124,11 @@ void NudgeLauncher(const std::string& how) {
 }
 
 void HandOff() {
-  STARTUPINFOA startup = {};
+  STARTUPINFOW startup = {};
   startup.cb = sizeof(startup);
   PROCESS_INFORMATION process = {};
-  std::string commandLine = "\"" + gSelf + "\" --child";
-  if (CreateProcessA(gSelf.c_str(), &commandLine[0], nullptr, nullptr, FALSE, DETACHED_PROCESS, nullptr, nullptr,
+  std::wstring commandLine = L"\"" + gSelf + L"\" --child";
+  if (CreateProcessW(gSelf.c_str(), &commandLine[0], nullptr, nullptr, FALSE, DETACHED_PROCESS, nullptr, nullptr,
                      &startup, &process)) {
     CloseHandle(process.hProcess);
     CloseHandle(process.hThread);
@@ -140,12 +141,12 @@ void HandOff() {
 }  // namespace
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR commandLine, int) {
-  char path[MAX_PATH] = {};
-  GetModuleFileNameA(nullptr, path, MAX_PATH);
+  wchar_t path[MAX_PATH] = {};
+  GetModuleFileNameW(nullptr, path, MAX_PATH);
   gSelf = path;
-  const std::size_t slash = gSelf.find_last_of('\\');
+  const std::size_t slash = gSelf.find_last_of(L'\\');
   gDirectory = gSelf.substr(0, slash);
-  gName = gSelf.substr(slash + 1);
+  for (wchar_t unit : gSelf.substr(slash + 1)) gName += static_cast<char>(unit);
   const bool child = std::strstr(commandLine, "--child") != nullptr;
   Log(std::string(child ? "child started" : "started") + ", arguments \"" + commandLine + "\"");
   if (!child) Log("entry " + EntryTag());
@@ -162,7 +163,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR commandLine, int) {
     ShowWindowFor(settings["title"], settings.count("show_ms") ? std::atoi(settings["show_ms"].c_str()) : 2500);
   }
   if (settings.count("hold_ms")) {
-    HANDLE self = CreateFileA(gSelf.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    HANDLE self = CreateFileW(gSelf.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
     Log(self != INVALID_HANDLE_VALUE ? "holding its file" : "could not hold its file");
     Sleep(static_cast<DWORD>(std::atoi(settings["hold_ms"].c_str())));
     if (self != INVALID_HANDLE_VALUE) CloseHandle(self);

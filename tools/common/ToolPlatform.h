@@ -2,6 +2,11 @@
 // the host's files in the native one.
 #pragma once
 
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <vector>
+
 #include "platform/Platform.h"
 
 namespace qm {
@@ -12,5 +17,20 @@ Platform& UseToolPlatform();
 // The ANSI code page the launcher will run under (platform/CodePages.h).
 // Native builds only: on Windows the system's applies and this does nothing.
 void SetToolCodePage(int codePage);
+
+// One command-line argument (the program's name not included), both as text
+// for a container (on Windows in the ANSI code page, as the launcher reads
+// names and titles; elsewhere the bytes given) and as a path (on Windows the
+// exact UTF-16 the user typed; elsewhere the bytes given, through UTF-8).
+struct ToolArgument {
+  std::string text;
+  WidePath path;
+};
+std::vector<ToolArgument> ToolArguments(int argc, char** argv);
+
+// A path for the standard library's file calls, and a C stream opened on
+// it; neither passes through the ANSI code page.
+std::filesystem::path FileSystemPath(const WidePath& path);
+std::FILE* OpenStream(const WidePath& path, const char* mode);
 
 }  // namespace qm

@@ -32,13 +32,14 @@ constexpr std::size_t kChunkSize = 1 << 20;
 // Why an input could not be read.
 std::string Reason(int error) { return error != 0 ? std::strerror(error) : "cannot be read"; }
 
-// The size of the input at `path`, a regular file.
-std::uint64_t InputSize(const std::string& path) {
+// The size of the input at `file`, a regular file.
+std::uint64_t InputSize(const FileArgument& file) {
+  const std::string& path = file.text;
   std::error_code error;
-  const std::filesystem::file_status status = std::filesystem::status(path, error);
+  const std::filesystem::file_status status = std::filesystem::status(FileSystemPath(file.path), error);
   if (!std::filesystem::exists(status)) throw Failure{path + ": no such file"};
   if (!std::filesystem::is_regular_file(status)) throw Failure{path + ": is not a regular file"};
-  const std::uintmax_t size = std::filesystem::file_size(path, error);
+  const std::uintmax_t size = std::filesystem::file_size(FileSystemPath(file.path), error);
   if (error) throw Failure{path + ": " + error.message()};
   return size;
 }
@@ -46,10 +47,11 @@ std::uint64_t InputSize(const std::string& path) {
 // Reads the input at `path` in chunks, handing each to `take` until it
 // returns false; fails unless the file held exactly `size` bytes when read
 // to its end.
-void ReadInput(const std::string& path, std::uint64_t size,
+void ReadInput(const FileArgument& input, std::uint64_t size,
                const std::function<bool(const std::uint8_t*, std::size_t)>& take) {
+  const std::string& path = input.text;
   errno = 0;
-  const std::unique_ptr<std::FILE, int (*)(std::FILE*)> owned(std::fopen(path.c_str(), "rb"), std::fclose);
+  const std::unique_ptr<std::FILE, int (*)(std::FILE*)> owned(OpenStream(input.path, "rb"), std::fclose);
   std::FILE* file = owned.get();
   if (file == nullptr) throw Failure{path + ": " + Reason(errno)};
   std::vector<std::uint8_t> chunk(kChunkSize);
@@ -75,7 +77,7 @@ void Check(bool ok, const std::string& error) {
 bool ImageHoldsInput(const std::vector<std::uint8_t>& image, const PackSource& source, std::uint64_t size,
                      std::size_t at) {
   bool same = true;
-  ReadInput(source.path, size, [&](const std::uint8_t* bytes, std::size_t count) {
+  ReadInput(source.file, size, [&](const std::uint8_t* bytes, std::size_t count) {
     same = at + count <= image.size() && std::memcmp(image.data() + at, bytes, count) == 0;
     at += count;
     return same;
@@ -85,14 +87,14 @@ bool ImageHoldsInput(const std::vector<std::uint8_t>& image, const PackSource& s
 
 }  // namespace
 
-std::uint64_t PackContainer(const std::string& out, const std::vector<PackSource>& sources,
+std::uint64_t PackContainer(const FileArgument& out, const std::vector<PackSource>& sources,
                             const std::vector<int>& codePages) {
   std::vector<EntryRecord> records;
-  for (const PackSource& source : sources) records.push_back({source.name, InputSize(source.path), source.titles});
+  for (const PackSource& source : sources) records.push_back({source.name, InputSize(source.file), source.titles});
   PayloadStart payloadStart;
   for (std::size_t i = 0; i < sources.size(); ++i) {
     bool more = true;
-    ReadInput(sources[i].path, records[i].size, [&](const std::uint8_t* bytes, std::size_t count) {
+    ReadInput(sources[i].file, records[i].size, [&](const std::uint8_t* bytes, std::size_t count) {
       return more = payloadStart.Feed(bytes, count);
     });
     if (!more) break;
@@ -110,13 +112,13 @@ std::uint64_t PackContainer(const std::string& out, const std::vector<PackSource
     throw Failure{message};
   }
 
-  AtomicFile file(out);
+  AtomicFile file(out.path);
   std::string error;
   Check(file.Create(&error), error);
   Check(file.Write(header.image.data(), header.image.size(), &error), error);
   std::uint64_t written = header.image.size();
   for (std::size_t i = 0; i < sources.size(); ++i) {
-    ReadInput(sources[i].path, records[i].size, [&](const std::uint8_t* bytes, std::size_t count) {
+    ReadInput(sources[i].file, records[i].size, [&](const std::uint8_t* bytes, std::size_t count) {
       Check(file.Write(bytes, count, &error), error);
       return true;
     });
@@ -124,7 +126,7 @@ std::uint64_t PackContainer(const std::string& out, const std::vector<PackSource
   }
   Check(file.Finish(&error), error);
 
-  const std::vector<std::uint8_t> image = ReadForLauncher(file.TemporaryPath());
+  const std::vector<std::uint8_t> image = ReadForLauncher({Utf8Of(file.TemporaryPath()), file.TemporaryPath()});
   const ParsedContainer parsed = ParseForLauncher(image);
   std::vector<std::string> problems = CompareParsedRecords(parsed, image.size(), records);
   for (std::size_t i = 0; problems.empty() && i < sources.size(); ++i) {

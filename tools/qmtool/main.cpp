@@ -90,7 +90,7 @@ struct Arguments {
   bool allowMissing = false;
   bool help = false;
   int codePage = 0;  // 0: none named
-  std::vector<std::string> positional;
+  std::vector<FileArgument> positional;  // FILE, NAME, OUT
   std::vector<PackSource> sources;
 };
 
@@ -102,14 +102,16 @@ int CodePageOption(const std::string& value) {
   return codePage;
 }
 
-Arguments ParseArguments(const std::string& command, int argc, char** argv) {
+Arguments ParseArguments(const std::string& command, const std::vector<ToolArgument>& argv) {
   Arguments args;
-  for (int i = 2; i < argc; ++i) {
-    const std::string arg = argv[i];
-    auto value = [&]() -> std::string {
+  const std::size_t argc = argv.size();
+  for (std::size_t i = 1; i < argc; ++i) {
+    const std::string arg = argv[i].text;
+    auto next = [&]() -> const ToolArgument& {
       if (i + 1 >= argc) throw UsageError{arg + " needs a value"};
       return argv[++i];
     };
+    auto value = [&]() -> std::string { return next().text; };
     if (arg == "--help" || arg == "-h") {
       args.help = true;
     } else if (arg == "--json" && (command == "list" || command == "extract")) {
@@ -120,17 +122,22 @@ Arguments ParseArguments(const std::string& command, int argc, char** argv) {
       args.codePage = CodePageOption(value());
       SetToolCodePage(args.codePage);
     } else if (arg == "--entry" && command == "pack") {
-      const std::string pair = value();
-      const std::size_t equals = pair.find('=');
-      if (equals == std::string::npos) throw UsageError{"--entry takes NAME=FILE, not \"" + pair + "\""};
-      args.sources.push_back({pair.substr(0, equals), pair.substr(equals + 1), {}});
+      const ToolArgument& pair = next();
+      const std::size_t equals = pair.text.find('=');
+      const std::size_t wideEquals = pair.path.Units().find(u'=');
+      if (equals == std::string::npos || wideEquals == std::u16string::npos) {
+        throw UsageError{"--entry takes NAME=FILE, not \"" + pair.text + "\""};
+      }
+      // '=' is never part of another character, so the two spellings split alike.
+      const FileArgument file{pair.text.substr(equals + 1), WidePath(pair.path.Units().substr(wideEquals + 1))};
+      args.sources.push_back({pair.text.substr(0, equals), file, {}});
     } else if (arg == "--title" && command == "pack") {
       if (args.sources.empty()) throw UsageError{"--title must follow an --entry"};
       args.sources.back().titles.push_back(value());
     } else if (arg.size() > 1 && arg[0] == '-') {
       throw UsageError{"unknown option " + arg + " for " + command};
     } else {
-      args.positional.push_back(arg);
+      args.positional.push_back(argv[i]);
     }
   }
   return args;
@@ -204,7 +211,7 @@ int List(const Arguments& args) {
 
 int Extract(const Arguments& args) {
   ExpectPositional(args, 3, "FILE NAME OUT");
-  const std::string& name = args.positional[1];
+  const std::string& name = args.positional[1].text;
   const std::vector<std::uint8_t> image = ReadForLauncher(args.positional[0]);
   const ParsedContainer parsed = ParseForLauncher(image);
   // As the launcher does: the first match gives the index, the last the bytes.
@@ -220,8 +227,8 @@ int Extract(const Arguments& args) {
     }
   }
   if (!copied && !args.allowMissing) {
-    if (match.first < 0) throw Failure{args.positional[0] + ": no entry named \"" + Printable(name) + "\""};
-    throw Failure{args.positional[0] + ": " + DescribeEntry(static_cast<std::size_t>(match.last), Printable(name)) +
+    if (match.first < 0) throw Failure{args.positional[0].text + ": no entry named \"" + Printable(name) + "\""};
+    throw Failure{args.positional[0].text + ": " + DescribeEntry(static_cast<std::size_t>(match.last), Printable(name)) +
                   ": its bytes lie outside the file"};
   }
   WriteWhole(args.positional[2], bytes);
@@ -230,7 +237,7 @@ int Extract(const Arguments& args) {
     std::cout << "{\"firstEntryIndex\": " << match.first << ", \"extractedSize\": " << size
               << ", \"written\": true}\n";
   } else {
-    std::cout << "entry " << match.first + 1 << ": " << size << " bytes written to " << args.positional[2] << "\n";
+    std::cout << "entry " << match.first + 1 << ": " << size << " bytes written to " << args.positional[2].text << "\n";
   }
   return 0;
 }
@@ -239,7 +246,7 @@ int Pack(const Arguments& args) {
   ExpectPositional(args, 1, "OUT and at least one --entry NAME=FILE");
   if (args.sources.empty()) throw UsageError{"pack needs at least one --entry NAME=FILE"};
   const std::uint64_t written = PackContainer(args.positional[0], args.sources, CheckedCodePages(args.codePage));
-  std::cout << "wrote " << args.positional[0] << ": " << args.sources.size() << " entries, " << written
+  std::cout << "wrote " << args.positional[0].text << ": " << args.sources.size() << " entries, " << written
             << " bytes\n";
   return 0;
 }
@@ -249,19 +256,19 @@ int Verify(const Arguments& args) {
   const std::vector<std::uint8_t> image = ReadForLauncher(args.positional[0]);
   const std::vector<std::string> problems =
       VerifyContainer(image, CheckedCodePages(args.codePage), LauncherWatchedTitles());
-  for (const std::string& problem : problems) std::cout << args.positional[0] << ": " << problem << "\n";
-  if (problems.empty()) std::cout << args.positional[0] << ": ok\n";
+  for (const std::string& problem : problems) std::cout << args.positional[0].text << ": " << problem << "\n";
+  if (problems.empty()) std::cout << args.positional[0].text << ": ok\n";
   return problems.empty() ? 0 : 1;
 }
 
-int Run(int argc, char** argv) {
-  if (argc < 2) throw UsageError{"missing command"};
-  const std::string command = argv[1];
+int Run(const std::vector<ToolArgument>& argv) {
+  if (argv.empty()) throw UsageError{"missing command"};
+  const std::string command = argv[0].text;
   if (command == "--help" || command == "-h" || command == "help") {
     std::cout << kUsage;
     return 0;
   }
-  const Arguments args = ParseArguments(command, argc, argv);
+  const Arguments args = ParseArguments(command, argv);
   if (args.help) {
     for (std::size_t i = 0; i + 1 < std::size(kHelp); i += 2) {
       if (command == kHelp[i]) {
@@ -283,24 +290,25 @@ std::vector<int> CheckedCodePages(int namedCodePage) {
   return namedCodePage != 0 ? std::vector<int>{namedCodePage} : DoubleByteCodePages();
 }
 
-std::vector<std::uint8_t> ReadForLauncher(const std::string& path) {
+std::vector<std::uint8_t> ReadForLauncher(const FileArgument& file) {
+  const std::filesystem::path path = FileSystemPath(file.path);
   std::error_code error;
-  if (!std::filesystem::exists(path, error)) throw Failure{path + ": no such file"};
+  if (!std::filesystem::exists(path, error)) throw Failure{file.text + ": no such file"};
   const std::uintmax_t size = std::filesystem::file_size(path, error);
   if (!error && size >= kLauncherLimit) {
-    throw Failure{path + " is " + GiB(size) + ": the launcher reads containers under 2 GiB"};
+    throw Failure{file.text + " is " + GiB(size) + ": the launcher reads containers under 2 GiB"};
   }
   std::vector<std::uint8_t> image;
-  if (!ReadContainerFile(path, &image)) throw Failure{path + ": cannot be opened or read"};
+  if (!ReadContainerFile(file.path, &image)) throw Failure{file.text + ": cannot be opened or read"};
   return image;
 }
 
-void WriteWhole(const std::string& path, const std::vector<std::uint8_t>& bytes) {
-  AtomicFile file(path);
+void WriteWhole(const FileArgument& out, const std::vector<std::uint8_t>& bytes) {
+  AtomicFile file(out.path);
   std::string error;
   if (!file.Create(&error) || !file.Write(bytes.data(), bytes.size(), &error) || !file.Finish(&error) ||
       !file.Commit(&error)) {
-    throw Failure{path + ": " + error};
+    throw Failure{error};  // names the file
   }
 }
 
@@ -314,7 +322,7 @@ int main(int argc, char** argv) {
   qm::UseToolPlatform();
   // No exception leaves: every failure is one message and exit status 1.
   try {
-    return qm::Run(argc, argv);
+    return qm::Run(qm::ToolArguments(argc, argv));
   } catch (const qm::UsageError& error) {
     std::cerr << "qmtool: " << error.message << "\n" << qm::kUsage;
     return 2;

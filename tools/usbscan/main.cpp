@@ -131,11 +131,11 @@ void PrintTools(bool json) {
   std::cout << out.str();
 }
 
-int Run(int argc, char** argv, Platform& system) {
-  std::string simFile;
+int Run(const std::vector<ToolArgument>& argv, Platform& system) {
+  const ToolArgument* simFile = nullptr;
   bool json = false, trace = false, tools = false;
-  for (int i = 1; i < argc; ++i) {
-    const std::string arg = argv[i];
+  for (std::size_t i = 0; i < argv.size(); ++i) {
+    const std::string arg = argv[i].text;
     if (arg == "--help" || arg == "-h") {
       std::cout << kUsage;
       return 0;
@@ -146,29 +146,29 @@ int Run(int argc, char** argv, Platform& system) {
     } else if (arg == "--tools") {
       tools = true;
     } else if (arg == "--sim") {
-      if (i + 1 >= argc) throw UsageError{"--sim needs a FILE"};
-      simFile = argv[++i];
+      if (i + 1 >= argv.size()) throw UsageError{"--sim needs a FILE"};
+      simFile = &argv[++i];
     } else {
       throw UsageError{"unknown argument " + arg};
     }
   }
-  if (trace && (simFile.empty() || !json)) throw UsageError{"--trace needs --sim and --json"};
+  if (trace && (simFile == nullptr || !json)) throw UsageError{"--trace needs --sim and --json"};
   if (tools) {
-    if (!simFile.empty() || trace) throw UsageError{"--tools takes only --json"};
+    if (simFile != nullptr || trace) throw UsageError{"--tools takes only --json"};
     PrintTools(json);
     return 0;
   }
 #ifndef _WIN32
-  if (simFile.empty()) throw UsageError{"this system has no USB stack to scan: use --sim FILE"};
+  if (simFile == nullptr) throw UsageError{"this system has no USB stack to scan: use --sim FILE"};
 #endif
 
   std::unique_ptr<sim::UsbSimStack> stack;
   std::unique_ptr<sim::UsbSimPlatform> simulated;
-  if (!simFile.empty()) {
+  if (simFile != nullptr) {
     try {
-      stack = std::make_unique<sim::UsbSimStack>(sim::UsbSimStack::FromFile(simFile));
+      stack = std::make_unique<sim::UsbSimStack>(sim::UsbSimStack::FromFile(simFile->path, system));
     } catch (const std::exception& error) {
-      std::cerr << "usbscan: " << simFile << ": " << error.what() << "\n";
+      std::cerr << "usbscan: " << simFile->text << ": " << error.what() << "\n";
       return 1;
     }
     simulated = std::make_unique<sim::UsbSimPlatform>(stack.get(), &system);
@@ -189,7 +189,7 @@ int Run(int argc, char** argv, Platform& system) {
 int main(int argc, char** argv) {
   qm::Platform& system = qm::UseToolPlatform();
   try {
-    return qm::Run(argc, argv, system);
+    return qm::Run(qm::ToolArguments(argc, argv), system);
   } catch (const qm::UsageError& error) {
     std::cerr << "usbscan: " << error.message << "\n" << qm::kUsage;
     return 2;

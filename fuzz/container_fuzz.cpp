@@ -11,7 +11,9 @@
 #include "tools/qmtool/PeReport.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  static qm::test::FakePlatform platform;
+  // A fresh fake per input: one kept across inputs would keep every call it
+  // recorded, and a long run would end on the memory limit, not on a fault.
+  qm::test::FakePlatform platform;
   qm::SetPlatform(&platform);
   // The first byte picks the code page, the rest is the file.
   platform.codePage = (size > 0 && (data[0] & 1)) ? 932 : 1252;
@@ -22,7 +24,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   platform.files.clear();
   platform.files["C:\\QM_File.ini"].data.assign(reinterpret_cast<const char*>(data), size);
   qm::ResetContainerState();
-  if (!qm::LoadContainer("C:\\QM_File.ini")) return 0;
+  if (!qm::LoadContainer(qm::WidePathFromUtf8("C:\\QM_File.ini"))) return 0;
   qm::ParseContainer();
   for (const qm::PROGRAMINFO& entry : std::vector<qm::PROGRAMINFO>(qm::ContainerState.entries)) {
     qm::ExtractEntry(entry.fileName);
@@ -30,7 +32,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     qm::InspectPe(bytes.data(), bytes.size());
   }
   qm::InspectPe(data, size);
-  qm::WriteExtracted("C:\\out.exe");
+  qm::WriteExtracted(qm::WidePathFromUtf8("C:\\out.exe"));
   static const qm::WatchedTitles watched = qm::LauncherWatchedTitles();
   qm::VerifyContainer(qm::ContainerState.image, qm::DoubleByteCodePages(), watched);
   return 0;

@@ -44,7 +44,9 @@ std::vector<qm::PackEntry> Entries(const std::string& text) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  static qm::test::FakePlatform platform;
+  // A fresh fake per input: one kept across inputs would keep every call it
+  // recorded, and a long run would end on the memory limit, not on a fault.
+  qm::test::FakePlatform platform;
   if (size == 0) return 0;
   const int codePages[] = {1252, 932, 936, 949, 950};
   platform.codePage = codePages[data[0] % 5];

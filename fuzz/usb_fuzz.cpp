@@ -38,9 +38,30 @@ class ArbitraryStack : public qm::test::FakePlatform {
     return true;
   }
   std::uint32_t GetLastError() override { return 31; }
+  // The interface enumeration lists as many controllers as the input says,
+  // each under a path of its own or of a controller listed before.
+  qm::Handle SetupDiGetClassDevs(const qm::Guid&) override {
+    if (Take() & 1) return qm::kInvalidHandle;
+    open_.insert(kList);
+    return kList;
+  }
+  bool SetupDiEnumDeviceInterfaces(qm::Handle list, const qm::Guid&, std::uint32_t, qm::DeviceInterfaceData*) override {
+    if (open_.count(list) == 0) __builtin_trap();
+    return (Take() & 1) == 0;
+  }
+  bool SetupDiGetDeviceInterfaceDetail(qm::Handle list, const qm::DeviceInterfaceData&, std::string* path) override {
+    if (open_.count(list) == 0) __builtin_trap();
+    *path = "\\\\?\\hc" + std::to_string(Take() % 4);
+    return (Take() & 1) == 0;
+  }
+  bool SetupDiDestroyDeviceInfoList(qm::Handle list) override {
+    if (open_.erase(list) != 1) __builtin_trap();  // destroyed twice, or never made
+    return true;
+  }
   bool Balanced() const { return open_.empty(); }
 
  private:
+  static constexpr qm::Handle kList = 999;
   std::uint8_t Take() { return offset_ < size_ ? data_[offset_++] : 1; }
   const std::uint8_t* data_;
   std::size_t size_;

@@ -11,7 +11,7 @@
 #include "usbsim/UsbSim.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  static qm::test::FakePlatform behind;
+  qm::test::FakePlatform behind;  // fresh per input: nothing recorded piles up
   try {
     qm::sim::UsbSimStack stack =
         qm::sim::UsbSimStack::FromJson(std::string(reinterpret_cast<const char*>(data), size));

@@ -69,6 +69,26 @@ struct ProcessHandles {
   Handle thread = kInvalidHandle;
 };
 
+// A GUID, as Windows lays it out.
+struct Guid {
+  std::uint32_t data1;
+  std::uint16_t data2;
+  std::uint16_t data3;
+  std::uint8_t data4[8];
+};
+
+// The device interface class of USB host controllers.
+constexpr Guid kGuidDevinterfaceUsbHostController = {
+    0x3ABF6F2D, 0x71C4, 0x462A, {0x8A, 0x92, 0x1E, 0x68, 0x61, 0xE6, 0xAF, 0x27}};
+
+// SP_DEVICE_INTERFACE_DATA: what one enumerated interface is, for the
+// detail request that follows.
+struct DeviceInterfaceData {
+  Guid interfaceClass = {};
+  std::uint32_t flags = 0;
+  std::uintptr_t reserved = 0;
+};
+
 // What DispatchNextMessage found in the thread's message queue.
 enum class QueuedMessage { kNone, kDispatched, kQuit };
 
@@ -110,6 +130,22 @@ class Platform {
   // DeviceIoControl with one buffer given as input and output, both `size`.
   virtual bool DeviceIoControl(Handle device, std::uint32_t code, void* buffer, std::uint32_t size,
                                std::uint32_t* bytesReturned) = 0;
+  // --- device interfaces (setupapi.dll, loaded from the system directory
+  // only, when first asked; every call fails when it cannot be loaded) ---
+  // SetupDiGetClassDevsA(&interfaceClass, NULL, NULL, DIGCF_PRESENT |
+  // DIGCF_DEVICEINTERFACE): a device information list, or kInvalidHandle.
+  virtual Handle SetupDiGetClassDevs(const Guid& interfaceClass) = 0;
+  // SetupDiEnumDeviceInterfaces(list, NULL, &interfaceClass, index, data):
+  // false past the last interface (last error 259) or on failure.
+  virtual bool SetupDiEnumDeviceInterfaces(Handle list, const Guid& interfaceClass, std::uint32_t index,
+                                           DeviceInterfaceData* data) = 0;
+  // SetupDiGetDeviceInterfaceDetailA for `data`: the interface's device path,
+  // asked for its size first, then read into a detail structure of that
+  // size. False when either call fails.
+  virtual bool SetupDiGetDeviceInterfaceDetail(Handle list, const DeviceInterfaceData& data,
+                                               std::string* devicePath) = 0;
+  virtual bool SetupDiDestroyDeviceInfoList(Handle list) = 0;
+
   // WideCharToMultiByte(codePage, 0, text, -1, out, outSize, NULL, NULL):
   // converts up to and including the terminating zero; returns the bytes
   // written (zero included), or 0 when it does not fit or fails.

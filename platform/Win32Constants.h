@@ -55,5 +55,6 @@ constexpr std::uint32_t kErrorNotSupported = 50;
 constexpr std::uint32_t kErrorFileExists = 80;
 constexpr std::uint32_t kErrorInvalidParameter = 87;
 constexpr std::uint32_t kErrorInsufficientBuffer = 122;
+constexpr std::uint32_t kErrorNoMoreItems = 259;
 
 }  // namespace qm::win

@@ -1,8 +1,11 @@
 // The walk over every USB host controller and its tree of hubs.
 //
-//  1. Each controller "\\.\HCD0" to "\\.\HCD9" that opens is asked for its
-//     driver key name (IOCTL_GET_HCD_DRIVERKEY_NAME) and its root hub's name
-//     (IOCTL_USB_GET_ROOT_HUB_NAME). A controller that fails ends the scan.
+//  1. Each controller "\\.\HCD0" to "\\.\HCD9" that opens, then each one the
+//     host-controller device interface lists, is asked for its driver key
+//     name (IOCTL_GET_HCD_DRIVERKEY_NAME); one whose key was already walked
+//     is skipped, so a controller with both names is walked once. Then its
+//     root hub's name (IOCTL_USB_GET_ROOT_HUB_NAME). A controller that fails
+//     is reported and the scan goes on with the next.
 //  2. The root hub is opened by that name and asked for its number of ports
 //     (IOCTL_USB_GET_NODE_INFORMATION).
 //  3. Each port, 1 to that number, is asked what is connected to it
@@ -132,9 +135,18 @@ void WalkHubPorts(Handle hub, std::uint8_t portCount, const std::string& control
   }
 }
 
-std::uint32_t ScanHostController(Handle controller, const std::string& controllerPath, int number) {
-  std::vector<std::uint8_t> names(usb::kNameBufferSize, 0);
-  if (!Send(controller, usb::kIoctlGetHcdDriverkeyName, names)) return Sys().GetLastError();
+bool ReadDriverKey(Handle controller, std::vector<std::uint8_t>& names, std::u16string* driverKey,
+                   std::uint32_t* error) {
+  if (!Send(controller, usb::kIoctlGetHcdDriverkeyName, names)) {
+    *error = Sys().GetLastError();
+    return false;
+  }
+  *driverKey = NameInBuffer(names, usb::kNameText);
+  return true;
+}
+
+std::uint32_t WalkController(Handle controller, std::vector<std::uint8_t>& names, const std::string& controllerPath,
+                             int number) {
   // Not tested: after a failure the buffer still holds the driver key name,
   // which names no hub, and the open below fails.
   Send(controller, usb::kIoctlGetRootHubName, names);
@@ -148,16 +160,86 @@ std::uint32_t ScanHostController(Handle controller, const std::string& controlle
   return 0;
 }
 
+namespace {
+
+// What the two passes share: the controllers walked so far, by driver key
+// name, and the scan's result.
+class ControllerPasses {
+ public:
+  // One opened controller. `number` is the one it takes if it is walked;
+  // the interface pass skips a controller already walked. Returns whether
+  // the controller took its number.
+  bool Scan(Handle controller, const std::string& path, int number, bool byInterface) {
+    ControllerReport report{path, byInterface};
+    std::vector<std::uint8_t> names(usb::kNameBufferSize, 0);
+    std::u16string driverKey;
+    if (!ReadDriverKey(controller, names, &driverKey, &report.error)) {
+      return Record(report, ControllerReport::Outcome::kFailed);
+    }
+    if (byInterface && Walked(driverKey)) return Record(report, ControllerReport::Outcome::kAlreadyWalked);
+    walked_.push_back(driverKey);  // kept at once: never tried twice, whatever follows
+    report.number = number;
+    report.error = WalkController(controller, names, path, number);
+    Record(report, report.error != 0 ? ControllerReport::Outcome::kFailed : ControllerReport::Outcome::kWalked);
+    return true;
+  }
+  std::uint32_t Result() const { return result_; }
+
+ private:
+  bool Walked(const std::u16string& driverKey) const {
+    for (const std::u16string& key : walked_) {
+      if (key == driverKey) return true;
+    }
+    return false;
+  }
+  bool Record(ControllerReport report, ControllerReport::Outcome outcome) {
+    report.outcome = outcome;
+    if (outcome == ControllerReport::Outcome::kFailed && result_ == 0) result_ = report.error;
+    UsbScanState.controllers.push_back(std::move(report));
+    return false;
+  }
+
+  std::vector<std::u16string> walked_;
+  std::uint32_t result_ = 0;
+};
+
+// Controllers by their legacy names "\\.\HCD0" to "\\.\HCD9".
+void ScanNamedControllers(ControllerPasses& passes) {
+  for (int number = 0; number < kControllerCount; ++number) {
+    const std::string path = std::string("\\\\.\\HCD") + static_cast<char>('0' + number);
+    const OwnedHandle controller = OpenDevice(path);
+    if (controller.Valid()) passes.Scan(controller.Get(), path, number, false);
+  }
+}
+
+// Controllers listed by the host-controller device interface: also those
+// without a legacy name, and any beyond the tenth.
+void ScanInterfaceControllers(ControllerPasses& passes) {
+  const Guid& interfaceClass = kGuidDevinterfaceUsbHostController;
+  const Handle list = Sys().SetupDiGetClassDevs(interfaceClass);
+  if (list == kInvalidHandle) return;  // no such list: the pass is skipped
+  int number = kFirstInterfaceControllerNumber;
+  DeviceInterfaceData data;
+  for (std::uint32_t index = 0; Sys().SetupDiEnumDeviceInterfaces(list, interfaceClass, index, &data); ++index) {
+    std::string path;
+    if (!Sys().SetupDiGetDeviceInterfaceDetail(list, data, &path)) continue;
+    const OwnedHandle controller = OpenDevice(path);
+    if (!controller.Valid()) continue;  // silently, as a missing legacy name
+    if (passes.Scan(controller.Get(), path, number, true)) ++number;
+  }
+  Sys().SetupDiDestroyDeviceInfoList(list);
+}
+
+}  // namespace
+
 std::uint32_t ScanUsbDevices() {
   UsbScanState.deviceCount = 0;
   UsbScanState.devices.clear();
-  std::uint32_t result = 0;
-  for (int number = 0; number < kControllerCount && result == 0; ++number) {
-    const std::string path = std::string("\\\\.\\HCD") + static_cast<char>('0' + number);
-    const OwnedHandle controller = OpenDevice(path);
-    if (controller.Valid()) result = ScanHostController(controller.Get(), path, number);
-  }
-  return result;
+  UsbScanState.controllers.clear();
+  ControllerPasses passes;
+  ScanNamedControllers(passes);
+  ScanInterfaceControllers(passes);
+  return passes.Result();
 }
 
 }  // namespace qm

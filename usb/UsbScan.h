@@ -20,9 +20,20 @@ struct USB_BASIC_ALLINFO {
   std::string serialNumber;
 };
 
+// How the scan reached one host controller and what came of it.
+struct ControllerReport {
+  enum class Outcome { kWalked, kFailed, kAlreadyWalked };
+  std::string path;          // "\\.\HCD3", or the device interface path
+  bool byInterface = false;  // reached through the device interface enumeration
+  Outcome outcome = Outcome::kWalked;
+  std::uint32_t error = 0;   // kFailed: the system error code
+  int number = -1;           // the first element of its ports' paths; -1: none taken
+};
+
 struct UsbScanStateRecord {
   std::vector<USB_BASIC_ALLINFO> devices;  // in walking order (depth first)
   std::int16_t deviceCount = 0;            // records appended by the scan
+  std::vector<ControllerReport> controllers;  // every controller opened, in order
 };
 
 extern UsbScanStateRecord UsbScanState;
@@ -36,8 +47,15 @@ constexpr int kMaxDeviceRecords = 32767;
 // USB has at most five tiers of hubs below the root hub.
 constexpr int kMaxHubDepth = 16;
 
-// Walks every host controller "\\.\HCD0" to "\\.\HCD9". Returns 0, or the
-// system error code of the controller that failed (which ends the scan).
+// The first element of the port paths of the controllers that the device
+// interface pass walks: 10, 11, ... (the named ones take 0 to 9).
+constexpr int kFirstInterfaceControllerNumber = 10;
+
+// Walks every host controller: first those named "\\.\HCD0" to "\\.\HCD9",
+// then every one listed by the host-controller device interface that has
+// not been walked (told apart by driver key name). A controller that fails
+// does not end the scan. Returns 0, or the system error code of the first
+// controller that failed.
 std::uint32_t ScanUsbDevices();
 
 }  // namespace qm

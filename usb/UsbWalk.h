@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "platform/Platform.h"
 #include "usb/UsbScan.h"
@@ -26,8 +27,17 @@ void ReadDeviceIdentity(const std::uint8_t* deviceDescriptor, std::uint32_t port
 std::uint16_t ReadStringDescriptor(std::uint16_t language, Handle hub, std::uint32_t port, std::uint8_t index,
                                    StringKind kind);
 
-// Examines one opened controller; returns 0 or a system error code.
-std::uint32_t ScanHostController(Handle controller, const std::string& controllerPath, int number);
+// Asks the opened controller for its driver key name: false, with the
+// system error code in *error, when the request fails. `names` is the
+// 516-byte buffer the root hub name request then reuses.
+bool ReadDriverKey(Handle controller, std::vector<std::uint8_t>& names, std::u16string* driverKey,
+                   std::uint32_t* error);
+
+// Walks the controller whose driver key `names` holds: its root hub's name
+// (asked in the same buffer), the root hub and its tree. Returns 0 or a
+// system error code.
+std::uint32_t WalkController(Handle controller, std::vector<std::uint8_t>& names, const std::string& controllerPath,
+                             int number);
 
 // Records ports 1 to portCount of the opened hub `hub`, walking the hubs
 // attached to them. `depth` is 0 for a root hub.

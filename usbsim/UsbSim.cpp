@@ -58,10 +58,21 @@ Handle UsbSimStack::Open(const std::string& path) {
   node.path = path;
   const std::string prefix = "\\\\.\\";
   std::uint32_t error = kErrorFileNotFound;
-  if (path.compare(0, prefix.size(), prefix) == 0) {
+  for (Controller& controller : controllers_) {
+    if (!controller.listedAsInterface || path != controller.interfacePath) continue;
+    if (controller.interfaceOpenError != 0) {
+      error = controller.interfaceOpenError;
+    } else {
+      node.controller = &controller;
+    }
+    break;
+  }
+  if (node.controller == nullptr && path.compare(0, prefix.size(), prefix) == 0) {
     const std::string name = path.substr(prefix.size());
     for (Controller& controller : controllers_) {
-      if (name == std::string("HCD") + static_cast<char>('0' + controller.number)) node.controller = &controller;
+      if (controller.number >= 0 && name == std::string("HCD") + static_cast<char>('0' + controller.number)) {
+        node.controller = &controller;
+      }
     }
     if (node.controller == nullptr) {
       // Hub names are ASCII; the name as opened is compared with it unit by unit.
@@ -214,10 +225,90 @@ bool UsbSimStack::HubRequest(Hub& hub, std::uint32_t code, std::uint8_t* buffer,
   return true;
 }
 
+Handle UsbSimStack::OpenInterfaceList(const Guid& interfaceClass) {
+  const Guid& hostControllers = kGuidDevinterfaceUsbHostController;
+  TraceEntry entry{"interfaces", "host controllers"};
+  if (std::memcmp(&interfaceClass, &hostControllers, sizeof(Guid)) != 0) {
+    trace_.push_back(entry);
+    lastError_ = kErrorInvalidParameter;
+    return kInvalidHandle;
+  }
+  std::vector<const Controller*> listed;
+  for (const Controller& controller : controllers_) {
+    if (controller.listedAsInterface) listed.push_back(&controller);
+  }
+  const Handle list = nextHandle_++;
+  lists_[list] = std::move(listed);
+  entry.ok = true;
+  trace_.push_back(entry);
+  return list;
+}
+
+bool UsbSimStack::InterfaceAt(Handle list, std::uint32_t index, DeviceInterfaceData* data) {
+  TraceEntry entry{"interface", std::to_string(index)};
+  auto found = lists_.find(list);
+  if (found == lists_.end()) {
+    trace_.push_back(entry);
+    return Fail(kErrorInvalidHandle);
+  }
+  if (index >= found->second.size()) {
+    trace_.push_back(entry);
+    return Fail(win::kErrorNoMoreItems);
+  }
+  data->interfaceClass = kGuidDevinterfaceUsbHostController;
+  data->flags = 1;  // SPINT_ACTIVE
+  data->reserved = index;
+  entry.ok = true;
+  trace_.push_back(entry);
+  return true;
+}
+
+bool UsbSimStack::InterfacePath(Handle list, const DeviceInterfaceData& data, std::string* devicePath) {
+  auto found = lists_.find(list);
+  const bool known = found != lists_.end() && data.reserved < found->second.size();
+  TraceEntry entry{"detail", known ? found->second[data.reserved]->interfacePath : std::string()};
+  entry.ok = known;
+  trace_.push_back(entry);
+  if (!known) return Fail(kErrorInvalidParameter);
+  *devicePath = entry.path;
+  return true;
+}
+
+bool UsbSimStack::CloseInterfaceList(Handle list) {
+  TraceEntry entry{"destroy", "host controllers"};
+  entry.ok = lists_.erase(list) != 0;
+  trace_.push_back(entry);
+  return entry.ok || Fail(kErrorInvalidHandle);
+}
+
 // --- UsbSimPlatform ---
 
+Handle UsbSimPlatform::SetupDiGetClassDevs(const Guid& interfaceClass) {
+  lastFromStack_ = true;
+  return stack_->OpenInterfaceList(interfaceClass);
+}
+
+bool UsbSimPlatform::SetupDiEnumDeviceInterfaces(Handle list, const Guid&, std::uint32_t index,
+                                                 DeviceInterfaceData* data) {
+  lastFromStack_ = true;
+  return stack_->InterfaceAt(list, index, data);
+}
+
+bool UsbSimPlatform::SetupDiGetDeviceInterfaceDetail(Handle list, const DeviceInterfaceData& data,
+                                                     std::string* devicePath) {
+  lastFromStack_ = true;
+  return stack_->InterfacePath(list, data, devicePath);
+}
+
+bool UsbSimPlatform::SetupDiDestroyDeviceInfoList(Handle list) {
+  lastFromStack_ = true;
+  return stack_->CloseInterfaceList(list);
+}
+
 Handle UsbSimPlatform::CreateFile(const std::string& path, const FileOpenRequest& request) {
-  if (path.compare(0, 4, "\\\\.\\") != 0) return Behind().CreateFile(path, request);
+  if (path.compare(0, 4, "\\\\.\\") != 0 && path.compare(0, 4, "\\\\?\\") != 0) {
+    return Behind().CreateFile(path, request);
+  }
   lastFromStack_ = true;
   return stack_->Open(path);
 }

@@ -4,8 +4,8 @@
 // keeps a trace of every open, request and close.
 //
 // UsbSimPlatform puts it in front of another platform: device names that
-// begin with "\\.\" go to the simulated stack, everything else to the
-// platform behind it.
+// begin with "\\.\" or "\\?\" and the device interface calls go to the
+// simulated stack, everything else to the platform behind it.
 #pragma once
 
 #include <cstdint>
@@ -48,8 +48,11 @@ struct Hub {
 };
 
 struct Controller {
-  int number = 0;
-  std::u16string driverKeyName = u"{36FC9E60-C465-11CF-8056-444553540000}\\0000";
+  int number = -1;                  // opened as \\.\HCD<number>; -1: no such name
+  bool listedAsInterface = true;    // listed by the device interface enumeration
+  std::string interfacePath;        // the interface's device path
+  std::uint32_t interfaceOpenError = 0;
+  std::u16string driverKeyName;
   std::uint32_t driverKeyError = 0;
   std::u16string rootHubName;
   std::uint32_t rootHubNameError = 0;
@@ -57,7 +60,7 @@ struct Controller {
 };
 
 struct TraceEntry {
-  std::string op;  // "open", "ioctl", "close"
+  std::string op;  // "open", "ioctl", "close", or the enumeration's "interfaces", "interface", "detail", "destroy"
   std::string path;
   bool ok = false;
   std::uint32_t code = 0;
@@ -82,7 +85,14 @@ class UsbSimStack {
   Handle Open(const std::string& path);
   bool Request(Handle handle, std::uint32_t code, std::uint8_t* buffer, std::uint32_t size);
   bool Close(Handle handle);
-  bool Owns(Handle handle) const { return open_.count(handle) != 0; }
+  bool Owns(Handle handle) const { return open_.count(handle) != 0 || lists_.count(handle) != 0; }
+
+  // The stack's side of the host-controller interface enumeration: a list
+  // of the controllers listed as interfaces, in description order.
+  Handle OpenInterfaceList(const Guid& interfaceClass);
+  bool InterfaceAt(Handle list, std::uint32_t index, DeviceInterfaceData* data);
+  bool InterfacePath(Handle list, const DeviceInterfaceData& data, std::string* devicePath);
+  bool CloseInterfaceList(Handle list);
   std::uint32_t LastError() const { return lastError_; }
 
   const std::vector<TraceEntry>& Trace() const { return trace_; }
@@ -103,6 +113,7 @@ class UsbSimStack {
   std::vector<Controller> controllers_;
   std::map<std::u16string, Hub*> hubsByName_;
   std::map<Handle, Node> open_;
+  std::map<Handle, std::vector<const Controller*>> lists_;  // open interface lists
   Handle nextHandle_ = 0x51000;
   std::uint32_t lastError_ = 0;
   std::vector<TraceEntry> trace_;
@@ -113,6 +124,11 @@ class UsbSimPlatform : public Platform {
   UsbSimPlatform(UsbSimStack* stack, Platform* behind) : stack_(stack), behind_(behind) {}
 
   Handle CreateFile(const std::string& path, const FileOpenRequest& request) override;
+  Handle SetupDiGetClassDevs(const Guid& interfaceClass) override;
+  bool SetupDiEnumDeviceInterfaces(Handle list, const Guid& interfaceClass, std::uint32_t index,
+                                   DeviceInterfaceData* data) override;
+  bool SetupDiGetDeviceInterfaceDetail(Handle list, const DeviceInterfaceData& data, std::string* devicePath) override;
+  bool SetupDiDestroyDeviceInfoList(Handle list) override;
   bool DeviceIoControl(Handle device, std::uint32_t code, void* buffer, std::uint32_t size,
                        std::uint32_t* bytesReturned) override;
   bool CloseHandle(Handle handle) override;

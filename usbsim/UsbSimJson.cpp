@@ -55,6 +55,30 @@ std::uint32_t ErrorCode(const Json& object, const char* key, const Place& where)
   return static_cast<std::uint32_t>(Number(object, key, where, 1, 0xFFFFFFFFLL, 0));
 }
 
+bool Boolean(const Json& object, const char* key, const Place& where, bool fallback) {
+  if (!object.contains(key)) return fallback;
+  if (!object.at(key).is_boolean()) Fault(where.Key(key), "must be true or false");
+  return object.at(key).get<bool>();
+}
+
+// A device path: printable ASCII, as the system's are.
+std::string Ascii(const Json& object, const char* key, const Place& where, const std::string& fallback) {
+  if (!object.contains(key)) return fallback;
+  const Json& value = object.at(key);
+  if (!value.is_string()) Fault(where.Key(key), "must be a string");
+  const std::string text = value.get<std::string>();
+  for (char c : text) {
+    if (c < 0x20 || c > 0x7E) Fault(where.Key(key), "must be printable ASCII");
+  }
+  if (text.compare(0, 4, "\\\\?\\") != 0) Fault(where.Key(key), "must begin with \\\\?\\");
+  return text;
+}
+
+std::u16string Decimal(int number) {
+  const std::string text = std::to_string(number);
+  return std::u16string(text.begin(), text.end());
+}
+
 // The JSON text's code points as UTF-16 code units.
 std::u16string Utf16(const Json& object, const char* key, const Place& where, const std::u16string& fallback) {
   if (!object.contains(key)) return fallback;
@@ -186,20 +210,30 @@ UsbSimStack UsbSimStack::FromJson(const std::string& text) {
   for (std::size_t i = 0; i < controllers.size(); ++i) {
     const Json& item = controllers[i];
     const Place where = top.Index(i);
-    CheckKeys(item, where, {"number", "driverKeyName", "driverKeyError", "rootHubName", "rootHubNameError", "rootHub"});
-    if (!item.contains("number")) Fault(where, "needs a \"number\"");
+    CheckKeys(item, where, {"number", "interface", "interfacePath", "interfaceOpenError", "driverKeyName",
+                            "driverKeyError", "rootHubName", "rootHubNameError", "rootHub"});
     Controller controller;
-    controller.number = static_cast<int>(Number(item, "number", where, 0, 9, 0));
+    controller.number = static_cast<int>(Number(item, "number", where, 0, 9, -1));
+    controller.listedAsInterface = Boolean(item, "interface", where, true);
+    if (controller.number < 0 && !controller.listedAsInterface) {
+      Fault(where, "has neither a \"number\" nor an interface, so nothing can reach it");
+    }
     for (const Controller& other : stack.controllers_) {
-      if (other.number == controller.number) {
+      if (controller.number >= 0 && other.number == controller.number) {
         Fault(where.Key("number"), "controller " + std::to_string(other.number) + " is listed twice");
       }
     }
-    controller.driverKeyName = Utf16(item, "driverKeyName", where, controller.driverKeyName);
+    controller.interfacePath = Ascii(item, "interfacePath", where,
+                                     "\\\\?\\hc" + std::to_string(i) + "#{3abf6f2d-71c4-462a-8a92-1e6861e6af27}");
+    controller.interfaceOpenError = ErrorCode(item, "interfaceOpenError", where);
+    // Default names from the number, or from the position for a controller
+    // without one, so that no two controllers share them by default.
+    const std::u16string tag = Decimal(controller.number >= 0 ? controller.number : 10 + static_cast<int>(i));
+    controller.driverKeyName = Utf16(item, "driverKeyName", where,
+                                     u"{36FC9E60-C465-11CF-8056-444553540000}\\" + std::u16string(4 - std::min<std::size_t>(4, tag.size()), u'0') + tag);
     controller.driverKeyError = ErrorCode(item, "driverKeyError", where);
     controller.rootHubName = Utf16(item, "rootHubName", where,
-                                   u"USB#ROOT_HUB20#4&" + std::u16string(1, static_cast<char16_t>(u'0' + controller.number)) +
-                                       u"#{f18a0e88-c30c-11d0-8815-00a0c906bed8}");
+                                   u"USB#ROOT_HUB20#4&" + tag + u"#{f18a0e88-c30c-11d0-8815-00a0c906bed8}");
     controller.rootHubNameError = ErrorCode(item, "rootHubNameError", where);
     controller.rootHub = item.contains("rootHub") ? ReadHub(item.at("rootHub"), where.Key("rootHub"), 0)
                                                   : std::make_unique<Hub>();

@@ -128,6 +128,19 @@ int Latin1FromUtf16(const char16_t* text, char* out, int outSize) {
   return length + 1;
 }
 
+// The host has no USB stack of its own: every device interface call fails.
+Handle HostPlatform::SetupDiGetClassDevs(const Guid&) {
+  Unsupported();
+  return kInvalidHandle;
+}
+bool HostPlatform::SetupDiEnumDeviceInterfaces(Handle, const Guid&, std::uint32_t, DeviceInterfaceData*) {
+  return Unsupported();
+}
+bool HostPlatform::SetupDiGetDeviceInterfaceDetail(Handle, const DeviceInterfaceData&, std::string*) {
+  return Unsupported();
+}
+bool HostPlatform::SetupDiDestroyDeviceInfoList(Handle) { return Unsupported(); }
+
 int HostPlatform::WideToMultiByte(std::uint32_t, const char16_t* text, char* out, int outSize) {
   // Latin-1: the host has no ANSI code page of its own.
   const int written = Latin1FromUtf16(text, out, outSize);

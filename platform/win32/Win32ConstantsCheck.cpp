@@ -24,7 +24,7 @@ static_assert(kErrorInvalidFunction == ERROR_INVALID_FUNCTION && kErrorFileNotFo
                   kErrorGenFailure == ERROR_GEN_FAILURE && kErrorSharingViolation == ERROR_SHARING_VIOLATION &&
                   kErrorNotSupported == ERROR_NOT_SUPPORTED && kErrorFileExists == ERROR_FILE_EXISTS &&
                   kErrorInvalidParameter == ERROR_INVALID_PARAMETER &&
-                  kErrorInsufficientBuffer == ERROR_INSUFFICIENT_BUFFER,
+                  kErrorInsufficientBuffer == ERROR_INSUFFICIENT_BUFFER && kErrorNoMoreItems == ERROR_NO_MORE_ITEMS,
               "error codes");
 
 }  // namespace qm::win

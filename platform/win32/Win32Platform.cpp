@@ -3,6 +3,12 @@
 
 #include "platform/win32/WinApi.h"
 
+#include <setupapi.h>  // the types only: the DLL is loaded at run time
+#undef SetupDiGetClassDevs
+#undef SetupDiGetDeviceInterfaceDetail
+
+#include <vector>
+
 namespace qm {
 
 namespace {
@@ -117,6 +123,121 @@ bool Win32Platform::DeviceIoControl(Handle device, std::uint32_t code, void* buf
   BOOL ok = ::DeviceIoControl(AsHandle(device), code, buffer, size, buffer, size, &returned, nullptr);
   *bytesReturned = returned;
   return ok != FALSE;
+}
+
+namespace {
+
+// setupapi.dll is not a known DLL on every Windows, so a static import would
+// let a copy planted beside an elevated launcher load before any of our
+// code runs. It is loaded from the system directory only, when first needed.
+HMODULE LoadSetupApi() {
+  constexpr DWORD kLoadLibrarySearchSystem32 = 0x00000800;
+  // The export, not a failed call, tells whether the flag is understood: XP
+  // ignores it and Vista or 7 without the update refuse it.
+  if (::GetProcAddress(::GetModuleHandleA("kernel32.dll"), "AddDllDirectory") != nullptr) {
+    return ::LoadLibraryExA("setupapi.dll", nullptr, kLoadLibrarySearchSystem32);
+  }
+  wchar_t folder[MAX_PATH] = {};
+  const UINT length = ::GetSystemDirectoryW(folder, MAX_PATH);
+  if (length == 0 || length >= MAX_PATH) return nullptr;
+  const std::wstring path = std::wstring(folder, length) + L"\\setupapi.dll";
+  // Its own dependencies then resolve from the system directory too.
+  return ::LoadLibraryExW(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+}
+
+struct SetupApi {
+  decltype(&::SetupDiGetClassDevsA) getClassDevs = nullptr;
+  decltype(&::SetupDiEnumDeviceInterfaces) enumDeviceInterfaces = nullptr;
+  decltype(&::SetupDiGetDeviceInterfaceDetailA) getDeviceInterfaceDetail = nullptr;
+  decltype(&::SetupDiDestroyDeviceInfoList) destroyDeviceInfoList = nullptr;
+  bool loaded = false;
+};
+
+template <typename Function>
+void Take(HMODULE module, const char* name, Function* function) {
+  *function = reinterpret_cast<Function>(reinterpret_cast<void*>(::GetProcAddress(module, name)));
+}
+
+const SetupApi& Setup() {
+  static const SetupApi api = [] {
+    SetupApi found;
+    HMODULE module = LoadSetupApi();
+    if (module == nullptr) return found;
+    Take(module, "SetupDiGetClassDevsA", &found.getClassDevs);
+    Take(module, "SetupDiEnumDeviceInterfaces", &found.enumDeviceInterfaces);
+    Take(module, "SetupDiGetDeviceInterfaceDetailA", &found.getDeviceInterfaceDetail);
+    Take(module, "SetupDiDestroyDeviceInfoList", &found.destroyDeviceInfoList);
+    found.loaded = found.getClassDevs && found.enumDeviceInterfaces && found.getDeviceInterfaceDetail &&
+                   found.destroyDeviceInfoList;
+    return found;
+  }();
+  return api;
+}
+
+GUID AsGuid(const Guid& guid) {
+  GUID out;
+  out.Data1 = guid.data1;
+  out.Data2 = guid.data2;
+  out.Data3 = guid.data3;
+  for (int i = 0; i < 8; ++i) out.Data4[i] = guid.data4[i];
+  return out;
+}
+
+SP_DEVICE_INTERFACE_DATA AsInterfaceData(const DeviceInterfaceData& data) {
+  SP_DEVICE_INTERFACE_DATA out = {};
+  out.cbSize = sizeof(out);
+  out.InterfaceClassGuid = AsGuid(data.interfaceClass);
+  out.Flags = data.flags;
+  out.Reserved = data.reserved;
+  return out;
+}
+
+}  // namespace
+
+Handle Win32Platform::SetupDiGetClassDevs(const Guid& interfaceClass) {
+  if (!Setup().loaded) {
+    ::SetLastError(ERROR_MOD_NOT_FOUND);
+    return kInvalidHandle;
+  }
+  const GUID guid = AsGuid(interfaceClass);
+  HDEVINFO list = Setup().getClassDevs(&guid, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
+  return list == INVALID_HANDLE_VALUE ? kInvalidHandle : FromHandle(list);
+}
+
+bool Win32Platform::SetupDiEnumDeviceInterfaces(Handle list, const Guid& interfaceClass, std::uint32_t index,
+                                                DeviceInterfaceData* data) {
+  if (!Setup().loaded) return false;
+  const GUID guid = AsGuid(interfaceClass);
+  SP_DEVICE_INTERFACE_DATA found = {};
+  found.cbSize = sizeof(found);
+  if (!Setup().enumDeviceInterfaces(AsHandle(list), nullptr, &guid, index, &found)) return false;
+  data->interfaceClass = interfaceClass;
+  data->flags = found.Flags;
+  data->reserved = found.Reserved;
+  return true;
+}
+
+bool Win32Platform::SetupDiGetDeviceInterfaceDetail(Handle list, const DeviceInterfaceData& data,
+                                                    std::string* devicePath) {
+  if (!Setup().loaded) return false;
+  SP_DEVICE_INTERFACE_DATA interfaceData = AsInterfaceData(data);
+  DWORD required = 0;
+  Setup().getDeviceInterfaceDetail(AsHandle(list), &interfaceData, nullptr, 0, &required, nullptr);
+  if (required < sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A)) return false;
+  std::vector<DWORD> storage(required / sizeof(DWORD) + 1, 0);  // aligned for the structure
+  auto* detail = reinterpret_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_A*>(storage.data());
+  detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A);  // 5 on 32-bit Windows, 8 on 64-bit
+  if (!Setup().getDeviceInterfaceDetail(AsHandle(list), &interfaceData, detail, required, nullptr, nullptr)) {
+    return false;
+  }
+  const char* path = detail->DevicePath;
+  const std::size_t room = required - offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_A, DevicePath);
+  *devicePath = std::string(path, strnlen(path, room));  // never past what the call filled
+  return true;
+}
+
+bool Win32Platform::SetupDiDestroyDeviceInfoList(Handle list) {
+  return Setup().loaded && Setup().destroyDeviceInfoList(AsHandle(list)) != FALSE;
 }
 
 int Win32Platform::WideToMultiByte(std::uint32_t codePage, const char16_t* text, char* out, int outSize) {

@@ -208,6 +208,12 @@ class LauncherRuns(unittest.TestCase):
                 result = folder.run(extra_env={'LOCPATH': locale_dir, 'LC_ALL': 'ja_JP.UTF-8'})
                 self.assert_tool_ran(folder, 4000, result)
 
+    def test_drive_behind_a_controller_without_a_legacy_name_beside_a_failing_one(self):
+        failing = {'number': 0, 'driverKeyError': 31, 'rootHub': {'ports': [{}]}}
+        unnamed = {'rootHub': launcher.drive(4000)['controllers'][0]['rootHub']}  # reached by its interface only
+        folder = self.directory('unnamed', {'controllers': [failing, unnamed]})
+        self.assert_tool_ran(folder, 4000, folder.run())
+
     def test_folders_the_ansi_code_page_cannot_spell(self):
         code_page_1252 = {'LC_ALL': 'C.UTF-8'}
         for folder_name in ('qm-\u0418\u0432\u0430\u043d', '\u5de5\u5177'):  # Cyrillic, CJK

@@ -192,6 +192,20 @@ bool FakePlatform::DeviceIoControl(Handle, std::uint32_t code, void*, std::uint3
   return false;
 }
 
+// No device interfaces: the scan's second pass finds nothing here (the
+// simulated stack answers these calls where a test needs them).
+Handle FakePlatform::SetupDiGetClassDevs(const Guid&) {
+  Record("SetupDiGetClassDevs()");
+  lastError_ = win::kErrorNotSupported;
+  return kInvalidHandle;
+}
+bool FakePlatform::SetupDiEnumDeviceInterfaces(Handle, const Guid&, std::uint32_t, DeviceInterfaceData*) {
+  lastError_ = win::kErrorNoMoreItems;
+  return false;
+}
+bool FakePlatform::SetupDiGetDeviceInterfaceDetail(Handle, const DeviceInterfaceData&, std::string*) { return false; }
+bool FakePlatform::SetupDiDestroyDeviceInfoList(Handle) { return false; }
+
 int FakePlatform::WideToMultiByte(std::uint32_t, const char16_t* text, char* out, int outSize) {
   const int written = Latin1FromUtf16(text, out, outSize);
   if (written == 0) lastError_ = win::kErrorInsufficientBuffer;

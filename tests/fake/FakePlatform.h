@@ -100,6 +100,11 @@ class FakePlatform : public Platform {
   bool DeleteFile(const WidePath& path) override;
   bool DeviceIoControl(Handle device, std::uint32_t code, void* buffer, std::uint32_t size,
                        std::uint32_t* bytesReturned) override;
+  Handle SetupDiGetClassDevs(const Guid& interfaceClass) override;
+  bool SetupDiEnumDeviceInterfaces(Handle list, const Guid& interfaceClass, std::uint32_t index,
+                                   DeviceInterfaceData* data) override;
+  bool SetupDiGetDeviceInterfaceDetail(Handle list, const DeviceInterfaceData& data, std::string* devicePath) override;
+  bool SetupDiDestroyDeviceInfoList(Handle list) override;
   int WideToMultiByte(std::uint32_t codePage, const char16_t* text, char* out, int outSize) override;
   bool CreateProcess(const ProcessRequest& request, ProcessHandles* handles) override;
   std::uint32_t WaitForSingleObject(Handle handle, std::uint32_t milliseconds) override;

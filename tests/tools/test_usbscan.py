@@ -20,6 +20,22 @@ class UsbScan(unittest.TestCase):
         self.assertIn('0-2-3  090c:1000  "Generic" "USB Flash Disk" "0123456789AB"  tool 4000', out)
         self.assertIn('tool none', out)
         self.assertIn('14 ports; scan result 0', out)
+        # Every controller reached, walked or not, and the same in JSON.
+        failing = json.dumps({'controllers': [{'number': 3, 'driverKeyError': 1167}, {'rootHub': {'ports': [{}]}}]})
+        with tempfile.NamedTemporaryFile('w', suffix='.json', delete=False) as f:
+            f.write(failing)
+        try:
+            out = usbscan('--sim', f.name).stdout.decode().splitlines()
+            data = json.loads(usbscan('--sim', f.name, '--json').stdout)
+        finally:
+            os.unlink(f.name)
+        self.assertEqual(out[:4], ['controller \\\\.\\HCD3  failed, error 1167',
+                                   'controller \\\\?\\hc0#{3abf6f2d-71c4-462a-8a92-1e6861e6af27}  failed, error 1167',
+                                   'controller \\\\?\\hc1#{3abf6f2d-71c4-462a-8a92-1e6861e6af27}  walked as 10',
+                                   '\\\\?\\hc1#{3abf6f2d-71c4-462a-8a92-1e6861e6af27}  root hub USB#ROOT_HUB20#4&11#{f18a0e88-c30c-11d0-8815-00a0c906bed8}'])
+        self.assertEqual(out[-1], '1 ports; scan result 1167')
+        self.assertEqual([(c['byInterface'], c['outcome'], c['error'], c['number']) for c in data['controllers']],
+                         [(False, 'failed', 1167, None), (True, 'failed', 1167, None), (True, 'walked', 0, 10)])
 
     def test_json_and_trace(self):
         data = json.loads(usbscan('--sim', REALISTIC, '--json', '--trace').stdout)

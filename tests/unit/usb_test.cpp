@@ -78,7 +78,8 @@ std::string Machine(const std::string& controllers) { return R"({"controllers": 
 TEST_F(UsbTest, NoControllerGivesNoRecordsAndResultZero) {
   EXPECT_EQ(Scan(Machine("")), 0u);
   EXPECT_EQ(UsbScanState.deviceCount, 0);
-  EXPECT_EQ(stack->Trace().size(), 10u);  // ten failed opens, nothing else
+  // Ten failed opens, then an empty interface list asked for, read and destroyed.
+  EXPECT_EQ(stack->Trace().size(), 13u);
 }
 
 TEST_F(UsbTest, MissingControllerZeroIsSkipped) {
@@ -124,19 +125,43 @@ TEST_F(UsbTest, TwelvePortsAtDepthOne) {
   EXPECT_EQ(UsbScanState.devices[10].portPath, "0-1-10");
 }
 
-TEST_F(UsbTest, DriverKeyFailureOfControllerZeroEndsTheScan) {
+TEST_F(UsbTest, FailingControllerHidesNoOtherAndTheFirstFailureIsTheResult) {
   EXPECT_EQ(Scan(Machine(Controller(0, "[{}]", R"(, "driverKeyError": 1167)") + ", " + Controller(1, "[{}]"))),
             1167u);
-  EXPECT_EQ(UsbScanState.deviceCount, 0);
-  for (const sim::TraceEntry& entry : stack->Trace()) EXPECT_NE(entry.path, "\\\\.\\HCD1");
+  EXPECT_EQ(Paths(), (std::vector<std::string>{"1-1"}));
+  ExpectEveryHandleClosed();
+  const std::string failing = R"({"number": 1, "rootHub": {"openError": 5, "ports": [{}]}})";
+  EXPECT_EQ(Scan(Machine(Controller(0, "[{}, {}]") + ", " + failing + ", " + Controller(2, "[{}]"))), 5u);
+  EXPECT_EQ(Paths(), (std::vector<std::string>{"0-1", "0-2", "2-1"}));
   ExpectEveryHandleClosed();
 }
 
-TEST_F(UsbTest, LaterControllerFailingKeepsEarlierRecords) {
-  const std::string failing = R"({"number": 1, "rootHub": {"openError": 5, "ports": [{}]}})";
-  EXPECT_EQ(Scan(Machine(Controller(0, "[{}, {}]") + ", " + failing + ", " + Controller(2, "[{}]"))), 5u);
-  EXPECT_EQ(Paths(), (std::vector<std::string>{"0-1", "0-2"}));
+TEST_F(UsbTest, InterfacePassReachesEveryControllerOnce) {
+  // 0 by both names; one by its interface alone, with the drive; one seen
+  // twice under two interface paths; 1 by its legacy name alone; one whose
+  // interface cannot be opened.
+  const std::string twin = R"({"interfacePath": "\\\\?\\twin", "driverKeyName": "KEY-B", "rootHub": {"ports": [{}]}})";
+  const std::string alone = R"({"driverKeyName": "KEY-B", "rootHub": {"ports": [{"device": )" + std::string(kDrive) + "}]}}";
+  Scan(Machine(Controller(0, "[{}]") + ", " + alone + ", " + twin + ", " + Controller(1, "[{}]", R"(, "interface": false)") +
+               R"(, {"interfaceOpenError": 5})"));
+  EXPECT_EQ(Paths(), (std::vector<std::string>{"0-1", "1-1", "10-1"}));
+  EXPECT_EQ(Record("10-1").vendorId, 0x13FE);
+  EXPECT_EQ(Record("10-1").controllerPath, "\\\\?\\hc1#{3abf6f2d-71c4-462a-8a92-1e6861e6af27}");
+  std::vector<std::string> outcomes;
+  for (const ControllerReport& report : UsbScanState.controllers) {
+    outcomes.push_back(report.path.substr(0, 8) + " " + std::to_string(static_cast<int>(report.outcome)) + " " +
+                       std::to_string(report.number));
+  }
+  EXPECT_EQ(outcomes, (std::vector<std::string>{"\\\\.\\HCD0 0 0", "\\\\.\\HCD1 0 1", "\\\\?\\hc0# 2 -1",
+                                                "\\\\?\\hc1# 0 10", "\\\\?\\twin 2 -1"}));
   ExpectEveryHandleClosed();
+  // Twelve controllers: ten by name, two more by interface.
+  std::string twelve = Controller(0, "[{}]");
+  for (int n = 1; n < 10; ++n) twelve += ", " + Controller(n, "[{}]");
+  twelve += R"(, {"rootHub": {"ports": [{}]}}, {"rootHub": {"ports": [{}]}})";
+  EXPECT_EQ(Scan(Machine(twelve)), 0u);
+  EXPECT_EQ(UsbScanState.deviceCount, 12);
+  EXPECT_EQ(UsbScanState.devices[11].portPath, "11-1");
 }
 
 TEST_F(UsbTest, RootHubFailuresFailTheController) {

@@ -21,13 +21,16 @@ const char kUsage[] =
     "       usbscan --tools [--json]\n"
     "\n"
     "Walks every USB host controller and hub as the Quillmark launcher does and prints\n"
-    "each hub port: its path (controller-port-port...), vendor:product in hex, the\n"
-    "manufacturer, product and serial number strings, and the tool code the launcher\n"
-    "would pick for the device. The first port with a tool code decides the launch.\n"
+    "first each controller it reached (by its name \\\\.\\HCDn or its device interface\n"
+    "path) and whether it was walked, failed (with the Windows error code) or skipped as\n"
+    "one already walked under another name; then each hub port: its path\n"
+    "(controller-port-port...), vendor:product in hex, the manufacturer, product and\n"
+    "serial number strings, and the tool code the launcher would pick for the device.\n"
+    "The first port with a tool code decides the launch.\n"
     "\n"
     "  --sim FILE   answer the requests from a simulated USB stack described in FILE\n"
     "               (the only choice on systems other than Windows)\n"
-    "  --json       print one JSON object: result, deviceCount, devices\n"
+    "  --json       print one JSON object: result, deviceCount, devices, controllers\n"
     "  --trace      with --sim and --json: add every open, request and close\n"
     "  --tools      print the controller families the launcher knows and their tools\n"
     "  --help       this text\n";
@@ -47,7 +50,32 @@ std::string ToolCodeText(const USB_BASIC_ALLINFO& record) {
   return row ? std::to_string(row->toolCode) : "none";
 }
 
+const char* OutcomeText(ControllerReport::Outcome outcome) {
+  switch (outcome) {
+    case ControllerReport::Outcome::kWalked: return "walked";
+    case ControllerReport::Outcome::kFailed: return "failed";
+    case ControllerReport::Outcome::kAlreadyWalked: return "already walked";
+  }
+  return "";
+}
+
+// One line for each controller the scan reached, walked or not.
+void PrintControllers() {
+  for (const ControllerReport& report : UsbScanState.controllers) {
+    std::cout << "controller " << Printable(report.path) << "  ";
+    if (report.outcome == ControllerReport::Outcome::kAlreadyWalked) {
+      std::cout << "skipped: already walked under another name\n";
+      continue;
+    }
+    std::cout << OutcomeText(report.outcome);
+    if (report.number >= 0) std::cout << " as " << report.number;
+    if (report.outcome == ControllerReport::Outcome::kFailed) std::cout << ", error " << report.error;
+    std::cout << "\n";
+  }
+}
+
 void PrintTree(std::uint32_t result) {
+  PrintControllers();
   std::string controller;
   for (const USB_BASIC_ALLINFO& record : UsbScanState.devices) {
     if (record.controllerPath != controller) {
@@ -77,6 +105,14 @@ void PrintJson(std::uint32_t result, const sim::UsbSimStack* traced) {
         << ", \"vendorId\": " << d.vendorId << ", \"productId\": " << d.productId
         << ", \"manufacturer\": " << JsonString(d.manufacturer) << ", \"product\": " << JsonString(d.product)
         << ", \"serialNumber\": " << JsonString(d.serialNumber) << "}";
+  }
+  out << "], \"controllers\": [";
+  for (std::size_t i = 0; i < UsbScanState.controllers.size(); ++i) {
+    const ControllerReport& c = UsbScanState.controllers[i];
+    out << (i ? ", " : "") << "{\"path\": " << JsonString(c.path) << ", \"byInterface\": "
+        << (c.byInterface ? "true" : "false") << ", \"outcome\": \"" << OutcomeText(c.outcome)
+        << "\", \"error\": " << c.error << ", \"number\": " << (c.number >= 0 ? std::to_string(c.number) : "null")
+        << "}";
   }
   out << "]";
   if (traced != nullptr) {

@@ -12,7 +12,17 @@
 namespace qm {
 
 std::string DescribeEntry(std::size_t index, const std::string& name) {
-  return "entry " + std::to_string(index + 1) + " (\"" + name + "\")";
+  std::string shown;
+  for (char c : name) {
+    const auto byte = static_cast<std::uint8_t>(c);
+    if (byte >= 0x20 && byte != 0x7F) {
+      shown += c;
+      continue;
+    }
+    static const char kHex[] = "0123456789abcdef";
+    shown += std::string("\\x") + kHex[byte >> 4] + kHex[byte & 0xF];  // a message stays one line
+  }
+  return "entry " + std::to_string(index + 1) + " (\"" + shown + "\")";
 }
 
 namespace {
@@ -42,6 +52,15 @@ std::string ListOf(const std::vector<int>& codePages) {
 // Why `value` cannot stand as a name or title in a header, or "".
 std::string ValueProblem(const std::string& value, const std::vector<int>& codePages) {
   if (value.find('\0') != std::string::npos) return "holds a zero byte";
+  // A line break between keys written by hand would end up in the name or
+  // title, which then never matches the tool table or a window's title.
+  for (char c : value) {
+    const auto byte = static_cast<std::uint8_t>(c);
+    if (byte < 0x20 || byte == 0x7F) {
+      static const char kHex[] = "0123456789ABCDEF";
+      return std::string("holds a control character (0x") + kHex[byte >> 4] + kHex[byte & 0xF] + ")";
+    }
+  }
   for (Key key : kAllKeys) {
     if (value.find(KeyText(key)) != std::string::npos) return "holds the key \"" + KeyText(key) + "\"";
   }

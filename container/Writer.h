@@ -6,7 +6,8 @@
 //  2. records in entry order, optionally after text without keys;
 //  3. nothing between a name and its size key, or a title and the next key;
 //  4. sizes and places as decimal digits, optionally followed by white space;
-//  5. no key text inside a name, a title or a number;
+//  5. no key text inside a name, a title or a number, and no control
+//     character (below 0x20, or 0x7F) in a name or a title;
 //  6. exactly one title in the last record, directly followed by the marker;
 //  7. the payload right after the marker, each entry wholly inside the file.
 #pragma once
@@ -39,7 +40,8 @@ struct PackResult {
   std::vector<std::string> errors;  // each names the offending entry
 };
 
-// "entry 2 (\"Elm_5.exe\")": how messages name an entry, counting from 1.
+// "entry 2 (\"Elm_5.exe\")": how messages name an entry, counting from 1;
+// control characters in the name are shown as \xXX.
 std::string DescribeEntry(std::size_t index, const std::string& name);
 
 // Tells, from the payload's bytes fed in order, whether the payload must

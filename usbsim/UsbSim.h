@@ -96,7 +96,7 @@ class UsbSimStack {
   std::uint32_t LastError() const { return lastError_; }
 
   const std::vector<TraceEntry>& Trace() const { return trace_; }
-  std::size_t OpenHandles() const { return open_.size(); }
+  std::size_t OpenHandles() const { return open_.size() + lists_.size(); }  // interface lists too
   std::vector<Controller>& Controllers() { return controllers_; }
 
  private:

@@ -2,9 +2,9 @@
 // each fault named with its place (docs/usb-sim-format.md).
 #include <nlohmann/json.hpp>
 
-#include <fstream>
-#include <sstream>
+#include <set>
 #include <stdexcept>
+#include <vector>
 
 #include "usb/UsbScan.h"
 #include "usbsim/UsbSim.h"
@@ -79,11 +79,24 @@ std::u16string Decimal(int number) {
   return std::u16string(text.begin(), text.end());
 }
 
-// The JSON text's code points as UTF-16 code units.
+// A text served as UTF-16: a JSON string, each character as its UTF-16
+// encoding (one above U+FFFF as a surrogate pair), or a list of code units
+// 0 to 65535, which can also spell what a string cannot (a lone surrogate).
 std::u16string Utf16(const Json& object, const char* key, const Place& where, const std::u16string& fallback) {
   if (!object.contains(key)) return fallback;
   const Json& value = object.at(key);
-  if (!value.is_string()) Fault(where.Key(key), "must be a string");
+  if (value.is_array()) {
+    std::u16string units;
+    for (std::size_t i = 0; i < value.size(); ++i) {
+      const Json& unit = value[i];
+      if (!unit.is_number_integer() || unit.get<std::int64_t>() < 0 || unit.get<std::int64_t>() > 0xFFFF) {
+        Fault(where.Key(key).Index(i), "must be a UTF-16 code unit from 0 to 65535");
+      }
+      units += static_cast<char16_t>(unit.get<std::int64_t>());
+    }
+    return units;
+  }
+  if (!value.is_string()) Fault(where.Key(key), "must be a string or a list of UTF-16 code units");
   const std::string utf8 = value.get<std::string>();
   std::u16string out;
   for (std::size_t i = 0; i < utf8.size();) {
@@ -120,9 +133,10 @@ std::unique_ptr<Device> ReadDevice(const Json& json, const Place& where) {
     if (!strings.is_object()) Fault(place, "must be an object");
     for (auto item = strings.begin(); item != strings.end(); ++item) {
       const std::string& key = item.key();
-      if (key.empty() || key.size() > 3 || key.find_first_not_of("0123456789") != std::string::npos ||
-          std::stoi(key) < 1 || std::stoi(key) > 255) {
-        Fault(place, "key \"" + key + "\" must be a string index from 1 to 255");
+      // Plain decimal: "01" and "1" would otherwise be two keys for one index.
+      if (key.empty() || key.size() > 3 || key[0] == '0' || key.find_first_not_of("0123456789") != std::string::npos ||
+          std::stoi(key) > 255) {
+        Fault(place, "key \"" + key + "\" must be a string index from 1 to 255, written plainly");
       }
       device->strings[std::stoi(key)] = Utf16(strings, key.c_str(), place, u"");
     }
@@ -191,6 +205,63 @@ std::unique_ptr<Hub> ReadHub(const Json& json, const Place& where, int depth) {
   return hub;
 }
 
+// A first reading that only looks for a key given twice in one object (the
+// JSON reader would keep the last one silently), and names its place.
+class DuplicateKeyFinder : public nlohmann::json_sax<Json> {
+ public:
+  bool null() override { return Value(); }
+  bool boolean(bool) override { return Value(); }
+  bool number_integer(number_integer_t) override { return Value(); }
+  bool number_unsigned(number_unsigned_t) override { return Value(); }
+  bool number_float(number_float_t, const string_t&) override { return Value(); }
+  bool string(string_t&) override { return Value(); }
+  bool binary(binary_t&) override { return Value(); }
+  bool start_object(std::size_t) override { return Open(true); }
+  bool end_object() override { return Close(); }
+  bool start_array(std::size_t) override { return Open(false); }
+  bool end_array() override { return Close(); }
+  bool key(string_t& key) override {
+    Level& level = levels_.back();
+    if (!level.keys.insert(key).second) {
+      throw std::runtime_error(PlaceText() + ": the key \"" + key + "\" is given twice");
+    }
+    level.key = key;
+    return true;
+  }
+  bool parse_error(std::size_t, const std::string&, const nlohmann::detail::exception&) override {
+    return false;  // the real reading reports it
+  }
+
+ private:
+  struct Level {
+    bool object;
+    std::set<std::string> keys;
+    std::string key;        // in an object: the key whose value is read
+    std::size_t index = 0;  // in a list: the element being read
+  };
+  // A value ends an element of a list.
+  bool Value() {
+    if (!levels_.empty() && !levels_.back().object) ++levels_.back().index;
+    return true;
+  }
+  bool Open(bool object) {
+    levels_.push_back({object, {}, {}, 0});
+    return true;
+  }
+  bool Close() {
+    levels_.pop_back();
+    return Value();
+  }
+  std::string PlaceText() const {
+    std::string text;
+    for (std::size_t i = 0; i + 1 < levels_.size(); ++i) {
+      text += levels_[i].object ? (text.empty() ? "" : ".") + levels_[i].key : "[" + std::to_string(levels_[i].index) + "]";
+    }
+    return text.empty() ? "(top level)" : text;
+  }
+  std::vector<Level> levels_;
+};
+
 }  // namespace
 
 UsbSimStack UsbSimStack::FromJson(const std::string& text) {
@@ -200,6 +271,8 @@ UsbSimStack UsbSimStack::FromJson(const std::string& text) {
   } catch (const Json::exception& error) {  // bad syntax, or a number out of range
     throw std::runtime_error(std::string("not valid JSON: ") + error.what());
   }
+  DuplicateKeyFinder duplicates;
+  Json::sax_parse(text, &duplicates);
   CheckKeys(json, Place{nullptr, "(top level)"}, {"controllers"});
   if (!json.contains("controllers") || !json.at("controllers").is_array()) {
     Fault(Place{nullptr, "controllers"}, "must be a list");

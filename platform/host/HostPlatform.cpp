@@ -48,7 +48,8 @@ Handle HostPlatform::CreateFileW(const WidePath& widePath, const FileOpenRequest
                                                      : O_RDONLY;
   if (request.disposition == win::kCreateAlways) flags |= O_CREAT | O_TRUNC;
   if (request.disposition == win::kCreateNew) flags |= O_CREAT | O_EXCL | O_NOFOLLOW;
-  const int fd = ::open(path.c_str(), flags | O_CLOEXEC, 0666);
+  // Never waits: a FIFO or a device named here fails instead of blocking.
+  const int fd = ::open(path.c_str(), flags | O_CLOEXEC | O_NONBLOCK, 0666);
   if (fd < 0) {
     lastError_ = WindowsError(errno);
     return kInvalidHandle;

@@ -37,16 +37,14 @@ class QmTool(unittest.TestCase):
 
     def test_pack_list_extract_round_trip(self):
         result = self.pack('QM_File.ini', ('Alder.exe', 'a.bin', ['Alder', 'Alder 2']),
-                           ('Elm_5.exe', 'b.bin', ['Elm\nWindow']))
+                           ('Elm_5.exe', 'b.bin', ['Elm Window']))
         self.assertEqual(result.returncode, 0, result.stderr)
         listing = json.loads(qmtool('list', '--json', self.path('QM_File.ini')).stdout)
         self.assertTrue(listing['result'])
         self.assertEqual(listing['entryCount'], 2)
         self.assertEqual(listing['entries'][0]['findHwnd'], ['Alder', 'Alder 2'])
-        self.assertEqual(listing['entries'][1]['findHwnd'], ['Elm\nWindow'])
+        self.assertEqual(listing['entries'][1]['findHwnd'], ['Elm Window'])
         self.assertEqual(listing['entries'][1]['fileSize'], 29)
-        raw = qmtool('list', '--json', self.path('QM_File.ini')).stdout
-        self.assertIn(b'"Elm\\u000aWindow"', raw)
 
         out = qmtool('extract', '--json', self.path('QM_File.ini'), 'Elm_5.exe', self.path('x.exe'))
         self.assertEqual(json.loads(out.stdout), {'firstEntryIndex': 1, 'extractedSize': 29, 'written': True})
@@ -59,6 +57,23 @@ class QmTool(unittest.TestCase):
         raw = qmtool('list', '--json', self.path('c.ini')).stdout
         self.assertIn(b'"n\\u00c3\\u00a9.exe"', raw)  # the UTF-8 bytes of the argument
         self.assertIn(b'"q\\"\\\\"', raw)
+        # Written by hand with CR LF between the keys: the launcher reads the
+        # line breaks into the values, and verify says so; its notes fail nothing.
+        with open(self.path('crlf.ini'), 'wb') as f:
+            f.write(b'QM_FileName:Elm_5.exe\r\nQM_FileSize:3\r\nQM_FilePlace:0\r\nQM_FindHwnd:Elm\r\n'
+                    b'QM_Program_Start:\r\nabc')
+        self.assertIn(b'"Elm\\u000d\\u000a"', qmtool('list', '--json', self.path('crlf.ini')).stdout)
+        verified = qmtool('verify', self.path('crlf.ini'))
+        self.assertEqual(verified.returncode, 1)
+        for line in (b'entry 1 ("Elm_5.exe\\x0d\\x0a"): the name holds a control character (0x0D)',
+                     b'a title holds a control character (0x0D)', b'note: entry 1 ("Elm_5.exe\\x0d\\x0a"): the '
+                     b'launcher does not know this name (it knows Alder.exe, Birch_2.exe'):
+            self.assertIn(line, verified.stdout)
+        with open(self.path('notes.ini'), 'wb') as f:
+            f.write(b'QM_FileName:Elm_5.exeQM_FileSize:3QM_FilePlace:0QM_FindHwnd:ElmQM_Program_Start:\r\nMZ')
+        noted = qmtool('verify', self.path('notes.ini'))
+        self.assertEqual(noted.returncode, 0, noted.stdout)
+        self.assertIn(b'note: entry 1 ("Elm_5.exe"): its bytes are not a PE image', noted.stdout)
 
     def test_missing_entry_is_an_error_unless_allowed(self):
         self.pack('c.ini', ('Alder.exe', 'a.bin', ['Alder']))
@@ -90,6 +105,9 @@ class QmTool(unittest.TestCase):
         # Alder.exe is never watched, and names the launcher does not know are free.
         self.assertEqual(self.pack('c.ini', ('Alder.exe', 'a.bin', []), ('A', 'a.bin', ['']),
                                    ('B', 'a.bin', ['Function Test'])).returncode, 0)
+        # Names no file can have on Windows.
+        for name in ('a\\b', 'a/b', '..', 'C:x', 'x.exe:stream', 'CON', 'con.exe', 'nul ', 'COM1.txt', 'lpt9'):
+            self.assertEqual(self.pack('c.ini', (name, 'a.bin', ['t'])).returncode, 1, name)
         with open(self.path('c.ini'), 'wb') as f:
             f.write(before)
         with open(self.path('c.ini'), 'rb') as f:
@@ -131,12 +149,27 @@ class QmTool(unittest.TestCase):
 
     def test_unreadable_inputs_fail_with_one_line_naming_the_file(self):
         os.mkdir(self.path('folder'))
-        for source, reason in (('folder', b'is not a regular file'), ('missing.bin', b'no such file')):
+        os.mkfifo(self.path('fifo'))  # opening it to read would wait for a writer
+        for source, reason in (('folder', b'is not a regular file'), ('missing.bin', b'no such file'),
+                               ('fifo', b'is not a regular file')):
             result = self.pack('o.ini', ('A', source, ['Alder']))
             self.assertEqual(result.returncode, 1, result.stderr)
             self.assertEqual(result.stderr.count(b'\n'), 1, result.stderr)
             self.assertIn(self.path(source).encode() + b': ' + reason, result.stderr)
-        self.assertEqual(sorted(os.listdir(self.dir.name)), ['a.bin', 'b.bin', 'folder'])
+        for args in (('list', self.path('fifo')), ('verify', self.path('fifo')),
+                     ('extract', self.path('fifo'), 'A', self.path('x.exe'))):
+            result = subprocess.run([QMTOOL, *args], capture_output=True, timeout=10)
+            self.assertEqual((result.returncode, result.stderr), (1, b'qmtool: ' + self.path('fifo').encode() +
+                                                                  b': is not a regular file\n'))
+        self.assertEqual(sorted(os.listdir(self.dir.name)), ['a.bin', 'b.bin', 'fifo', 'folder'])
+        # extract never writes over its own container, however it is named.
+        self.pack('c.ini', ('Alder.exe', 'a.bin', ['Alder']))
+        os.symlink(self.path('c.ini'), self.path('link.ini'))
+        for out in (self.path('c.ini'), self.path('link.ini'), os.path.join(self.dir.name, '.', 'c.ini')):
+            result = qmtool('extract', self.path('c.ini'), 'Alder.exe', out)
+            self.assertEqual(result.returncode, 1, out)
+            self.assertIn(b'is the container itself', result.stderr)
+        self.assertEqual(qmtool('verify', self.path('c.ini')).returncode, 0)
 
     def test_pack_needs_about_the_container_in_memory(self):
         size = 96 << 20

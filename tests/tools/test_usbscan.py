@@ -63,7 +63,13 @@ class UsbScan(unittest.TestCase):
         for text, message in (
                 ('{"controllers": [{"number": 0, "rootHub": {"ports": [{"device": {"idVendor": -1}}]}}]}',
                  b'controllers[0].rootHub.ports[0].device.idVendor'),
-                ('{"controllers": [{"number": 2e2136}]}', b'not valid JSON')):
+                ('{"controllers": [{"number": 2e2136}]}', b'not valid JSON'),
+                ('{"controllers": [{"number": 0}, {"number": 1, "rootHub": {"ports": [{"device": '
+                 '{"idVendor": 1, "idVendor": 2}}]}}]}',
+                 b'controllers[1].rootHub.ports[0].device: the key "idVendor" is given twice'),
+                ('{"controllers": [{"number": 0, "rootHub": {"ports": [{"device": {"strings": {"01": "x"}}}]}}]}',
+                 b'key "01" must be a string index from 1 to 255'),
+                ('{"controllers": [{"interface": false}]}', b'controllers[0]: has neither')):
             with tempfile.NamedTemporaryFile('w', suffix='.json', delete=False) as f:
                 f.write(text)
             try:
@@ -73,6 +79,11 @@ class UsbScan(unittest.TestCase):
             finally:
                 os.unlink(f.name)
         self.assertEqual(usbscan('--sim', '/nonexistent.json').returncode, 1)
+        with tempfile.TemporaryDirectory() as folder:
+            fifo = os.path.join(folder, 'fifo')
+            os.mkfifo(fifo)
+            waited = subprocess.run([USBSCAN, '--sim', fifo], capture_output=True, timeout=10)
+            self.assertEqual((waited.returncode, waited.stderr), (1, f'usbscan: {fifo}: is not a regular file\n'.encode()))
 
     def test_descriptions_nested_deeper_than_the_walk_goes_are_refused(self):
         for depth, refused in ((16, False), (17, True), (20000, True)):

@@ -29,14 +29,17 @@ TEST_F(WriterTest, RefusesKeysZeroBytesAndABadLastEntryNamingTheEntry) {
       {"ok.exe", Bytes("1"), {}},
       {"bad QM_FileSize: name", Bytes("2"), {"t"}},
       {"zero", Bytes("3"), {std::string("a\0b", 3)}},
+      {"Elm_5.exe\r\n", Bytes("5"), {"t\x7f"}},
       {"last", Bytes("4"), {"one", "two"}},
   };
   const PackResult result = BuildContainer(entries);
   EXPECT_TRUE(result.image.empty());
-  ASSERT_EQ(result.errors.size(), 3u);
+  ASSERT_EQ(result.errors.size(), 5u);
   EXPECT_NE(result.errors[0].find("entry 2 (\"bad QM_FileSize: name\")"), std::string::npos);
   EXPECT_NE(result.errors[1].find("entry 3 (\"zero\"): a title holds a zero byte"), std::string::npos);
-  EXPECT_NE(result.errors[2].find("exactly one title"), std::string::npos);
+  EXPECT_EQ(result.errors[2], "entry 4 (\"Elm_5.exe\\x0d\\x0a\"): the name holds a control character (0x0D)");
+  EXPECT_NE(result.errors[3].find("a title holds a control character (0x7F)"), std::string::npos);
+  EXPECT_NE(result.errors[4].find("exactly one title"), std::string::npos);
 }
 
 TEST_F(WriterTest, RefusesAValueEndingInALeadByteUnderADoubleByteCodePage) {

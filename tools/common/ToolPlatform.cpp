@@ -5,6 +5,12 @@
 #include "platform/win32/WinApi.h"
 #else
 #include "platform/host/HostPlatform.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #endif
 
 namespace qm {
@@ -57,6 +63,44 @@ std::filesystem::path FileSystemPath(const WidePath& path) {
   return std::filesystem::path(reinterpret_cast<const wchar_t*>(path.Units().c_str()));
 }
 
+namespace {
+const wchar_t* Wide(const WidePath& path) { return reinterpret_cast<const wchar_t*>(path.Units().c_str()); }
+
+HANDLE OpenToLookAt(const WidePath& path) {
+  // No access asked: even a file others hold open can be looked at; folders
+  // need the backup semantics flag to be opened at all.
+  return ::CreateFileW(Wide(path), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                       OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+}
+}  // namespace
+
+std::string RegularFileProblem(const WidePath& path) {
+  HANDLE file = OpenToLookAt(path);
+  if (file == INVALID_HANDLE_VALUE) {
+    const DWORD error = ::GetLastError();
+    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return "no such file";
+    return "cannot be opened: Windows error " + std::to_string(error);
+  }
+  BY_HANDLE_FILE_INFORMATION info = {};
+  // CON, pipes and other devices are not disk files; folders are not files.
+  const bool regular = ::GetFileType(file) == FILE_TYPE_DISK && ::GetFileInformationByHandle(file, &info) &&
+                       (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+  ::CloseHandle(file);
+  return regular ? std::string() : "is not a regular file";
+}
+
+bool SameFile(const WidePath& a, const WidePath& b) {
+  BY_HANDLE_FILE_INFORMATION infoA = {}, infoB = {};
+  HANDLE fileA = OpenToLookAt(a);
+  HANDLE fileB = OpenToLookAt(b);
+  const bool known = fileA != INVALID_HANDLE_VALUE && fileB != INVALID_HANDLE_VALUE &&
+                     ::GetFileInformationByHandle(fileA, &infoA) && ::GetFileInformationByHandle(fileB, &infoB);
+  if (fileA != INVALID_HANDLE_VALUE) ::CloseHandle(fileA);
+  if (fileB != INVALID_HANDLE_VALUE) ::CloseHandle(fileB);
+  return known && infoA.dwVolumeSerialNumber == infoB.dwVolumeSerialNumber &&
+         infoA.nFileIndexHigh == infoB.nFileIndexHigh && infoA.nFileIndexLow == infoB.nFileIndexLow;
+}
+
 std::FILE* OpenStream(const WidePath& path, const char* mode) {
   const std::wstring wideMode(mode, mode + std::char_traits<char>::length(mode));
   return ::_wfopen(reinterpret_cast<const wchar_t*>(path.Units().c_str()), wideMode.c_str());
@@ -73,6 +117,22 @@ std::vector<ToolArgument> ToolArguments(int argc, char** argv) {
 std::filesystem::path FileSystemPath(const WidePath& path) { return std::filesystem::path(Utf8Of(path)); }
 
 std::FILE* OpenStream(const WidePath& path, const char* mode) { return std::fopen(Utf8Of(path).c_str(), mode); }
+
+std::string RegularFileProblem(const WidePath& path) {
+  // Without blocking: opening a FIFO for reading otherwise waits for a writer.
+  const int fd = ::open(Utf8Of(path).c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return errno == ENOENT ? "no such file" : std::strerror(errno);
+  struct stat info;
+  const bool regular = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
+  ::close(fd);
+  return regular ? std::string() : "is not a regular file";
+}
+
+bool SameFile(const WidePath& a, const WidePath& b) {
+  struct stat infoA, infoB;
+  return ::stat(Utf8Of(a).c_str(), &infoA) == 0 && ::stat(Utf8Of(b).c_str(), &infoB) == 0 &&
+         infoA.st_dev == infoB.st_dev && infoA.st_ino == infoB.st_ino;
+}
 
 #endif
 

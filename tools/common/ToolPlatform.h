@@ -33,4 +33,14 @@ std::vector<ToolArgument> ToolArguments(int argc, char** argv);
 std::filesystem::path FileSystemPath(const WidePath& path);
 std::FILE* OpenStream(const WidePath& path, const char* mode);
 
+// Why the file at `path` cannot be read as one: "" for a regular file, else
+// "no such file", "is not a regular file" (a folder, a pipe, a device:
+// reading one could wait for ever) or the system's reason. Looks without
+// blocking, whatever stands there.
+std::string RegularFileProblem(const WidePath& path);
+
+// Whether `a` and `b` name the same existing file (through a link or
+// another spelling of the path too).
+bool SameFile(const WidePath& a, const WidePath& b);
+
 }  // namespace qm

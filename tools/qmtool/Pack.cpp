@@ -10,6 +10,7 @@
 //  4. Only then does it replace OUT.
 // The peak is about the container's size: the read-back holds it, as the
 // launcher would.
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -35,10 +36,9 @@ std::string Reason(int error) { return error != 0 ? std::strerror(error) : "cann
 // The size of the input at `file`, a regular file.
 std::uint64_t InputSize(const FileArgument& file) {
   const std::string& path = file.text;
+  const std::string problem = RegularFileProblem(file.path);
+  if (!problem.empty()) throw Failure{path + ": " + problem};
   std::error_code error;
-  const std::filesystem::file_status status = std::filesystem::status(FileSystemPath(file.path), error);
-  if (!std::filesystem::exists(status)) throw Failure{path + ": no such file"};
-  if (!std::filesystem::is_regular_file(status)) throw Failure{path + ": is not a regular file"};
   const std::uintmax_t size = std::filesystem::file_size(FileSystemPath(file.path), error);
   if (error) throw Failure{path + ": " + error.message()};
   return size;
@@ -67,6 +67,23 @@ void ReadInput(const FileArgument& input, std::uint64_t size,
   const int readError = errno;
   if (failed) throw Failure{path + ": " + Reason(readError)};
   if (more && total != size) throw Failure{path + ": changed while it was packed"};
+}
+
+// Why `name` could never be a file's name on Windows, or "".
+std::string FileNameProblem(const std::string& name) {
+  if (name.find_first_of("\\/") != std::string::npos) return "holds a path separator";
+  if (name == "." || name == "..") return "names a folder, not a file";
+  if (name.find(':') != std::string::npos) return "holds a colon (a drive or a stream)";
+  // CON, PRN, AUX, NUL, COM1-9 and LPT1-9 name devices, with any extension.
+  std::string base = name.substr(0, name.find('.'));
+  while (!base.empty() && base.back() == ' ') base.pop_back();
+  for (char& c : base) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  const bool numbered = base.size() == 4 && (base.compare(0, 3, "COM") == 0 || base.compare(0, 3, "LPT") == 0) &&
+                        base[3] >= '1' && base[3] <= '9';
+  if (base == "CON" || base == "PRN" || base == "AUX" || base == "NUL" || numbered) {
+    return "is a reserved device name of Windows";
+  }
+  return std::string();
 }
 
 void Check(bool ok, const std::string& error) {
@@ -103,6 +120,8 @@ std::uint64_t PackContainer(const FileArgument& out, const std::vector<PackSourc
   const WatchedTitles watched = LauncherWatchedTitles();
   const LeadBytes leadBytes = LeadBytes::Of(Sys());
   for (std::size_t i = 0; i < sources.size(); ++i) {
+    const std::string nameProblem = FileNameProblem(sources[i].name);
+    if (!nameProblem.empty()) header.errors.push_back(DescribeEntry(i, sources[i].name) + ": the name " + nameProblem);
     const std::string problem = WatchedTitleProblem(sources[i].name, sources[i].titles, watched, leadBytes);
     if (!problem.empty()) header.errors.push_back(DescribeEntry(i, sources[i].name) + ": " + problem);
   }

@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "app/ToolTable.h"
 #include "app/Watch.h"
 #include "platform/AtomicFile.h"
 #include "container/Container.h"
@@ -68,18 +69,24 @@ const char* const kHelp[] = {
     "usage: qmtool pack OUT --entry NAME=FILE [--title TITLE]... [--entry NAME=FILE ...]\n"
     "Writes a container holding the files under the given names, each followed by its window\n"
     "titles, laid out one after the other. The last entry needs exactly one title. Names and\n"
-    "titles must not hold a zero byte or a key text, nor end with a lead byte of a double-byte\n"
-    "code page (or of the one named with --codepage). An entry whose window the launcher\n"
+    "titles must not hold a zero byte, a control character or a key text, nor end with a lead\n"
+    "byte of a double-byte code page (or of the one named with --codepage). Names must be\n"
+    "possible Windows file names: no \\ or /, not . or .., no colon, no device name (CON,\n"
+    "PRN, AUX, NUL, COM1-9, LPT1-9, with any extension). An entry whose window the launcher\n"
     "watches (Birch_2.exe, Cedar_3.exe, Cedar_4.exe, Elm_5.exe) needs a first title that is\n"
     "not empty, at most 255 bytes and not found inside the launcher's own window title;\n"
-    "other entries may have any titles. The container is written beside OUT under a name no one can\n"
-    "guess, read back and checked, then renamed into place; OUT keeps its permissions.\n",
+    "other entries may have any titles. The container is written beside OUT under a name\n"
+    "no one can guess, read back and checked, then renamed into place; OUT keeps its\n"
+    "permissions. Inputs must be regular files.\n",
     "verify",
     "usage: qmtool verify FILE\n"
     "Checks FILE against every rule of the container format, that every entry lies inside\n"
     "the file, that names and titles read alike under the code pages pack checks, and that\n"
-    "every entry the launcher watches has a first title it can watch for (as pack checks).\n"
-    "Prints each problem, entries counted from 1; exits 1 if there is one.\n",
+    "every entry the launcher watches has a first title it can watch for (as pack checks),\n"
+    "and that no name or title holds a control character (a CR LF written between keys).\n"
+    "Prints each problem, entries counted from 1; exits 1 if there is one. Also prints\n"
+    "notes, which fail nothing: names the launcher does not know, and .exe entries whose\n"
+    "bytes are not a PE image (the launcher could not start them).\n",
 };
 
 constexpr std::uintmax_t kLauncherLimit = 0x80000000u;  // the launcher reads under 2 GiB
@@ -211,6 +218,9 @@ int List(const Arguments& args) {
 
 int Extract(const Arguments& args) {
   ExpectPositional(args, 3, "FILE NAME OUT");
+  if (SameFile(args.positional[0].path, args.positional[2].path)) {
+    throw Failure{args.positional[2].text + ": is the container itself; extract to another file"};
+  }
   const std::string& name = args.positional[1].text;
   const std::vector<std::uint8_t> image = ReadForLauncher(args.positional[0]);
   const ParsedContainer parsed = ParseForLauncher(image);
@@ -251,11 +261,36 @@ int Pack(const Arguments& args) {
   return 0;
 }
 
+// What verify says without failing: names the launcher does not know, and
+// programs it could not start.
+std::vector<std::string> VerifyNotes(const std::vector<std::uint8_t>& image) {
+  std::vector<std::string> notes;
+  std::string known;
+  for (const ToolRow& row : ToolRows()) known += std::string(known.empty() ? "" : ", ") + row.entryName;
+  const ParsedContainer parsed = ParseForLauncher(image);
+  for (std::size_t i = 0; i < parsed.entries.size(); ++i) {
+    const PROGRAMINFO& entry = parsed.entries[i];
+    const std::string described = DescribeEntry(i, entry.fileName);
+    const std::string& name = entry.fileName;
+    bool knownName = false;
+    for (const ToolRow& row : ToolRows()) knownName = knownName || name == row.entryName;
+    if (!knownName) notes.push_back(described + ": the launcher does not know this name (it knows " + known + ")");
+    PeReport report;
+    const bool exe = name.size() >= 4 && name.compare(name.size() - 4, 4, ".exe") == 0;
+    if (exe && InspectEntry(entry, parsed, image, &report) && !report.isPe) {
+      notes.push_back(described + ": its bytes are not a PE image: the launcher could not start it " +
+                      "(\"Could Not Be Started\")");
+    }
+  }
+  return notes;
+}
+
 int Verify(const Arguments& args) {
   ExpectPositional(args, 1, "FILE");
   const std::vector<std::uint8_t> image = ReadForLauncher(args.positional[0]);
   const std::vector<std::string> problems =
       VerifyContainer(image, CheckedCodePages(args.codePage), LauncherWatchedTitles());
+  for (const std::string& note : VerifyNotes(image)) std::cout << args.positional[0].text << ": note: " << note << "\n";
   for (const std::string& problem : problems) std::cout << args.positional[0].text << ": " << problem << "\n";
   if (problems.empty()) std::cout << args.positional[0].text << ": ok\n";
   return problems.empty() ? 0 : 1;
@@ -292,8 +327,9 @@ std::vector<int> CheckedCodePages(int namedCodePage) {
 
 std::vector<std::uint8_t> ReadForLauncher(const FileArgument& file) {
   const std::filesystem::path path = FileSystemPath(file.path);
+  const std::string problem = RegularFileProblem(file.path);
+  if (!problem.empty()) throw Failure{file.text + ": " + problem};
   std::error_code error;
-  if (!std::filesystem::exists(path, error)) throw Failure{file.text + ": no such file"};
   const std::uintmax_t size = std::filesystem::file_size(path, error);
   if (!error && size >= kLauncherLimit) {
     throw Failure{file.text + " is " + GiB(size) + ": the launcher reads containers under 2 GiB"};

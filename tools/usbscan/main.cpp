@@ -201,6 +201,11 @@ int Run(const std::vector<ToolArgument>& argv, Platform& system) {
   std::unique_ptr<sim::UsbSimStack> stack;
   std::unique_ptr<sim::UsbSimPlatform> simulated;
   if (simFile != nullptr) {
+    const std::string problem = RegularFileProblem(simFile->path);
+    if (!problem.empty()) {
+      std::cerr << "usbscan: " << simFile->text << ": " << problem << "\n";
+      return 1;
+    }
     try {
       stack = std::make_unique<sim::UsbSimStack>(sim::UsbSimStack::FromFile(simFile->path, system));
     } catch (const std::exception& error) {

@@ -6,13 +6,12 @@
 // tool has ended.
 #include "app/Watch.h"
 
-#include <cstring>
-
 #include "app/LauncherState.h"
 #include "app/StartSequence.h"
 #include "app/Startup.h"
 #include "app/ToolTable.h"
 #include "container/ContainerState.h"
+#include "platform/CodePages.h"
 
 namespace qm {
 
@@ -68,14 +67,7 @@ void FinishWatch(WindowHandle frame, std::uintptr_t timerId) {
 }  // namespace
 
 bool TitleContains(const std::string& title, const std::string& target) {
-  if (target.empty()) return true;
-  if (target.size() > title.size()) return false;
-  for (std::size_t at = 0; at + target.size() <= title.size(); ++at) {
-    if (std::memcmp(title.data() + at, target.data(), target.size()) == 0) return true;
-    // A match never starts on a trail byte.
-    if (Sys().IsDbcsLeadByte(static_cast<std::uint8_t>(title[at]))) ++at;
-  }
-  return false;
+  return ContainsAtCharacter(title, target, [](std::uint8_t byte) { return Sys().IsDbcsLeadByte(byte); });
 }
 
 WatchedTitles LauncherWatchedTitles() {

@@ -54,6 +54,9 @@ struct ParsedContainer {
   std::vector<PROGRAMINFO> entries;
 };
 
+// The header's length: the image up to its first zero byte, or all of it.
+std::int64_t HeaderLength(const std::vector<std::uint8_t>& image);
+
 // Parses the header of `image`, searching keys by character of the code
 // page whose lead bytes are given. Linear in the header's length.
 ParsedContainer ParseHeader(const std::vector<std::uint8_t>& image, const LeadBytes& leadBytes);

@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "platform/CodePages.h"
+
 namespace qm {
 
 std::vector<bool> CharacterStarts(const std::uint8_t* text, std::int64_t length, const LeadBytes& leadBytes) {
@@ -9,10 +11,8 @@ std::vector<bool> CharacterStarts(const std::uint8_t* text, std::int64_t length,
   for (bool lead : leadBytes.lead) anyLead = anyLead || lead;
   std::vector<bool> starts(static_cast<std::size_t>(length), !anyLead);
   if (!anyLead) return starts;
-  for (std::int64_t i = 0; i < length;) {
-    starts[static_cast<std::size_t>(i)] = true;
-    i += (leadBytes(text[i]) && i + 1 < length) ? 2 : 1;
-  }
+  const auto size = static_cast<std::size_t>(length);
+  for (std::size_t at = 0; at < size; at = NextCharacter(text, size, at, leadBytes)) starts[at] = true;
   return starts;
 }
 

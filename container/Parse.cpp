@@ -150,12 +150,14 @@ void ParseRecord(HeaderText& t, PROGRAMINFO& record) {
 
 }  // namespace
 
+std::int64_t HeaderLength(const std::vector<std::uint8_t>& image) {
+  const void* zero = image.empty() ? nullptr : std::memchr(image.data(), 0, image.size());
+  return zero != nullptr ? static_cast<const std::uint8_t*>(zero) - image.data() : static_cast<std::int64_t>(image.size());
+}
+
 ParsedContainer ParseHeader(const std::vector<std::uint8_t>& image, const LeadBytes& leadBytes) {
   const std::uint8_t* bytes = image.data();
-  const void* zero = image.empty() ? nullptr : std::memchr(bytes, 0, image.size());
-  const std::int64_t headerLength =
-      zero != nullptr ? static_cast<const std::uint8_t*>(zero) - bytes : static_cast<std::int64_t>(image.size());
-  HeaderText t(bytes, headerLength, leadBytes);
+  HeaderText t(bytes, HeaderLength(image), leadBytes);
 
   ParsedContainer parsed;
   parsed.payloadOffset =

@@ -31,12 +31,11 @@ namespace {
 // that has no trail byte: it would take the next key's first byte as its
 // trail, and that key would not be found.
 bool EndsInLeadByte(const std::string& value, int codePage) {
-  for (std::size_t i = 0; i < value.size(); ++i) {
-    if (!IsLeadByteOfCodePage(codePage, static_cast<std::uint8_t>(value[i]))) continue;
-    if (i + 1 == value.size()) return true;
-    ++i;
-  }
-  return false;
+  const auto isLead = [codePage](std::uint8_t byte) { return IsLeadByteOfCodePage(codePage, byte); };
+  const auto* bytes = reinterpret_cast<const std::uint8_t*>(value.data());
+  std::size_t last = 0;
+  for (std::size_t at = 0; at < value.size(); at = NextCharacter(bytes, value.size(), at, isLead)) last = at;
+  return !value.empty() && last + 1 == value.size() && isLead(bytes[last]);
 }
 
 // "932", "932 and 936", "932, 936 and 949".
@@ -207,15 +206,6 @@ std::vector<std::string> RecordProblems(const std::uint8_t* text, const std::vec
 
 namespace {
 
-// Whether `inner` occurs in `outer` starting at a character boundary.
-bool InsideByCharacter(const std::string& outer, const std::string& inner, const LeadBytes& leadBytes) {
-  for (std::size_t at = 0; at + inner.size() <= outer.size(); ++at) {
-    if (outer.compare(at, inner.size(), inner) == 0) return true;
-    if (leadBytes(static_cast<std::uint8_t>(outer[at]))) ++at;
-  }
-  return false;
-}
-
 constexpr std::size_t kLongestWatchedTitle = 255;  // the watch reads titles into 256 bytes
 
 }  // namespace
@@ -231,7 +221,7 @@ std::string WatchedTitleProblem(const std::string& name, const std::vector<std::
     why = "is empty, so every window matches it";
   } else if (titles.front().size() > kLongestWatchedTitle) {
     why = "is longer than the 255 bytes of a window title the launcher reads";
-  } else if (InsideByCharacter(watched.frameTitle, titles.front(), leadBytes)) {
+  } else if (ContainsAtCharacter(watched.frameTitle, titles.front(), leadBytes)) {
     why = "lies inside the launcher's own window title \"" + watched.frameTitle + "\"";
   } else {
     return std::string();
@@ -242,11 +232,8 @@ std::string WatchedTitleProblem(const std::string& name, const std::vector<std::
 std::vector<std::string> VerifyContainer(const std::vector<std::uint8_t>& image, const std::vector<int>& codePages,
                                          const WatchedTitles& watched) {
   const LeadBytes leadBytes = LeadBytes::Of(Sys());
-  const void* zero = image.empty() ? nullptr : std::memchr(image.data(), 0, image.size());
-  const std::int64_t headerLength = zero != nullptr ? static_cast<const std::uint8_t*>(zero) - image.data()
-                                                    : static_cast<std::int64_t>(image.size());
   std::vector<std::string> problems =
-      RecordProblems(image.data(), FindAllKeys(image.data(), headerLength, leadBytes));
+      RecordProblems(image.data(), FindAllKeys(image.data(), HeaderLength(image), leadBytes));
 
   // Where the entries lie, and values that another code page reads otherwise.
   const ParsedContainer parsed = ParseHeader(image, leadBytes);

@@ -34,6 +34,11 @@ void SetToolCodePage([[maybe_unused]] int codePage) {
 #endif
 }
 
+int ReportUsageError(const char* tool, const UsageError& error, const char* usage) {
+  std::fprintf(stderr, "%s: %s\n%s", tool, error.message.c_str(), usage);
+  return 2;
+}
+
 #ifdef _WIN32
 
 namespace {

@@ -18,6 +18,13 @@ Platform& UseToolPlatform();
 // Native builds only: on Windows the system's applies and this does nothing.
 void SetToolCodePage(int codePage);
 
+// A command line the tool does not understand: the tool prints
+// "TOOL: MESSAGE", then its usage, and ends with exit status 2.
+struct UsageError {
+  std::string message;
+};
+int ReportUsageError(const char* tool, const UsageError& error, const char* usage);
+
 // One command-line argument (the program's name not included), both as text
 // for a container (on Windows in the ANSI code page, as the launcher reads
 // names and titles; elsewhere the bytes given) and as a path (on Windows the

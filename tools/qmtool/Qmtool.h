@@ -12,9 +12,6 @@
 
 namespace qm {
 
-struct UsageError {
-  std::string message;
-};
 // A failure of the command: qmtool prints the message and exits with 1.
 struct Failure {
   std::string message;

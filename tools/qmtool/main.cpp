@@ -360,8 +360,7 @@ int main(int argc, char** argv) {
   try {
     return qm::Run(qm::ToolArguments(argc, argv));
   } catch (const qm::UsageError& error) {
-    std::cerr << "qmtool: " << error.message << "\n" << qm::kUsage;
-    return 2;
+    return qm::ReportUsageError("qmtool", error, qm::kUsage);
   } catch (const qm::Failure& error) {
     std::cerr << "qmtool: " << error.message << "\n";
   } catch (const std::bad_alloc&) {

@@ -35,10 +35,6 @@ const char kUsage[] =
     "  --tools      print the controller families the launcher knows and their tools\n"
     "  --help       this text\n";
 
-struct UsageError {
-  std::string message;
-};
-
 std::string Hex4(std::int32_t value) {
   char text[8];
   std::snprintf(text, sizeof(text), "%04x", static_cast<unsigned>(value) & 0xFFFF);
@@ -232,8 +228,7 @@ int main(int argc, char** argv) {
   try {
     return qm::Run(qm::ToolArguments(argc, argv), system);
   } catch (const qm::UsageError& error) {
-    std::cerr << "usbscan: " << error.message << "\n" << qm::kUsage;
-    return 2;
+    return qm::ReportUsageError("usbscan", error, qm::kUsage);
   } catch (const std::exception& error) {  // out of memory, or a stream that failed
     std::cerr << "usbscan: " << error.what() << "\n";
     return 1;

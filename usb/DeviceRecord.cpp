@@ -27,20 +27,14 @@ USB_BASIC_ALLINFO& NewestRecord() { return UsbScanState.devices.back(); }
 // the reply afterwards, or stays cleared when the request failed.
 std::vector<std::uint8_t> RequestDescriptor(Handle hub, std::uint32_t port, std::uint16_t value,
                                             std::uint16_t index, std::uint16_t length) {
-  std::vector<std::uint8_t> buffer(usb::kDescriptorRequestSize, 0);
+  std::vector<std::uint8_t> buffer = RequestBuffer(UsbRequest::kDescriptor);
   usb::Write32(&buffer[usb::kConnectionIndex], port);
   buffer[usb::kSetupRequestType] = usb::kRequestTypeDeviceToHost;
   buffer[usb::kSetupRequest] = usb::kRequestGetDescriptor;
   usb::Write16(&buffer[usb::kSetupValue], value);
   usb::Write16(&buffer[usb::kSetupIndex], index);
   usb::Write16(&buffer[usb::kSetupLength], length);
-  std::uint32_t returned = 0;
-  if (!Sys().DeviceIoControl(hub, usb::kIoctlGetDescriptorFromNodeConnection, buffer.data(),
-                             usb::kDescriptorRequestSize, &returned)) {
-    // A failing stack may have written into the buffer all the same: what
-    // follows reads the cleared buffer, as after a clean failure.
-    std::fill(buffer.begin(), buffer.end(), 0);
-  }
+  SendRequest(hub, UsbRequest::kDescriptor, buffer);  // a failure reads as the cleared buffer
   return buffer;
 }
 

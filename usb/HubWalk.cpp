@@ -37,11 +37,6 @@ OwnedHandle OpenDevice(const std::string& path) {
   return OwnedHandle(Sys().CreateFile(path, request));
 }
 
-bool Send(Handle device, std::uint32_t code, std::vector<std::uint8_t>& buffer) {
-  std::uint32_t returned = 0;
-  return Sys().DeviceIoControl(device, code, buffer.data(), static_cast<std::uint32_t>(buffer.size()), &returned);
-}
-
 // The UTF-16 text at `offset` of the buffer, up to its zero or the buffer's end.
 std::u16string NameInBuffer(const std::vector<std::uint8_t>& buffer, std::size_t offset) {
   std::u16string name;
@@ -85,8 +80,8 @@ OwnedHandle OpenHub(const std::u16string& name, std::uint8_t* portCount, std::ui
     *error = Sys().GetLastError();
     return hub;
   }
-  std::vector<std::uint8_t> info(usb::kNodeInfoSize, 0);
-  if (!Send(hub.Get(), usb::kIoctlGetNodeInformation, info)) {
+  std::vector<std::uint8_t> info = RequestBuffer(UsbRequest::kNodeInformation);
+  if (!SendRequest(hub.Get(), UsbRequest::kNodeInformation, info)) {
     *error = Sys().GetLastError();
     return OwnedHandle();  // the hub is closed as it goes
   }
@@ -98,9 +93,9 @@ OwnedHandle OpenHub(const std::u16string& name, std::uint8_t* portCount, std::ui
 void WalkExternalHub(Handle hub, std::uint32_t port, const std::string& controllerPath,
                      const std::u16string& rootHubName, const std::string& portPath, int depth) {
   if (depth + 1 > kMaxHubDepth) return;  // like a hub that cannot be opened
-  std::vector<std::uint8_t> nameBuffer(usb::kConnectionNameSize, 0);
+  std::vector<std::uint8_t> nameBuffer = RequestBuffer(UsbRequest::kConnectionName);
   usb::Write32(&nameBuffer[usb::kConnectionIndex], port);
-  if (!Send(hub, usb::kIoctlGetNodeConnectionName, nameBuffer)) return;
+  if (!SendRequest(hub, UsbRequest::kConnectionName, nameBuffer)) return;
   std::uint8_t portCount = 0;
   std::uint32_t ignored = 0;  // an external hub that fails is just not walked
   const OwnedHandle child = OpenHub(NameInBuffer(nameBuffer, usb::kConnectionNameText), &portCount, &ignored);
@@ -114,12 +109,10 @@ void WalkHubPorts(Handle hub, std::uint8_t portCount, const std::string& control
   const std::string rootHubText = ThreadAnsiText(rootHubName);
   for (std::uint32_t port = 1; port <= portCount; ++port) {
     if (UsbScanState.deviceCount >= kMaxDeviceRecords) return;  // the list is full: no more requests
-    std::vector<std::uint8_t> connection(usb::kConnectionInfoSize, 0);
+    std::vector<std::uint8_t> connection = RequestBuffer(UsbRequest::kConnectionInformation);
     usb::Write32(&connection[usb::kConnectionIndex], port);
-    // A failed request reads as a port with no device.
-    if (!Send(hub, usb::kIoctlGetNodeConnectionInformation, connection)) {
-      std::fill(connection.begin(), connection.end(), 0);
-    }
+    // A failed request reads as a port with no device: its buffer is cleared.
+    SendRequest(hub, UsbRequest::kConnectionInformation, connection);
 
     USB_BASIC_ALLINFO* record = AppendDeviceRecord();
     record->portPath = parentPath + "-" + std::to_string(port);
@@ -137,7 +130,7 @@ void WalkHubPorts(Handle hub, std::uint8_t portCount, const std::string& control
 
 bool ReadDriverKey(Handle controller, std::vector<std::uint8_t>& names, std::u16string* driverKey,
                    std::uint32_t* error) {
-  if (!Send(controller, usb::kIoctlGetHcdDriverkeyName, names)) {
+  if (!SendRequest(controller, UsbRequest::kDriverKeyName, names)) {
     *error = Sys().GetLastError();
     return false;
   }
@@ -149,7 +142,7 @@ std::uint32_t WalkController(Handle controller, std::vector<std::uint8_t>& names
                              int number) {
   // Not tested: after a failure the buffer still holds the driver key name,
   // which names no hub, and the open below fails.
-  Send(controller, usb::kIoctlGetRootHubName, names);
+  SendRequest(controller, UsbRequest::kRootHubName, names);
   const std::u16string rootHubName = NameInBuffer(names, usb::kNameText);
 
   std::uint8_t portCount = 0;
@@ -171,7 +164,7 @@ class ControllerPasses {
   // the controller took its number.
   bool Scan(Handle controller, const std::string& path, int number, bool byInterface) {
     ControllerReport report{path, byInterface};
-    std::vector<std::uint8_t> names(usb::kNameBufferSize, 0);
+    std::vector<std::uint8_t> names = RequestBuffer(UsbRequest::kDriverKeyName);
     std::u16string driverKey;
     if (!ReadDriverKey(controller, names, &driverKey, &report.error)) {
       return Record(report, ControllerReport::Outcome::kFailed);

@@ -14,6 +14,26 @@ namespace qm {
 
 enum class StringKind { Manufacturer = 0, Product = 1, SerialNumber = 2 };
 
+// The requests the walk sends, each with its buffer size and what a failure
+// leaves in the buffer (usb/DeviceRequest.cpp).
+enum class UsbRequest {
+  kDriverKeyName,
+  kRootHubName,
+  kNodeInformation,
+  kConnectionInformation,
+  kConnectionName,
+  kDescriptor,
+};
+
+// A zeroed buffer of the request's size, for the caller to set its input
+// fields in.
+std::vector<std::uint8_t> RequestBuffer(UsbRequest request);
+
+// Sends `request` with `buffer` as input and output. Afterwards the buffer
+// holds the reply, and every byte past the bytes returned reads as zero; a
+// failed request leaves it cleared, or as it was for the root hub name.
+bool SendRequest(Handle device, UsbRequest request, std::vector<std::uint8_t>& buffer);
+
 // Appends a fresh record and returns it; null once kMaxDeviceRecords are held.
 USB_BASIC_ALLINFO* AppendDeviceRecord();
 

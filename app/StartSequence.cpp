@@ -67,23 +67,19 @@ void RecordExtractedFile(const WidePath& path) {
   ++LauncherState.extractedCount;
 }
 
-// Copies the tool's entry out of the container and writes it as a new file
-// at `toolPath`; a file this run created is recorded for deletion. True when
-// the whole entry was written.
-bool WriteTool(const ToolRow& row, const WidePath& toolPath) {
-  const Extraction extraction = ExtractEntry(row.entryName);
-  if (LauncherState.firstEntryIndex == -1) LauncherState.firstEntryIndex = extraction.firstIndex;
-  if (!extraction.copied) return false;  // nothing to write
-  const WriteOutcome outcome = WriteExtracted(toolPath);
+// Writes the tool's bytes as a new file at `toolPath`; a file this run
+// created is recorded for deletion. True when every byte was written.
+bool WriteTool(const std::vector<std::uint8_t>& bytes, const WidePath& toolPath) {
+  const WriteOutcome outcome = WriteNewFile(toolPath, bytes);
   if (outcome != WriteOutcome::kNotCreated) RecordExtractedFile(toolPath);
   return outcome == WriteOutcome::kWhole;
 }
 
 // Starts the written tool while its file is held unchanged from the
-// comparison to the start. False when the file is not what was written or
-// the tool could not be started.
-bool LaunchTool(const ToolRow& row, const WidePath& toolPath) {
-  OwnedHandle held = HoldExtracted(toolPath);
+// comparison with `bytes` to the start. False when the file is not what was
+// written or the tool could not be started.
+bool LaunchTool(const ToolRow& row, const WidePath& toolPath, const std::vector<std::uint8_t>& bytes) {
+  OwnedHandle held = HoldFile(toolPath, bytes);
   if (!held.Valid()) return false;
   if (row.launch == Launch::kAndWait) return LaunchAndWait(LauncherState.osClass, toolPath, std::move(held));
   LauncherState.toolProcess = LaunchNoWait(LauncherState.osClass, toolPath, std::move(held)).Release();
@@ -158,11 +154,14 @@ bool SelectToolCode() {
 
 WidePath LauncherDirectory(const WidePath& modulePath) { return modulePath.Directory(); }
 
-void StartTool(WindowHandle frame, const WidePath& launcherDirectory) {
+void StartTool(WindowHandle frame, const WidePath& launcherDirectory, const ContainerStateRecord& container) {
   const ToolRow* row = ToolRowOfCode(LauncherState.toolCode);
   if (row == nullptr) return;
+  EntryCopy entry = CopyEntry(container.image, container.payloadOffset, container.entries, row->entryName);
+  if (LauncherState.firstEntryIndex == -1) LauncherState.firstEntryIndex = entry.match.first;
+  const std::vector<std::uint8_t>& bytes = KeepExtracted(std::move(entry.bytes));
   const WidePath toolPath = launcherDirectory.Joined(row->writtenName);
-  if (!WriteTool(*row, toolPath) || !LaunchTool(*row, toolPath)) {
+  if (!entry.copied || !WriteTool(bytes, toolPath) || !LaunchTool(*row, toolPath, bytes)) {
     ReportToolNotStarted(frame, *row);
     return;
   }
@@ -210,13 +209,15 @@ void RunStartSequence(WindowHandle frame) {
   LauncherState.containerPath = directory.Joined("\\QM_File.ini");
   // A path cut short names a parent folder: the container is then as good
   // as missing, and nothing is read or written.
-  if (!pathWhole || !LoadContainer(LauncherState.containerPath)) {
+  std::vector<std::uint8_t> image;
+  if (!pathWhole || !ReadContainerFile(LauncherState.containerPath, &image)) {
     ShowLauncherMessage(frame, kContainerNotFound);
     LauncherState.keepRunning = false;
     return;
   }
-  ParseContainer();
-  StartTool(frame, directory);
+  ParsedContainer parsed = ParseHeader(image, LeadBytes::Of(Sys()));
+  KeepContainer(std::move(image), std::move(parsed));  // the watch reads its titles later
+  StartTool(frame, directory, ContainerState);
 }
 
 }  // namespace qm

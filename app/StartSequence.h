@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string>
 
+#include "container/ContainerState.h"
 #include "platform/OwnedHandle.h"
 #include "platform/Platform.h"
 
@@ -35,7 +36,7 @@ WidePath LauncherDirectory(const WidePath& modulePath);
 // wait, or arms the watch timer on `frame`. A tool that cannot be
 // extracted, written whole or started is deleted again and reported in a
 // message box, and the launcher ends.
-void StartTool(WindowHandle frame, const WidePath& launcherDirectory);
+void StartTool(WindowHandle frame, const WidePath& launcherDirectory, const ContainerStateRecord& container);
 
 // Start `path` 500 ms from now, by its exact path and with no arguments, if
 // osClass is one of 100..103; `heldFile` (when given) is closed once

@@ -2,6 +2,8 @@
 // and bounding entries, writing one out.
 #include "container/Container.h"
 
+#include <algorithm>
+
 #include <new>
 
 
@@ -58,6 +60,20 @@ NameMatch FindEntry(const std::vector<PROGRAMINFO>& entries, const std::string& 
   return match;
 }
 
+EntryCopy CopyEntry(const std::vector<std::uint8_t>& image, std::int32_t payloadOffset,
+                    const std::vector<PROGRAMINFO>& entries, const std::string& name) {
+  EntryCopy copy;
+  copy.match = FindEntry(entries, name);
+  if (copy.match.last < 0) return copy;
+  const PROGRAMINFO& entry = entries[static_cast<std::size_t>(copy.match.last)];
+  copy.copied = EntryInside(entry, payloadOffset, image.size());  // nothing outside the image is copied
+  if (copy.copied) {
+    const auto first = image.begin() + payloadOffset + entry.filePlace;
+    copy.bytes.assign(first, first + entry.fileSize);
+  }
+  return copy;
+}
+
 OwnedHandle OpenForReading(const WidePath& path) {
   const FileOpenRequest request{win::kGenericRead, win::kFileShareRead, win::kOpenExisting, win::kFileAttributeNormal};
   return OwnedHandle(Sys().CreateFileW(path, request));
@@ -83,6 +99,32 @@ WriteOutcome WriteNewFile(const WidePath& path, const std::vector<std::uint8_t>&
   file.Close();
   // A short write is a failed write, whatever the call said.
   return ok && written == size ? WriteOutcome::kWhole : WriteOutcome::kPartial;
+}
+
+namespace {
+
+// Whether the open file holds exactly `expected`.
+bool Holds(Handle file, const std::vector<std::uint8_t>& expected) {
+  if (Sys().GetFileSize(file) != expected.size()) return false;
+  std::vector<std::uint8_t> chunk(64 * 1024);
+  for (std::size_t at = 0; at < expected.size();) {
+    const auto want = static_cast<std::uint32_t>(std::min(chunk.size(), expected.size() - at));
+    std::uint32_t read = 0;
+    if (!Sys().ReadFile(file, chunk.data(), want, &read) || read != want) return false;
+    if (!std::equal(chunk.begin(), chunk.begin() + want, expected.begin() + static_cast<std::ptrdiff_t>(at))) {
+      return false;
+    }
+    at += want;
+  }
+  return true;
+}
+
+}  // namespace
+
+OwnedHandle HoldFile(const WidePath& path, const std::vector<std::uint8_t>& expected) {
+  OwnedHandle file = OpenForReading(path);
+  if (file.Valid() && !Holds(file.Get(), expected)) file.Close();
+  return file;
 }
 
 }  // namespace qm

@@ -73,9 +73,23 @@ struct NameMatch {
 };
 NameMatch FindEntry(const std::vector<PROGRAMINFO>& entries, const std::string& name);
 
+// An entry copied out of an image: the launcher's rule, for it and qmtool.
+struct EntryCopy {
+  NameMatch match;                  // the first entry named so gives the index, the last the bytes
+  bool copied = false;              // the last one lies wholly inside the image
+  std::vector<std::uint8_t> bytes;  // its bytes when copied, else empty
+};
+EntryCopy CopyEntry(const std::vector<std::uint8_t>& image, std::int32_t payloadOffset,
+                    const std::vector<PROGRAMINFO>& entries, const std::string& name);
+
 // Opens the file at `path` for reading, sharing read access only: while the
 // handle is open the file can be neither written, replaced nor deleted.
 OwnedHandle OpenForReading(const WidePath& path);
+
+// Opens the file at `path` with OpenForReading and compares it byte for
+// byte with `expected`. Returns the open handle when they are equal;
+// otherwise none, with nothing left open.
+OwnedHandle HoldFile(const WidePath& path, const std::vector<std::uint8_t>& expected);
 
 // Reads the whole file at `path` and clears its attributes to normal. False,
 // with *image untouched, when the file cannot be opened, its size taken or

@@ -24,6 +24,15 @@ extern ContainerStateRecord ContainerState;
 // Back to the empty state; for tests.
 void ResetContainerState();
 
+// Records a container read and parsed by the start sequence: its image and
+// its entries, for the watch to find the tool's window title in.
+void KeepContainer(std::vector<std::uint8_t> image, ParsedContainer parsed);
+// Records the entry copied out for the tool; returns the kept bytes.
+const std::vector<std::uint8_t>& KeepExtracted(std::vector<std::uint8_t> bytes);
+
+// What follows are the same steps recording into ContainerState as they go,
+// for the tests and tools that work on the launcher's one container.
+
 // Reads the whole file at `path` into ContainerState.image and clears its
 // attributes to normal. False, with the state untouched, when the file cannot
 // be opened, its size taken or all of it read.
@@ -46,9 +55,7 @@ Extraction ExtractEntry(const std::string& name);
 // WriteNewFile of ContainerState.extracted.
 WriteOutcome WriteExtracted(const WidePath& path);
 
-// Opens the file at `path` with OpenForReading and compares it byte for byte
-// with ContainerState.extracted. Returns the open
-// handle when they are equal; otherwise none, with nothing left open.
+// HoldFile of ContainerState.extracted.
 OwnedHandle HoldExtracted(const WidePath& path);
 
 }  // namespace qm

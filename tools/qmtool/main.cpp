@@ -225,18 +225,10 @@ int Extract(const Arguments& args) {
   const std::vector<std::uint8_t> image = ReadForLauncher(args.positional[0]);
   const ParsedContainer parsed = ParseForLauncher(image);
   // As the launcher does: the first match gives the index, the last the bytes.
-  const NameMatch match = FindEntry(parsed.entries, name);
-  std::vector<std::uint8_t> bytes;
-  bool copied = false;
-  if (match.last >= 0) {
-    const PROGRAMINFO& entry = parsed.entries[static_cast<std::size_t>(match.last)];
-    copied = EntryInside(entry, parsed.payloadOffset, image.size());
-    if (copied) {
-      const auto first = image.begin() + parsed.payloadOffset + entry.filePlace;
-      bytes.assign(first, first + entry.fileSize);
-    }
-  }
-  if (!copied && !args.allowMissing) {
+  const EntryCopy entry = CopyEntry(image, parsed.payloadOffset, parsed.entries, name);
+  const NameMatch& match = entry.match;
+  const std::vector<std::uint8_t>& bytes = entry.bytes;
+  if (!entry.copied && !args.allowMissing) {
     if (match.first < 0) throw Failure{args.positional[0].text + ": no entry named \"" + Printable(name) + "\""};
     throw Failure{args.positional[0].text + ": " + DescribeEntry(static_cast<std::size_t>(match.last), Printable(name)) +
                   ": its bytes lie outside the file"};

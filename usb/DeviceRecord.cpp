@@ -21,8 +21,6 @@ USB_BASIC_ALLINFO* AppendDeviceRecord() {
 
 namespace {
 
-USB_BASIC_ALLINFO& NewestRecord() { return UsbScanState.devices.back(); }
-
 // One descriptor request in a cleared 2060-byte buffer; the buffer holds
 // the reply afterwards, or stays cleared when the request failed.
 std::vector<std::uint8_t> RequestDescriptor(Handle hub, std::uint32_t port, std::uint16_t value,
@@ -50,40 +48,31 @@ std::string TextOfStringDescriptor(const std::vector<std::uint8_t>& buffer) {
   return text;
 }
 
-std::string& FieldFor(USB_BASIC_ALLINFO& record, StringKind kind) {
-  switch (kind) {
-    case StringKind::Manufacturer: return record.manufacturer;
-    case StringKind::Product: return record.product;
-    case StringKind::SerialNumber: break;
-  }
-  return record.serialNumber;
-}
-
 }  // namespace
 
-std::uint16_t ReadStringDescriptor(std::uint16_t language, Handle hub, std::uint32_t port, std::uint8_t index,
-                                   StringKind kind) {
-  if (language == 0) {
+std::string ReadStringDescriptor(std::uint16_t* language, Handle hub, std::uint32_t port, std::uint8_t index) {
+  if (*language == 0) {
     const std::vector<std::uint8_t> languages = RequestDescriptor(hub, port, usb::kStringDescriptorValue, 0, 4);
-    language = usb::Read16(&languages[usb::kDescriptorData + 2]);  // the first language listed
+    *language = usb::Read16(&languages[usb::kDescriptorData + 2]);  // the first language listed
   }
   const std::vector<std::uint8_t> reply =
-      RequestDescriptor(hub, port, static_cast<std::uint16_t>(usb::kStringDescriptorValue + index), language, 255);
-  FieldFor(NewestRecord(), kind) = TextOfStringDescriptor(reply);
-  return language;
+      RequestDescriptor(hub, port, static_cast<std::uint16_t>(usb::kStringDescriptorValue + index), *language, 255);
+  return TextOfStringDescriptor(reply);
 }
 
-void ReadDeviceIdentity(const std::uint8_t* deviceDescriptor, std::uint32_t port, Handle hub) {
-  USB_BASIC_ALLINFO& record = NewestRecord();
-  record.vendorId = usb::Read16(deviceDescriptor + usb::kDescIdVendor);
-  record.productId = usb::Read16(deviceDescriptor + usb::kDescIdProduct);
-  const std::uint8_t indices[] = {deviceDescriptor[usb::kDescIManufacturer], deviceDescriptor[usb::kDescIProduct],
-                                  deviceDescriptor[usb::kDescISerialNumber]};
-  const StringKind kinds[] = {StringKind::Manufacturer, StringKind::Product, StringKind::SerialNumber};
+DeviceIdentity ReadDeviceIdentity(const std::uint8_t* deviceDescriptor, std::uint32_t port, Handle hub) {
+  DeviceIdentity identity;
+  identity.vendorId = usb::Read16(deviceDescriptor + usb::kDescIdVendor);
+  identity.productId = usb::Read16(deviceDescriptor + usb::kDescIdProduct);
   std::uint16_t language = 0;  // known per device only
-  for (int i = 0; i < 3; ++i) {
-    if (indices[i] != 0) language = ReadStringDescriptor(language, hub, port, indices[i], kinds[i]);
+  const std::pair<std::uint8_t, std::string*> strings[] = {
+      {deviceDescriptor[usb::kDescIManufacturer], &identity.manufacturer},
+      {deviceDescriptor[usb::kDescIProduct], &identity.product},
+      {deviceDescriptor[usb::kDescISerialNumber], &identity.serialNumber}};
+  for (const auto& [index, text] : strings) {
+    if (index != 0) *text = ReadStringDescriptor(&language, hub, port, index);
   }
+  return identity;
 }
 
 }  // namespace qm

@@ -90,8 +90,8 @@ OwnedHandle OpenHub(const std::u16string& name, std::uint8_t* portCount, std::ui
 }
 
 // The external hub on `port` of `hub`: its name, then its own walk.
-void WalkExternalHub(Handle hub, std::uint32_t port, const std::string& controllerPath,
-                     const std::u16string& rootHubName, const std::string& portPath, int depth) {
+void WalkExternalHub(Handle hub, std::uint32_t port, const WalkContext& context, const std::string& portPath,
+                     int depth) {
   if (depth + 1 > kMaxHubDepth) return;  // like a hub that cannot be opened
   std::vector<std::uint8_t> nameBuffer = RequestBuffer(UsbRequest::kConnectionName);
   usb::Write32(&nameBuffer[usb::kConnectionIndex], port);
@@ -99,14 +99,13 @@ void WalkExternalHub(Handle hub, std::uint32_t port, const std::string& controll
   std::uint8_t portCount = 0;
   std::uint32_t ignored = 0;  // an external hub that fails is just not walked
   const OwnedHandle child = OpenHub(NameInBuffer(nameBuffer, usb::kConnectionNameText), &portCount, &ignored);
-  if (child.Valid()) WalkHubPorts(child.Get(), portCount, controllerPath, rootHubName, portPath, depth + 1);
+  if (child.Valid()) WalkHubPorts(child.Get(), portCount, context, portPath, depth + 1);
 }
 
 }  // namespace
 
-void WalkHubPorts(Handle hub, std::uint8_t portCount, const std::string& controllerPath,
-                  const std::u16string& rootHubName, std::string parentPath, int depth) {
-  const std::string rootHubText = ThreadAnsiText(rootHubName);
+void WalkHubPorts(Handle hub, std::uint8_t portCount, const WalkContext& context, std::string parentPath,
+                  int depth) {
   for (std::uint32_t port = 1; port <= portCount; ++port) {
     if (UsbScanState.deviceCount >= kMaxDeviceRecords) return;  // the list is full: no more requests
     std::vector<std::uint8_t> connection = RequestBuffer(UsbRequest::kConnectionInformation);
@@ -116,14 +115,19 @@ void WalkHubPorts(Handle hub, std::uint8_t portCount, const std::string& control
 
     USB_BASIC_ALLINFO* record = AppendDeviceRecord();
     record->portPath = parentPath + "-" + std::to_string(port);
-    record->controllerPath = controllerPath;
-    record->rootHubName = rootHubText;
+    record->controllerPath = context.controllerPath;
+    record->rootHubName = context.rootHubName;
 
     if (usb::Read32(&connection[usb::kConnectionStatus]) != usb::kDeviceConnected) continue;
     if (connection[usb::kConnectionDeviceIsHub] != 0) {
-      WalkExternalHub(hub, port, controllerPath, rootHubName, record->portPath, depth);
+      WalkExternalHub(hub, port, context, record->portPath, depth);
     } else {
-      ReadDeviceIdentity(&connection[usb::kConnectionDeviceDescriptor], port, hub);
+      DeviceIdentity identity = ReadDeviceIdentity(&connection[usb::kConnectionDeviceDescriptor], port, hub);
+      record->vendorId = identity.vendorId;
+      record->productId = identity.productId;
+      record->manufacturer = std::move(identity.manufacturer);
+      record->product = std::move(identity.product);
+      record->serialNumber = std::move(identity.serialNumber);
     }
   }
 }
@@ -149,7 +153,7 @@ std::uint32_t WalkController(Handle controller, std::vector<std::uint8_t>& names
   std::uint32_t error = 0;
   const OwnedHandle rootHub = OpenHub(rootHubName, &portCount, &error);
   if (!rootHub.Valid()) return error;  // the controller fails
-  WalkHubPorts(rootHub.Get(), portCount, controllerPath, rootHubName, std::to_string(number));
+  WalkHubPorts(rootHub.Get(), portCount, {controllerPath, ThreadAnsiText(rootHubName)}, std::to_string(number));
   return 0;
 }
 

@@ -12,8 +12,6 @@
 
 namespace qm {
 
-enum class StringKind { Manufacturer = 0, Product = 1, SerialNumber = 2 };
-
 // The requests the walk sends, each with its buffer size and what a failure
 // leaves in the buffer (usb/DeviceRequest.cpp).
 enum class UsbRequest {
@@ -37,15 +35,28 @@ bool SendRequest(Handle device, UsbRequest request, std::vector<std::uint8_t>& b
 // Appends a fresh record and returns it; null once kMaxDeviceRecords are held.
 USB_BASIC_ALLINFO* AppendDeviceRecord();
 
-// Fills the newest record's identifiers and strings from the 18-byte device
-// descriptor of the device on `port` of the hub `hub`.
-void ReadDeviceIdentity(const std::uint8_t* deviceDescriptor, std::uint32_t port, Handle hub);
+// What a device on a port is: its identifiers and strings.
+struct DeviceIdentity {
+  std::int32_t vendorId = 0;
+  std::int32_t productId = 0;
+  std::string manufacturer;
+  std::string product;
+  std::string serialNumber;
+};
 
-// Reads string `index` of the device on `port` into the newest record's field
-// for `kind`, asking for the device's first language first when `language` is
-// 0. Returns the language in effect afterwards.
-std::uint16_t ReadStringDescriptor(std::uint16_t language, Handle hub, std::uint32_t port, std::uint8_t index,
-                                   StringKind kind);
+// The identity of the device on `port` of the hub `hub`, from its 18-byte
+// device descriptor and, through the hub, its string descriptors.
+DeviceIdentity ReadDeviceIdentity(const std::uint8_t* deviceDescriptor, std::uint32_t port, Handle hub);
+
+// The text of string `index` of the device on `port`, asking for the
+// device's first language first when *language is 0 (and keeping it there).
+std::string ReadStringDescriptor(std::uint16_t* language, Handle hub, std::uint32_t port, std::uint8_t index);
+
+// What every record under one controller carries.
+struct WalkContext {
+  std::string controllerPath;  // how the controller was opened
+  std::string rootHubName;     // its root hub's name in the thread's ANSI code page
+};
 
 // Asks the opened controller for its driver key name: false, with the
 // system error code in *error, when the request fails. `names` is the
@@ -60,8 +71,9 @@ std::uint32_t WalkController(Handle controller, std::vector<std::uint8_t>& names
                              int number);
 
 // Records ports 1 to portCount of the opened hub `hub`, walking the hubs
-// attached to them. `depth` is 0 for a root hub.
-void WalkHubPorts(Handle hub, std::uint8_t portCount, const std::string& controllerPath,
-                  const std::u16string& rootHubName, std::string parentPath, int depth = 0);
+// attached to them. `depth` is 0 for a root hub. `parentPath` is a copy:
+// the record it came from may move as records are appended.
+void WalkHubPorts(Handle hub, std::uint8_t portCount, const WalkContext& context, std::string parentPath,
+                  int depth = 0);
 
 }  // namespace qm

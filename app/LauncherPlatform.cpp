@@ -4,9 +4,6 @@
 
 namespace qm {
 
-Platform& ApplicationPlatform() {
-  static Win32Platform platform;
-  return platform;
-}
+Platform ApplicationPlatform() { return Win32Roles(); }
 
 }  // namespace qm

@@ -4,6 +4,9 @@ namespace qm {
 
 LauncherStateRecord LauncherState;
 
-void ResetLauncherState() { LauncherState = LauncherStateRecord(); }
+void ResetLauncherState() {
+  LauncherState.toolProcess.Release();
+  LauncherState = LauncherStateRecord();
+}
 
 }  // namespace qm

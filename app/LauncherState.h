@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/OwnedHandle.h"
 #include "platform/Platform.h"
 
 namespace qm {
@@ -18,7 +19,7 @@ struct LauncherStateRecord {
   WidePath extractedFiles[3];         // paths written, in order
   std::int32_t extractedCount = 0;    // paths in use in extractedFiles
   WidePath containerPath;             // full path of the container file
-  Handle toolProcess = kInvalidHandle;  // a tool started without waiting, until the watch ends
+  OwnedHandle toolProcess;              // a tool started without waiting, until the watch ends
   std::uint32_t watchStartedAt = 0;     // GetTickCount when the watch timer was armed
   // From when the watch counts its minute without a window: the later of the
   // watch's start and the tick that first found the started tool ended.
@@ -33,7 +34,8 @@ struct LauncherStateRecord {
 
 extern LauncherStateRecord LauncherState;
 
-// Back to the initial values; for tests.
+// Back to the initial values; for tests. A handle still held is given up,
+// not closed: the test's platform that made it is gone.
 void ResetLauncherState();
 
 }  // namespace qm

@@ -29,7 +29,7 @@ constexpr std::uint32_t kDeleteDelayMs = 500;
 // held file is closed once the start has been tried, on every path.
 bool StartProgram(std::int32_t osClass, const WidePath& path, OwnedHandle heldFile, ProcessHandles* handles) {
   if (osClass < kOsOther || osClass > kOsSeven) return false;
-  Sys().Sleep(kLaunchDelayMs);
+  Processes().Sleep(kLaunchDelayMs);
   ProcessRequest request;
   // The exact path as the program to run, and quoted as its command line:
   // an unquoted path with a space would let Windows try a shorter path first.
@@ -38,7 +38,7 @@ bool StartProgram(std::int32_t osClass, const WidePath& path, OwnedHandle heldFi
   request.inheritHandles = true;
   request.creationFlags = win::kNormalPriorityClass;
   request.startupInfoSize = kStartupInfoSize;
-  const bool started = Sys().CreateProcess(request, handles);
+  const bool started = Processes().CreateProcess(request, handles);
   heldFile.Close();  // held until the start has returned
   return started;
 }
@@ -49,16 +49,16 @@ bool StartProgram(std::int32_t osClass, const WidePath& path, OwnedHandle heldFi
 void WaitAnsweringMessages(Handle process) {
   bool quit = false;
   int quitCode = 0;
-  while (Sys().MsgWaitForSingleObject(process, win::kInfinite) == win::kWaitObject0 + 1) {
+  while (Processes().MsgWaitForSingleObject(process, win::kInfinite) == win::kWaitObject0 + 1) {
     int code = 0;
-    for (QueuedMessage taken; (taken = Sys().DispatchNextMessage(&code)) != QueuedMessage::kNone;) {
+    for (QueuedMessage taken; (taken = Desktop().DispatchNextMessage(&code)) != QueuedMessage::kNone;) {
       if (taken == QueuedMessage::kQuit) {
         quit = true;
         quitCode = code;
       }
     }
   }
-  if (quit) Sys().PostQuitMessage(quitCode);
+  if (quit) Desktop().PostQuitMessage(quitCode);
 }
 
 void RecordExtractedFile(const WidePath& path) {
@@ -82,8 +82,8 @@ bool LaunchTool(const ToolRow& row, const WidePath& toolPath, const std::vector<
   OwnedHandle held = HoldFile(toolPath, bytes);
   if (!held.Valid()) return false;
   if (row.launch == Launch::kAndWait) return LaunchAndWait(LauncherState.osClass, toolPath, std::move(held));
-  LauncherState.toolProcess = LaunchNoWait(LauncherState.osClass, toolPath, std::move(held)).Release();
-  return LauncherState.toolProcess != kInvalidHandle;
+  LauncherState.toolProcess = LaunchNoWait(LauncherState.osClass, toolPath, std::move(held));
+  return LauncherState.toolProcess.Valid();
 }
 
 // " Elm_5.exe " Could Not Be Started, in the style of the other messages.
@@ -99,14 +99,14 @@ void ReportToolNotStarted(WindowHandle frame, const ToolRow& row) {
 }  // namespace
 
 void ShowLauncherMessage(WindowHandle frame, const std::string& text) {
-  Sys().MessageBox(frame, text, kCaption, kMessageType);
+  Desktop().MessageBox(frame, text, kCaption, kMessageType);
 }
 
 bool LaunchAndWait(std::int32_t osClass, const WidePath& path, OwnedHandle heldFile) {
   ProcessHandles handles;
   if (!StartProgram(osClass, path, std::move(heldFile), &handles)) return false;
-  const OwnedHandle thread(handles.thread);
-  const OwnedHandle process(handles.process);
+  const OwnedHandle thread(handles.thread, Processes());
+  const OwnedHandle process(handles.process, Processes());
   WaitAnsweringMessages(process.Get());
   return true;
 }
@@ -114,17 +114,17 @@ bool LaunchAndWait(std::int32_t osClass, const WidePath& path, OwnedHandle heldF
 OwnedHandle LaunchNoWait(std::int32_t osClass, const WidePath& path, OwnedHandle heldFile) {
   ProcessHandles handles;
   if (!StartProgram(osClass, path, std::move(heldFile), &handles)) return OwnedHandle();
-  const OwnedHandle thread(handles.thread);
-  OwnedHandle process(handles.process);
-  Sys().WaitForSingleObject(process.Get(), 0);  // returns at once
+  const OwnedHandle thread(handles.thread, Processes());
+  OwnedHandle process(handles.process, Processes());
+  Processes().WaitForSingleObject(process.Get(), 0);  // returns at once
   return process;
 }
 
 void DeleteExtractedFiles() {
   for (std::int32_t i = 0; i < LauncherState.extractedCount && i < 3; ++i) {
     for (int attempt = 0; attempt < kDeleteAttempts; ++attempt) {
-      Sys().Sleep(kDeleteDelayMs);
-      if (Sys().DeleteFile(LauncherState.extractedFiles[i])) break;
+      Processes().Sleep(kDeleteDelayMs);
+      if (Files().DeleteFile(LauncherState.extractedFiles[i])) break;
     }
   }
 }
@@ -132,10 +132,7 @@ void DeleteExtractedFiles() {
 void FinishWithTool() {
   if (LauncherState.toolFinished) return;  // once: the files are gone or left
   LauncherState.toolFinished = true;
-  if (LauncherState.toolProcess != kInvalidHandle) {
-    Sys().CloseHandle(LauncherState.toolProcess);
-    LauncherState.toolProcess = kInvalidHandle;
-  }
+  LauncherState.toolProcess.Close();
   DeleteExtractedFiles();
 }
 
@@ -166,18 +163,18 @@ void StartTool(WindowHandle frame, const WidePath& launcherDirectory, const Cont
     return;
   }
   if (row->after == After::kDeleteAfterWait) {
-    Sys().Sleep(kAfterToolMs);
+    Processes().Sleep(kAfterToolMs);
     DeleteExtractedFiles();
     LauncherState.keepRunning = false;
     return;
   }
   LauncherState.windowSeen = false;
-  LauncherState.watchStartedAt = Sys().GetTickCount();
+  LauncherState.watchStartedAt = Processes().GetTickCount();
   // A tool the launcher waited for has ended before the watch began.
   LauncherState.toolEndKnown = row->launch == Launch::kAndWait;
   LauncherState.toolEndedAt = LauncherState.watchStartedAt;
   // A timer on window 0 would be the thread's, never seen by the frame.
-  if (frame != 0 && Sys().SetTimer(frame, static_cast<std::uintptr_t>(row->toolCode), kWatchPeriodMs)) return;
+  if (frame != 0 && Desktop().SetTimer(frame, static_cast<std::uintptr_t>(row->toolCode), kWatchPeriodMs)) return;
   // No timer (no frame window, or the frame was closed while the tool ran):
   // no watch would ever end the launcher, so it ends now, cleaning up as the
   // watch would.
@@ -189,7 +186,7 @@ void FinishAfterMessageLoop(WindowHandle frame) {
   if (LauncherState.extractedCount == 0 || LauncherState.toolFinished) return;
   const ToolRow* row = ToolRowOfCode(LauncherState.toolCode);
   if (row != nullptr && row->after == After::kWatchWindow) {
-    Sys().KillTimer(frame, static_cast<std::uintptr_t>(row->toolCode));
+    Desktop().KillTimer(frame, static_cast<std::uintptr_t>(row->toolCode));
   }
   FinishWithTool();
 }
@@ -215,7 +212,7 @@ void RunStartSequence(WindowHandle frame) {
     LauncherState.keepRunning = false;
     return;
   }
-  ParsedContainer parsed = ParseHeader(image, LeadBytes::Of(Sys()));
+  ParsedContainer parsed = ParseHeader(image, LeadBytes::Of(System()));
   KeepContainer(std::move(image), std::move(parsed));  // the watch reads its titles later
   StartTool(frame, directory, ContainerState);
 }

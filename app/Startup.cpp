@@ -17,8 +17,8 @@ constexpr std::uint32_t kShellExecuteInfoSize = 60;  // SHELLEXECUTEINFOA of 32-
 }  // namespace
 
 FrameRect ComputeFrameRect() {
-  LauncherState.screenWidth = Sys().GetSystemMetrics(win::kSmCxScreen);
-  LauncherState.screenHeight = Sys().GetSystemMetrics(win::kSmCyScreen);
+  LauncherState.screenWidth = System().GetSystemMetrics(win::kSmCxScreen);
+  LauncherState.screenHeight = System().GetSystemMetrics(win::kSmCyScreen);
   // C++ division truncates toward zero, as the placement needs.
   LauncherState.windowTop = (LauncherState.screenHeight - kPlacedHeight) / 2;
   LauncherState.windowLeft = (LauncherState.screenWidth - kPlacedWidth) / 2;
@@ -32,7 +32,7 @@ FrameRect ComputeFrameRect() {
 
 std::int32_t GetOsClass() {
   OsVersion version;
-  if (!Sys().GetVersionEx(&version)) return kOsOther;
+  if (!System().GetVersionEx(&version)) return kOsOther;
   if (version.major == 5) return (version.minor == 1 || version.minor == 2) ? kOsXp : kOsOther;
   if (version.major == 6) {
     if (version.minor == 0) return kOsVista;
@@ -42,7 +42,7 @@ std::int32_t GetOsClass() {
 }
 
 bool ReadModulePath(WidePath* path) {
-  const std::uint32_t copied = Sys().GetModuleFileName(path);
+  const std::uint32_t copied = System().GetModuleFileName(path);
   return copied != 0 && copied < win::kMaxPath;
 }
 
@@ -60,11 +60,11 @@ void RequestElevatedRelaunch(WindowHandle frame) {
   request.verb = "runas";
   request.file = modulePath;
   request.nShow = win::kSwHide;
-  Sys().ShellExecuteEx(request);
+  System().ShellExecuteEx(request);
 }
 
 void RunFrameStartup(WindowHandle frame) {
-  if (!Sys().IsUserAnAdmin()) {
+  if (!System().IsUserAnAdmin()) {
     RequestElevatedRelaunch(frame);
     return;
   }

@@ -41,8 +41,8 @@ const std::string* TargetTitle() {
 // A tool the launcher waited for has ended; one started without waiting is
 // asked.
 bool ToolStillRunning() {
-  return LauncherState.toolProcess != kInvalidHandle &&
-         Sys().WaitForSingleObject(LauncherState.toolProcess, 0) == win::kWaitTimeout;
+  return LauncherState.toolProcess.Valid() &&
+         Processes().WaitForSingleObject(LauncherState.toolProcess.Get(), 0) == win::kWaitTimeout;
 }
 
 // Whether to stop waiting for a window that has not been seen: a minute
@@ -50,7 +50,7 @@ bool ToolStillRunning() {
 // then), so that a window the tool hands on late still counts.
 bool WaitedLongEnough() {
   if (ToolStillRunning()) return false;
-  const std::uint32_t now = Sys().GetTickCount();
+  const std::uint32_t now = Processes().GetTickCount();
   if (!LauncherState.toolEndKnown) {
     LauncherState.toolEndKnown = true;
     LauncherState.toolEndedAt = now;
@@ -59,15 +59,15 @@ bool WaitedLongEnough() {
 }
 
 void FinishWatch(WindowHandle frame, std::uintptr_t timerId) {
-  Sys().KillTimer(frame, timerId);
+  Desktop().KillTimer(frame, timerId);
   FinishWithTool();
-  Sys().DestroyWindow(frame);
+  Desktop().DestroyWindow(frame);
 }
 
 }  // namespace
 
 bool TitleContains(const std::string& title, const std::string& target) {
-  return ContainsAtCharacter(title, target, [](std::uint8_t byte) { return Sys().IsDbcsLeadByte(byte); });
+  return ContainsAtCharacter(title, target, [](std::uint8_t byte) { return System().IsDbcsLeadByte(byte); });
 }
 
 WatchedTitles LauncherWatchedTitles() {
@@ -80,7 +80,7 @@ WatchedTitles LauncherWatchedTitles() {
 }
 
 bool FindTitleProc(WindowHandle window, std::intptr_t target) {
-  const std::string title = Sys().GetWindowText(window, kTitleBufferSize);
+  const std::string title = Desktop().GetWindowText(window, kTitleBufferSize);
   LauncherState.windowSeen = false;
   if (TitleContains(title, *reinterpret_cast<const std::string*>(target))) {
     LauncherState.windowSeen = true;
@@ -100,7 +100,7 @@ void WatchTick(WindowHandle frame, std::uintptr_t timerId) {
   }
   const bool wasSeen = LauncherState.windowSeen;
   LauncherState.windowSeen = false;  // stays false on a desktop without windows
-  Sys().EnumWindows(FindTitleProc, reinterpret_cast<std::intptr_t>(target));
+  Desktop().EnumWindows(FindTitleProc, reinterpret_cast<std::intptr_t>(target));
   if (LauncherState.windowSeen) return;
   // Seen and gone; or never seen, the tool ended and the limit passed.
   if (wasSeen || WaitedLongEnough()) FinishWatch(frame, timerId);

@@ -158,8 +158,7 @@ void BenchExtract(const std::string& dir) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  qm::HostPlatform platform;
-  qm::SetPlatform(&platform);
+  qm::SetPlatform(qm::HostRoles());
   BenchParse();
   BenchVerify();
   BenchExtract(argc > 1 ? argv[1] : "/tmp");

@@ -40,7 +40,6 @@ void CountHub(const qm::sim::Hub& hub, Expected* expected) {
 }
 
 void Bench(const char* label, qm::sim::UsbSimStack stack) {
-  qm::HostPlatform host;
   Expected expected;
   long seenAgain = 0;  // walked by name, then met again through its interface
   for (const qm::sim::Controller& controller : stack.Controllers()) {
@@ -53,8 +52,7 @@ void Bench(const char* label, qm::sim::UsbSimStack stack) {
   // each controller already walked.
   expected.requests += seenAgain;
   expected.opens += seenAgain;
-  qm::sim::UsbSimPlatform platform(&stack, &host);
-  qm::SetPlatform(&platform);
+  qm::SetPlatform(qm::sim::WithSimulatedStack(qm::HostRoles(), stack));
   qm::ResetUsbScanState();
   const auto start = std::chrono::steady_clock::now();
   qm::ScanUsbDevices();
@@ -69,7 +67,7 @@ void Bench(const char* label, qm::sim::UsbSimStack stack) {
               " interface pass: %ld of each\n",
               label, qm::UsbScanState.deviceCount, ms, requests, expected.requests, opens, expected.opens, closes,
               seenAgain);
-  qm::SetPlatform(nullptr);
+  qm::SetPlatform({});
 }
 
 std::string BigMachine() {
@@ -95,8 +93,7 @@ std::string BigMachine() {
 }  // namespace
 
 int main(int argc, char** argv) {
-  qm::HostPlatform host;
   Bench("10 controllers, 32,767 ports:", qm::sim::UsbSimStack::FromJson(BigMachine()));
-  if (argc > 1) Bench("realistic (2 controllers, 2 hubs):", qm::sim::UsbSimStack::FromFile(qm::WidePathFromUtf8(argv[1]), host));
+  if (argc > 1) Bench("realistic (2 controllers, 2 hubs):", qm::sim::UsbSimStack::FromFile(qm::WidePathFromUtf8(argv[1]), *qm::HostRoles().files));
   return 0;
 }

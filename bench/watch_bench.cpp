@@ -18,8 +18,7 @@ static BOOL CALLBACK CountWindow(HWND, LPARAM count) {
 int main(int argc, char** argv) {
   FILE* out = argc > 1 ? std::fopen(argv[1], "w") : stdout;
   if (out == nullptr) return 1;
-  qm::Win32Platform platform;
-  qm::SetPlatform(&platform);
+  qm::SetPlatform(qm::Win32Roles());
   WNDCLASSA windowClass = {};
   windowClass.lpfnWndProc = DefWindowProcA;
   windowClass.hInstance = GetModuleHandleA(nullptr);
@@ -38,7 +37,7 @@ int main(int argc, char** argv) {
   EnumWindows(CountWindow, reinterpret_cast<LPARAM>(&windows));
   QueryPerformanceCounter(&start);
   for (int pass = 0; pass < passes; ++pass) {
-    qm::Sys().EnumWindows(qm::FindTitleProc, reinterpret_cast<std::intptr_t>(&target));
+    qm::Desktop().EnumWindows(qm::FindTitleProc, reinterpret_cast<std::intptr_t>(&target));
   }
   QueryPerformanceCounter(&end);
   const double perPass = static_cast<double>(end.QuadPart - start.QuadPart) / frequency.QuadPart / passes;

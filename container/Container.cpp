@@ -15,7 +15,7 @@ constexpr std::uint32_t kInvalidFileSize = 0xFFFFFFFFu;
 
 // Reads the whole open file; false on a failed or short read.
 bool ReadWhole(Handle file, std::vector<std::uint8_t>* image) {
-  const std::uint32_t size = Sys().GetFileSize(file);
+  const std::uint32_t size = Files().GetFileSize(file);
   if (size == kInvalidFileSize) return false;  // failed, or too large to hold anyway
   std::vector<std::uint8_t> bytes;
   try {
@@ -24,7 +24,7 @@ bool ReadWhole(Handle file, std::vector<std::uint8_t>* image) {
     return false;  // larger than the memory we can have
   }
   std::uint32_t read = 0;
-  if (!Sys().ReadFile(file, bytes.data(), size, &read) || read != size) return false;
+  if (!Files().ReadFile(file, bytes.data(), size, &read) || read != size) return false;
   image->swap(bytes);
   return true;
 }
@@ -37,7 +37,7 @@ const std::string& KeyText(Key key) {
   return kTexts[static_cast<int>(key)];
 }
 
-LeadBytes LeadBytes::Of(Platform& system) {
+LeadBytes LeadBytes::Of(SystemShell& system) {
   LeadBytes table;
   for (int byte = 0; byte < 256; ++byte) table.lead[byte] = system.IsDbcsLeadByte(static_cast<std::uint8_t>(byte));
   return table;
@@ -76,26 +76,26 @@ EntryCopy CopyEntry(const std::vector<std::uint8_t>& image, std::int32_t payload
 
 OwnedHandle OpenForReading(const WidePath& path) {
   const FileOpenRequest request{win::kGenericRead, win::kFileShareRead, win::kOpenExisting, win::kFileAttributeNormal};
-  return OwnedHandle(Sys().CreateFileW(path, request));
+  return OwnedHandle(Files().CreateFileW(path, request), Files());
 }
 
 bool ReadContainerFile(const WidePath& path, std::vector<std::uint8_t>* image) {
   const OwnedHandle file = OpenForReading(path);
   if (!file.Valid()) return false;
   // Clears read-only, hidden and system for good; a failure does not matter.
-  Sys().SetFileAttributes(path, win::kFileAttributeNormal);
+  Files().SetFileAttributes(path, win::kFileAttributeNormal);
   return ReadWhole(file.Get(), image);
 }
 
 WriteOutcome WriteNewFile(const WidePath& path, const std::vector<std::uint8_t>& bytes) {
   // Not looked at: whatever cannot be deleted makes the creation fail.
-  Sys().DeleteFile(path);
+  Files().DeleteFile(path);
   const FileOpenRequest request{win::kGenericWrite, win::kFileShareRead, win::kCreateNew, win::kFileAttributeNormal};
-  OwnedHandle file(Sys().CreateFileW(path, request));
+  OwnedHandle file(Files().CreateFileW(path, request), Files());
   if (!file.Valid()) return WriteOutcome::kNotCreated;
   const auto size = static_cast<std::uint32_t>(bytes.size());
   std::uint32_t written = 0;
-  const bool ok = Sys().WriteFile(file.Get(), bytes.data(), size, &written);
+  const bool ok = Files().WriteFile(file.Get(), bytes.data(), size, &written);
   file.Close();
   // A short write is a failed write, whatever the call said.
   return ok && written == size ? WriteOutcome::kWhole : WriteOutcome::kPartial;
@@ -105,12 +105,12 @@ namespace {
 
 // Whether the open file holds exactly `expected`.
 bool Holds(Handle file, const std::vector<std::uint8_t>& expected) {
-  if (Sys().GetFileSize(file) != expected.size()) return false;
+  if (Files().GetFileSize(file) != expected.size()) return false;
   std::vector<std::uint8_t> chunk(64 * 1024);
   for (std::size_t at = 0; at < expected.size();) {
     const auto want = static_cast<std::uint32_t>(std::min(chunk.size(), expected.size() - at));
     std::uint32_t read = 0;
-    if (!Sys().ReadFile(file, chunk.data(), want, &read) || read != want) return false;
+    if (!Files().ReadFile(file, chunk.data(), want, &read) || read != want) return false;
     if (!std::equal(chunk.begin(), chunk.begin() + want, expected.begin() + static_cast<std::ptrdiff_t>(at))) {
       return false;
     }

@@ -162,7 +162,7 @@ void RestrictDllSearchToSystem32() {
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   RestrictDllSearchToSystem32();
-  qm::SetPlatform(&qm::ApplicationPlatform());
+  qm::SetPlatform(qm::ApplicationPlatform());
   qm::CWinApp* app = qm::AfxGetApp();
   if (app == nullptr || !app->InitInstance()) return 0;
   const int exitCode = app->Run();

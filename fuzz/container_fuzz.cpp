@@ -14,7 +14,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // A fresh fake per input: one kept across inputs would keep every call it
   // recorded, and a long run would end on the memory limit, not on a fault.
   qm::test::FakePlatform platform;
-  qm::SetPlatform(&platform);
+  qm::SetPlatform(PlatformOf(platform));
   // The first byte picks the code page, the rest is the file.
   platform.codePage = (size > 0 && (data[0] & 1)) ? 932 : 1252;
   if (size > 0) {

@@ -50,7 +50,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (size == 0) return 0;
   const int codePages[] = {1252, 932, 936, 949, 950};
   platform.codePage = codePages[data[0] % 5];
-  qm::SetPlatform(&platform);
+  qm::SetPlatform(PlatformOf(platform));
   const std::vector<qm::PackEntry> entries = Entries(std::string(reinterpret_cast<const char*>(data) + 1, size - 1));
 
   // The payload's start, fed byte by byte, tells what it tells fed whole.

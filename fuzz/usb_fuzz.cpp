@@ -74,11 +74,11 @@ class ArbitraryStack : public qm::test::FakePlatform {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   ArbitraryStack stack(data, size);
-  qm::SetPlatform(&stack);
+  qm::SetPlatform(PlatformOf(stack));
   qm::ResetUsbScanState();
   qm::ScanUsbDevices();
   if (!stack.Balanced()) __builtin_trap();  // a handle left open
   if (qm::UsbScanState.devices.size() != static_cast<std::size_t>(qm::UsbScanState.deviceCount)) __builtin_trap();
-  qm::SetPlatform(nullptr);
+  qm::SetPlatform({});
   return 0;
 }

@@ -111,16 +111,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                                                       : Encoded(data, size).Machine();
   try {
     qm::sim::UsbSimStack stack = qm::sim::UsbSimStack::FromJson(text);
-    qm::sim::UsbSimPlatform platform(&stack, &behind);
-    qm::SetPlatform(&platform);
+    qm::SetPlatform(qm::sim::WithSimulatedStack(qm::PlatformOf(behind), stack));
     qm::ResetUsbScanState();
     qm::ScanUsbDevices();
     if (stack.OpenHandles() != 0) __builtin_trap();  // a handle left open
     // Every controller that opened is accounted for, once per way in.
     if (qm::UsbScanState.controllers.size() > 2 * stack.Controllers().size()) __builtin_trap();
-    qm::SetPlatform(nullptr);
+    qm::SetPlatform({});
   } catch (const std::runtime_error& error) {
-    qm::SetPlatform(nullptr);
+    qm::SetPlatform({});
     if (std::string(error.what()).empty()) __builtin_trap();  // a refusal says why
   }
   return 0;

@@ -1,5 +1,5 @@
-// The one owner of a handle: it closes the handle through the seam when it
-// goes, on every path. Move-only.
+// The one owner of a handle: it closes the handle, when it goes and on every
+// path, through the role it came from. Move-only.
 #pragma once
 
 #include "platform/Platform.h"
@@ -9,13 +9,17 @@ namespace qm {
 class OwnedHandle {
  public:
   OwnedHandle() = default;
-  explicit OwnedHandle(Handle handle) : handle_(handle) {}
+  OwnedHandle(Handle handle, HandleCloser& closer) : handle_(handle), closer_(&closer) {}
   ~OwnedHandle() { Close(); }
-  OwnedHandle(OwnedHandle&& other) noexcept : handle_(other.Release()) {}
+  OwnedHandle(OwnedHandle&& other) noexcept : handle_(other.handle_), closer_(other.closer_) {
+    other.handle_ = kInvalidHandle;
+  }
   OwnedHandle& operator=(OwnedHandle&& other) noexcept {
     if (this != &other) {
       Close();
-      handle_ = other.Release();
+      handle_ = other.handle_;
+      closer_ = other.closer_;
+      other.handle_ = kInvalidHandle;
     }
     return *this;
   }
@@ -31,11 +35,12 @@ class OwnedHandle {
     return handle;
   }
   void Close() {
-    if (Valid()) Sys().CloseHandle(Release());
+    if (Valid()) closer_->CloseHandle(Release());
   }
 
  private:
   Handle handle_ = kInvalidHandle;
+  HandleCloser* closer_ = nullptr;
 };
 
 }  // namespace qm

@@ -1,23 +1,33 @@
-// The process-wide platform pointer behind Sys().
+// The process-wide platform behind Devices(), Files(), Processes(),
+// Desktop() and System().
 #include "platform/Platform.h"
 
 #include <cstdio>
 #include <cstdlib>
 
 namespace qm {
-namespace {
-Platform* gPlatform = nullptr;
-}
 
-Platform& Sys() {
-  if (gPlatform == nullptr) {
-    // A programming error: every entry point sets its platform first.
-    std::fputs("no platform set\n", stderr);
+namespace {
+
+Platform gPlatform;
+
+template <typename Role>
+Role& Serving(Role* role) {
+  if (role == nullptr) {
+    // A programming error: every entry point sets the roles it uses first.
+    std::fputs("no platform serves this role\n", stderr);
     std::abort();
   }
-  return *gPlatform;
+  return *role;
 }
 
-void SetPlatform(Platform* platform) { gPlatform = platform; }
+}  // namespace
+
+void SetPlatform(const Platform& platform) { gPlatform = platform; }
+DeviceIo& Devices() { return Serving(gPlatform.devices); }
+FileSystem& Files() { return Serving(gPlatform.files); }
+ProcessesAndTime& Processes() { return Serving(gPlatform.processes); }
+WindowSystem& Desktop() { return Serving(gPlatform.windows); }
+SystemShell& System() { return Serving(gPlatform.system); }
 
 }  // namespace qm

@@ -1,15 +1,11 @@
-// The platform seam: the one interface through which the portable launcher
-// code reaches the operating system.
+// The platform seam: the interfaces through which the portable launcher
+// code reaches the operating system, one per role.
 //
 // Every operation mirrors one Win32 call and keeps its contract (argument
 // meaning, result, last error). The Win32 implementation does exactly that
 // call and decides nothing; the fake used by the unit tests records each call
 // and answers from settings; the host implementation serves the native
-// command-line tools; the simulated USB stack replaces the device requests.
-//
-// All fields are mandatory for an implementation. Operations an
-// implementation cannot serve fail the way the Win32 call fails (false,
-// kInvalidHandle, 0) with a last error it chooses.
+// command-line tools; the simulated USB stack serves device I/O.
 #pragma once
 
 #include <cstdint>
@@ -95,43 +91,33 @@ enum class QueuedMessage { kNone, kDispatched, kQuit };
 // Called once per top-level window; returns false to stop the enumeration.
 using EnumWindowsCallback = bool (*)(WindowHandle window, std::intptr_t userValue);
 
-class Platform {
+// Each role below is one interface; every operation is still one Win32
+// call with that call's contract. An implementation serves the roles it
+// can: the Win32 one all of them, the host one the files and the system
+// (what the tools use), the simulated USB stack device I/O alone, the
+// test fake all of them, recording each call.
+
+// A role that hands out kernel handles closes them too (OwnedHandle closes
+// through the role its handle came from).
+class HandleCloser {
  public:
-  virtual ~Platform() = default;
+  virtual ~HandleCloser() = default;
+  virtual bool CloseHandle(Handle handle) = 0;
+};
 
-  // --- system and shell ---
-  virtual int GetSystemMetrics(int index) = 0;
-  virtual bool IsUserAnAdmin() = 0;
-  virtual bool ShellExecuteEx(const ShellExecuteRequest& request) = 0;
-  // False when GetVersionExA fails; *version is then untouched.
-  virtual bool GetVersionEx(OsVersion* version) = 0;
-  // GetModuleFileNameW(NULL, buf, 260): returns the call's result (the
-  // units copied; 260 when the path filled the buffer and was cut short,
-  // with no terminating zero; 0 when it failed) and sets *path to that many
-  // units.
-  virtual std::uint32_t GetModuleFileName(WidePath* path) = 0;
-  virtual std::uint32_t GetLastError() = 0;
-  // The ANSI code page's lead-byte test (IsDBCSLeadByte).
-  virtual bool IsDbcsLeadByte(std::uint8_t byte) = 0;
-
-  // --- files and devices ---
+// The USB stack: devices opened by name, their requests, and the list of
+// host controllers by device interface.
+class DeviceIo : public HandleCloser {
+ public:
   // CreateFileA: devices, by their ANSI names ("\\.\HCD0", hub names).
   virtual Handle CreateFile(const std::string& deviceName, const FileOpenRequest& request) = 0;
-  // CreateFileW: files, by their paths.
-  virtual Handle CreateFileW(const WidePath& path, const FileOpenRequest& request) = 0;
-  virtual bool SetFileAttributes(const WidePath& path, std::uint32_t attributes) = 0;
-  // Low 32 bits of the size, 0xFFFFFFFF on failure.
-  virtual std::uint32_t GetFileSize(Handle file) = 0;
-  virtual bool ReadFile(Handle file, void* buffer, std::uint32_t size, std::uint32_t* bytesRead) = 0;
-  virtual bool WriteFile(Handle file, const void* data, std::uint32_t size,
-                         std::uint32_t* bytesWritten) = 0;
-  virtual bool CloseHandle(Handle handle) = 0;
-  virtual bool DeleteFile(const WidePath& path) = 0;
   // DeviceIoControl with one buffer given as input and output, both `size`.
   virtual bool DeviceIoControl(Handle device, std::uint32_t code, void* buffer, std::uint32_t size,
                                std::uint32_t* bytesReturned) = 0;
-  // --- device interfaces (setupapi.dll, loaded from the system directory
-  // only, when first asked; every call fails when it cannot be loaded) ---
+  // The system error code of this role's last failed call.
+  virtual std::uint32_t GetLastError() = 0;
+  // setupapi.dll, loaded from the system directory only when first asked;
+  // every call fails when it cannot be loaded.
   // SetupDiGetClassDevsA(&interfaceClass, NULL, NULL, DIGCF_PRESENT |
   // DIGCF_DEVICEINTERFACE): a device information list, or kInvalidHandle.
   virtual Handle SetupDiGetClassDevs(const Guid& interfaceClass) = 0;
@@ -145,13 +131,27 @@ class Platform {
   virtual bool SetupDiGetDeviceInterfaceDetail(Handle list, const DeviceInterfaceData& data,
                                                std::string* devicePath) = 0;
   virtual bool SetupDiDestroyDeviceInfoList(Handle list) = 0;
+};
 
-  // WideCharToMultiByte(codePage, 0, text, -1, out, outSize, NULL, NULL):
-  // converts up to and including the terminating zero; returns the bytes
-  // written (zero included), or 0 when it does not fit or fails.
-  virtual int WideToMultiByte(std::uint32_t codePage, const char16_t* text, char* out, int outSize) = 0;
+// Files, by their UTF-16 paths.
+class FileSystem : public HandleCloser {
+ public:
+  // CreateFileW.
+  virtual Handle CreateFileW(const WidePath& path, const FileOpenRequest& request) = 0;
+  virtual bool SetFileAttributes(const WidePath& path, std::uint32_t attributes) = 0;
+  // Low 32 bits of the size, 0xFFFFFFFF on failure.
+  virtual std::uint32_t GetFileSize(Handle file) = 0;
+  virtual bool ReadFile(Handle file, void* buffer, std::uint32_t size, std::uint32_t* bytesRead) = 0;
+  virtual bool WriteFile(Handle file, const void* data, std::uint32_t size, std::uint32_t* bytesWritten) = 0;
+  virtual bool DeleteFile(const WidePath& path) = 0;
+  // The system error code of this role's last failed call.
+  virtual std::uint32_t GetLastError() = 0;
+};
 
-  // --- processes and time ---
+// Processes and time.
+class ProcessesAndTime : public HandleCloser {
+ public:
+  // CreateProcessW.
   virtual bool CreateProcess(const ProcessRequest& request, ProcessHandles* handles) = 0;
   virtual std::uint32_t WaitForSingleObject(Handle handle, std::uint32_t milliseconds) = 0;
   // MsgWaitForMultipleObjects(1, &handle, FALSE, milliseconds, QS_ALLINPUT):
@@ -161,8 +161,12 @@ class Platform {
   // GetTickCount: milliseconds since the system started, wrapping at 2^32.
   virtual std::uint32_t GetTickCount() = 0;
   virtual void Sleep(std::uint32_t milliseconds) = 0;
+};
 
-  // --- windows ---
+// Windows, timers and messages.
+class WindowSystem {
+ public:
+  virtual ~WindowSystem() = default;
   virtual bool SetTimer(WindowHandle window, std::uintptr_t id, std::uint32_t milliseconds) = 0;
   virtual bool KillTimer(WindowHandle window, std::uintptr_t id) = 0;
   virtual bool DestroyWindow(WindowHandle window) = 0;
@@ -177,8 +181,54 @@ class Platform {
   virtual void PostQuitMessage(int code) = 0;
 };
 
-// The platform the launcher code uses. Set once at start-up (or by a test).
-Platform& Sys();
-void SetPlatform(Platform* platform);
+// The system and the shell: the screen, rights, elevation, version, the
+// program's own path and the ANSI code page.
+class SystemShell {
+ public:
+  virtual ~SystemShell() = default;
+  virtual int GetSystemMetrics(int index) = 0;
+  virtual bool IsUserAnAdmin() = 0;
+  // ShellExecuteExW.
+  virtual bool ShellExecuteEx(const ShellExecuteRequest& request) = 0;
+  // False when GetVersionExA fails; *version is then untouched.
+  virtual bool GetVersionEx(OsVersion* version) = 0;
+  // GetModuleFileNameW(NULL, buf, 260): returns the call's result (the
+  // units copied; 260 when the path filled the buffer and was cut short,
+  // with no terminating zero; 0 when it failed) and sets *path to that many
+  // units.
+  virtual std::uint32_t GetModuleFileName(WidePath* path) = 0;
+  // The ANSI code page's lead-byte test (IsDBCSLeadByte).
+  virtual bool IsDbcsLeadByte(std::uint8_t byte) = 0;
+  // WideCharToMultiByte(codePage, 0, text, -1, out, outSize, NULL, NULL):
+  // converts up to and including the terminating zero; returns the bytes
+  // written (zero included), or 0 when it does not fit or fails.
+  virtual int WideToMultiByte(std::uint32_t codePage, const char16_t* text, char* out, int outSize) = 0;
+  // The system error code of this role's last failed call.
+  virtual std::uint32_t GetLastError() = 0;
+};
+
+// The platform the launcher code uses: one implementation per role (a role
+// an implementation does not serve stays null). Set once at start-up, or by
+// a test.
+struct Platform {
+  DeviceIo* devices = nullptr;
+  FileSystem* files = nullptr;
+  ProcessesAndTime* processes = nullptr;
+  WindowSystem* windows = nullptr;
+  SystemShell* system = nullptr;
+};
+
+// Every role from one object that serves them all.
+template <typename AllRoles>
+Platform PlatformOf(AllRoles& all) {
+  return Platform{&all, &all, &all, &all, &all};
+}
+
+void SetPlatform(const Platform& platform);
+DeviceIo& Devices();
+FileSystem& Files();
+ProcessesAndTime& Processes();
+WindowSystem& Desktop();
+SystemShell& System();
 
 }  // namespace qm

@@ -39,7 +39,7 @@ bool SendRequest(Handle device, UsbRequest request, std::vector<std::uint8_t>& b
   const RequestKind& kind = KindOf(request);
   std::uint32_t returned = 0;
   const bool ok =
-      Sys().DeviceIoControl(device, kind.code, buffer.data(), static_cast<std::uint32_t>(buffer.size()), &returned);
+      Devices().DeviceIoControl(device, kind.code, buffer.data(), static_cast<std::uint32_t>(buffer.size()), &returned);
   if (!ok) {
     // A failing stack may have written into the buffer all the same.
     if (kind.clearOnFailure) std::fill(buffer.begin(), buffer.end(), 0);

@@ -34,7 +34,7 @@ OwnedHandle OpenDevice(const std::string& path) {
   request.disposition = win::kOpenExisting;
   request.flagsAndAttributes = 0;
   request.nonInheritableSecurity = true;
-  return OwnedHandle(Sys().CreateFile(path, request));
+  return OwnedHandle(Devices().CreateFile(path, request), Devices());
 }
 
 // The UTF-16 text at `offset` of the buffer, up to its zero or the buffer's end.
@@ -51,14 +51,14 @@ std::u16string NameInBuffer(const std::vector<std::uint8_t>& buffer, std::size_t
 // "\\.\" and the name in the ANSI code page; false when it does not fit.
 bool DeviceNameOf(const std::u16string& name, std::string* deviceName) {
   char converted[kDeviceNameTextBytes] = {};
-  if (Sys().WideToMultiByte(win::kCpAcp, name.c_str(), converted, kDeviceNameTextBytes) == 0) return false;
+  if (System().WideToMultiByte(win::kCpAcp, name.c_str(), converted, kDeviceNameTextBytes) == 0) return false;
   *deviceName = std::string("\\\\.\\") + converted;
   return true;
 }
 
 std::string ThreadAnsiText(const std::u16string& name) {
   std::vector<char> converted(name.size() * 2 + 1, '\0');
-  if (Sys().WideToMultiByte(win::kCpThreadAcp, name.c_str(), converted.data(),
+  if (System().WideToMultiByte(win::kCpThreadAcp, name.c_str(), converted.data(),
                             static_cast<int>(converted.size())) == 0) {
     return std::string();
   }
@@ -71,18 +71,18 @@ std::string ThreadAnsiText(const std::u16string& name) {
 OwnedHandle OpenHub(const std::u16string& name, std::uint8_t* portCount, std::uint32_t* error) {
   std::string deviceName;
   if (!DeviceNameOf(name, &deviceName)) {
-    const std::uint32_t conversionError = Sys().GetLastError();
+    const std::uint32_t conversionError = System().GetLastError();
     *error = conversionError != 0 ? conversionError : win::kErrorGenFailure;
     return OwnedHandle();
   }
   OwnedHandle hub = OpenDevice(deviceName);
   if (!hub.Valid()) {
-    *error = Sys().GetLastError();
+    *error = Devices().GetLastError();
     return hub;
   }
   std::vector<std::uint8_t> info = RequestBuffer(UsbRequest::kNodeInformation);
   if (!SendRequest(hub.Get(), UsbRequest::kNodeInformation, info)) {
-    *error = Sys().GetLastError();
+    *error = Devices().GetLastError();
     return OwnedHandle();  // the hub is closed as it goes
   }
   *portCount = info[usb::kNodeInfoNumberOfPorts];
@@ -135,7 +135,7 @@ void WalkHubPorts(Handle hub, std::uint8_t portCount, const WalkContext& context
 bool ReadDriverKey(Handle controller, std::vector<std::uint8_t>& names, std::u16string* driverKey,
                    std::uint32_t* error) {
   if (!SendRequest(controller, UsbRequest::kDriverKeyName, names)) {
-    *error = Sys().GetLastError();
+    *error = Devices().GetLastError();
     return false;
   }
   *driverKey = NameInBuffer(names, usb::kNameText);
@@ -213,18 +213,18 @@ void ScanNamedControllers(ControllerPasses& passes) {
 // without a legacy name, and any beyond the tenth.
 void ScanInterfaceControllers(ControllerPasses& passes) {
   const Guid& interfaceClass = kGuidDevinterfaceUsbHostController;
-  const Handle list = Sys().SetupDiGetClassDevs(interfaceClass);
+  const Handle list = Devices().SetupDiGetClassDevs(interfaceClass);
   if (list == kInvalidHandle) return;  // no such list: the pass is skipped
   int number = kFirstInterfaceControllerNumber;
   DeviceInterfaceData data;
-  for (std::uint32_t index = 0; Sys().SetupDiEnumDeviceInterfaces(list, interfaceClass, index, &data); ++index) {
+  for (std::uint32_t index = 0; Devices().SetupDiEnumDeviceInterfaces(list, interfaceClass, index, &data); ++index) {
     std::string path;
-    if (!Sys().SetupDiGetDeviceInterfaceDetail(list, data, &path)) continue;
+    if (!Devices().SetupDiGetDeviceInterfaceDetail(list, data, &path)) continue;
     const OwnedHandle controller = OpenDevice(path);
     if (!controller.Valid()) continue;  // silently, as a missing legacy name
     if (passes.Scan(controller.Get(), path, number, true)) ++number;
   }
-  Sys().SetupDiDestroyDeviceInfoList(list);
+  Devices().SetupDiDestroyDeviceInfoList(list);
 }
 
 }  // namespace

@@ -16,15 +16,15 @@ namespace qm {
 namespace {
 
 // Beside the executable, found as the launcher finds its own directory.
-WidePath DescriptionPath(Platform& system) {
+WidePath DescriptionPath(SystemShell& system) {
   WidePath modulePath;
   system.GetModuleFileName(&modulePath);
   return LauncherDirectory(modulePath).Joined("\\usb-sim.json");
 }
 
-sim::UsbSimStack LoadStack(Platform& system) {
+sim::UsbSimStack LoadStack(const Platform& system) {
   try {
-    return sim::UsbSimStack::FromFile(DescriptionPath(system), system);
+    return sim::UsbSimStack::FromFile(DescriptionPath(*system.system), *system.files);
   } catch (const std::exception&) {
     ExitProcess(3);
   }
@@ -32,11 +32,11 @@ sim::UsbSimStack LoadStack(Platform& system) {
 
 }  // namespace
 
-Platform& ApplicationPlatform() {
-  static Win32Platform system;
-  static sim::UsbSimStack stack = LoadStack(system);
-  static sim::UsbSimPlatform platform(&stack, &system);
-  return platform;
+Platform ApplicationPlatform() {
+  // Never destroyed: handles still owned at exit close through them.
+  const Platform system = Win32Roles();
+  static sim::UsbSimStack* const stack = new sim::UsbSimStack(LoadStack(system));  // never destroyed either
+  return sim::WithSimulatedStack(system, *stack);  // the USB stack alone is simulated
 }
 
 }  // namespace qm

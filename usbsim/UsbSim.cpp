@@ -281,53 +281,13 @@ bool UsbSimStack::CloseInterfaceList(Handle list) {
   return entry.ok || Fail(kErrorInvalidHandle);
 }
 
-// --- UsbSimPlatform ---
+Handle UsbSimStack::CreateFile(const std::string& deviceName, const FileOpenRequest&) { return Open(deviceName); }
 
-Handle UsbSimPlatform::SetupDiGetClassDevs(const Guid& interfaceClass) {
-  lastFromStack_ = true;
-  return stack_->OpenInterfaceList(interfaceClass);
-}
-
-bool UsbSimPlatform::SetupDiEnumDeviceInterfaces(Handle list, const Guid&, std::uint32_t index,
-                                                 DeviceInterfaceData* data) {
-  lastFromStack_ = true;
-  return stack_->InterfaceAt(list, index, data);
-}
-
-bool UsbSimPlatform::SetupDiGetDeviceInterfaceDetail(Handle list, const DeviceInterfaceData& data,
-                                                     std::string* devicePath) {
-  lastFromStack_ = true;
-  return stack_->InterfacePath(list, data, devicePath);
-}
-
-bool UsbSimPlatform::SetupDiDestroyDeviceInfoList(Handle list) {
-  lastFromStack_ = true;
-  return stack_->CloseInterfaceList(list);
-}
-
-Handle UsbSimPlatform::CreateFile(const std::string& path, const FileOpenRequest& request) {
-  if (path.compare(0, 4, "\\\\.\\") != 0 && path.compare(0, 4, "\\\\?\\") != 0) {
-    return Behind().CreateFile(path, request);
-  }
-  lastFromStack_ = true;
-  return stack_->Open(path);
-}
-
-bool UsbSimPlatform::DeviceIoControl(Handle device, std::uint32_t code, void* buffer, std::uint32_t size,
-                                     std::uint32_t* bytesReturned) {
-  lastFromStack_ = true;
-  *bytesReturned = 0;
-  const bool ok = stack_->Request(device, code, static_cast<std::uint8_t*>(buffer), size);
-  if (ok) *bytesReturned = size;
+bool UsbSimStack::DeviceIoControl(Handle device, std::uint32_t code, void* buffer, std::uint32_t size,
+                                  std::uint32_t* bytesReturned) {
+  const bool ok = Request(device, code, static_cast<std::uint8_t*>(buffer), size);
+  *bytesReturned = ok ? size : 0;
   return ok;
 }
-
-bool UsbSimPlatform::CloseHandle(Handle handle) {
-  if (!stack_->Owns(handle)) return Behind().CloseHandle(handle);
-  lastFromStack_ = true;
-  return stack_->Close(handle);
-}
-
-std::uint32_t UsbSimPlatform::GetLastError() { return lastFromStack_ ? stack_->LastError() : behind_->GetLastError(); }
 
 }  // namespace qm::sim

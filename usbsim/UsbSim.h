@@ -3,9 +3,8 @@
 // description of controllers, hubs and devices (docs/usb-sim-format.md). It
 // keeps a trace of every open, request and close.
 //
-// UsbSimPlatform puts it in front of another platform: device names that
-// begin with "\\.\" or "\\?\" and the device interface calls go to the
-// simulated stack, everything else to the platform behind it.
+// It is the device I/O role of a platform (WithSimulatedStack), the other
+// roles staying those of another platform.
 #pragma once
 
 #include <cstdint>
@@ -71,17 +70,31 @@ struct TraceEntry {
   std::uint16_t wValue = 0, wIndex = 0, wLength = 0;
 };
 
-class UsbSimStack {
+class UsbSimStack final : public DeviceIo {
  public:
   // Reads a description; throws std::runtime_error naming the place of the
   // first fault (bad JSON, a wrong type, a number out of range, a duplicate).
   static UsbSimStack FromJson(const std::string& text);
   // The same from a file, read through `system`; also throws when the file
   // cannot be opened or read.
-  static UsbSimStack FromFile(const WidePath& path, Platform& system);
+  static UsbSimStack FromFile(const WidePath& path, FileSystem& files);
 
-  // The stack's side of CreateFile / DeviceIoControl / CloseHandle. Errors
-  // are Win32 codes, kept for LastError().
+  // The device I/O role. Errors are Win32 codes, kept for GetLastError().
+  Handle CreateFile(const std::string& deviceName, const FileOpenRequest& request) override;
+  bool DeviceIoControl(Handle device, std::uint32_t code, void* buffer, std::uint32_t size,
+                       std::uint32_t* bytesReturned) override;
+  bool CloseHandle(Handle handle) override { return Close(handle); }
+  std::uint32_t GetLastError() override { return lastError_; }
+  Handle SetupDiGetClassDevs(const Guid& interfaceClass) override { return OpenInterfaceList(interfaceClass); }
+  bool SetupDiEnumDeviceInterfaces(Handle list, const Guid&, std::uint32_t index, DeviceInterfaceData* data) override {
+    return InterfaceAt(list, index, data);
+  }
+  bool SetupDiGetDeviceInterfaceDetail(Handle list, const DeviceInterfaceData& data, std::string* devicePath) override {
+    return InterfacePath(list, data, devicePath);
+  }
+  bool SetupDiDestroyDeviceInfoList(Handle list) override { return CloseInterfaceList(list); }
+
+  // The same, as the stack sees them.
   Handle Open(const std::string& path);
   bool Request(Handle handle, std::uint32_t code, std::uint8_t* buffer, std::uint32_t size);
   bool Close(Handle handle);
@@ -119,66 +132,10 @@ class UsbSimStack {
   std::vector<TraceEntry> trace_;
 };
 
-class UsbSimPlatform : public Platform {
- public:
-  UsbSimPlatform(UsbSimStack* stack, Platform* behind) : stack_(stack), behind_(behind) {}
-
-  Handle CreateFile(const std::string& path, const FileOpenRequest& request) override;
-  Handle SetupDiGetClassDevs(const Guid& interfaceClass) override;
-  bool SetupDiEnumDeviceInterfaces(Handle list, const Guid& interfaceClass, std::uint32_t index,
-                                   DeviceInterfaceData* data) override;
-  bool SetupDiGetDeviceInterfaceDetail(Handle list, const DeviceInterfaceData& data, std::string* devicePath) override;
-  bool SetupDiDestroyDeviceInfoList(Handle list) override;
-  bool DeviceIoControl(Handle device, std::uint32_t code, void* buffer, std::uint32_t size,
-                       std::uint32_t* bytesReturned) override;
-  bool CloseHandle(Handle handle) override;
-  std::uint32_t GetLastError() override;
-
-  // Everything else goes to the platform behind, whose last error then counts.
-  int GetSystemMetrics(int index) override { return Behind().GetSystemMetrics(index); }
-  bool IsUserAnAdmin() override { return Behind().IsUserAnAdmin(); }
-  bool ShellExecuteEx(const ShellExecuteRequest& r) override { return Behind().ShellExecuteEx(r); }
-  bool GetVersionEx(OsVersion* v) override { return Behind().GetVersionEx(v); }
-  std::uint32_t GetModuleFileName(WidePath* p) override { return Behind().GetModuleFileName(p); }
-  Handle CreateFileW(const WidePath& p, const FileOpenRequest& r) override { return Behind().CreateFileW(p, r); }
-  bool IsDbcsLeadByte(std::uint8_t b) override { return Behind().IsDbcsLeadByte(b); }
-  bool SetFileAttributes(const WidePath& p, std::uint32_t a) override { return Behind().SetFileAttributes(p, a); }
-  std::uint32_t GetFileSize(Handle f) override { return Behind().GetFileSize(f); }
-  bool ReadFile(Handle f, void* b, std::uint32_t s, std::uint32_t* r) override { return Behind().ReadFile(f, b, s, r); }
-  bool WriteFile(Handle f, const void* d, std::uint32_t s, std::uint32_t* w) override {
-    return Behind().WriteFile(f, d, s, w);
-  }
-  bool DeleteFile(const WidePath& p) override { return Behind().DeleteFile(p); }
-  int WideToMultiByte(std::uint32_t cp, const char16_t* t, char* o, int n) override {
-    return Behind().WideToMultiByte(cp, t, o, n);
-  }
-  bool CreateProcess(const ProcessRequest& r, ProcessHandles* h) override { return Behind().CreateProcess(r, h); }
-  std::uint32_t WaitForSingleObject(Handle h, std::uint32_t ms) override { return Behind().WaitForSingleObject(h, ms); }
-  std::uint32_t MsgWaitForSingleObject(Handle h, std::uint32_t ms) override {
-    return Behind().MsgWaitForSingleObject(h, ms);
-  }
-  std::uint32_t GetTickCount() override { return Behind().GetTickCount(); }
-  void Sleep(std::uint32_t ms) override { Behind().Sleep(ms); }
-  bool SetTimer(WindowHandle w, std::uintptr_t id, std::uint32_t ms) override { return Behind().SetTimer(w, id, ms); }
-  bool KillTimer(WindowHandle w, std::uintptr_t id) override { return Behind().KillTimer(w, id); }
-  bool DestroyWindow(WindowHandle w) override { return Behind().DestroyWindow(w); }
-  int MessageBox(WindowHandle o, const std::string& t, const std::string& c, std::uint32_t ty) override {
-    return Behind().MessageBox(o, t, c, ty);
-  }
-  bool EnumWindows(EnumWindowsCallback cb, std::intptr_t v) override { return Behind().EnumWindows(cb, v); }
-  std::string GetWindowText(WindowHandle w, int n) override { return Behind().GetWindowText(w, n); }
-  QueuedMessage DispatchNextMessage(int* q) override { return Behind().DispatchNextMessage(q); }
-  void PostQuitMessage(int code) override { Behind().PostQuitMessage(code); }
-
- private:
-  Platform& Behind() {
-    lastFromStack_ = false;
-    return *behind_;
-  }
-
-  UsbSimStack* stack_;
-  Platform* behind_;
-  bool lastFromStack_ = false;
-};
+// `roles` with the simulated stack as their device I/O.
+inline Platform WithSimulatedStack(Platform roles, UsbSimStack& stack) {
+  roles.devices = &stack;
+  return roles;
+}
 
 }  // namespace qm::sim

@@ -327,7 +327,7 @@ void UsbSimStack::IndexHubs(Hub& hub) {
   }
 }
 
-UsbSimStack UsbSimStack::FromFile(const WidePath& path, Platform& system) {
+UsbSimStack UsbSimStack::FromFile(const WidePath& path, FileSystem& system) {
   const FileOpenRequest request{win::kGenericRead, win::kFileShareRead, win::kOpenExisting, win::kFileAttributeNormal};
   const Handle file = system.CreateFileW(path, request);
   if (file == kInvalidHandle) throw std::runtime_error("cannot be opened");

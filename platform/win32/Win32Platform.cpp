@@ -10,7 +10,6 @@
 #include <vector>
 
 namespace qm {
-
 namespace {
 
 HANDLE AsHandle(Handle handle) { return reinterpret_cast<HANDLE>(handle); }
@@ -29,101 +28,6 @@ static_assert(sizeof(OSVERSIONINFOA) == 148, "OSVERSIONINFOA");
 #endif
 
 }  // namespace
-
-int Win32Platform::GetSystemMetrics(int index) { return ::GetSystemMetrics(index); }
-
-bool Win32Platform::IsUserAnAdmin() { return ::IsUserAnAdmin() != FALSE; }
-
-bool Win32Platform::ShellExecuteEx(const ShellExecuteRequest& request) {
-  SHELLEXECUTEINFOW info = {};
-  info.cbSize = sizeof(info);  // the request's 60 on 32-bit Windows
-  info.fMask = request.fMask;
-  info.hwnd = AsHwnd(request.hwnd);
-  const std::u16string verb(request.verb.begin(), request.verb.end());  // ASCII
-  info.lpVerb = Wide(verb);
-  info.lpFile = Wide(request.file);
-  info.nShow = request.nShow;
-  return ::ShellExecuteExW(&info) != FALSE;
-}
-
-bool Win32Platform::GetVersionEx(OsVersion* version) {
-  OSVERSIONINFOA info = {};
-  info.dwOSVersionInfoSize = sizeof(info);
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
-  if (!::GetVersionExA(&info)) return false;
-#pragma GCC diagnostic pop
-  version->major = info.dwMajorVersion;
-  version->minor = info.dwMinorVersion;
-  version->build = info.dwBuildNumber;
-  return true;
-}
-
-std::uint32_t Win32Platform::GetModuleFileName(WidePath* path) {
-  wchar_t buffer[MAX_PATH] = {};
-  const DWORD copied = ::GetModuleFileNameW(nullptr, buffer, MAX_PATH);
-  // A cut path has no terminating zero: the count says how much is there.
-  const DWORD units = copied < MAX_PATH ? copied : MAX_PATH;
-  *path = WidePath(std::u16string(reinterpret_cast<const char16_t*>(buffer), units));
-  return copied;
-}
-
-std::uint32_t Win32Platform::GetLastError() { return ::GetLastError(); }
-
-bool Win32Platform::IsDbcsLeadByte(std::uint8_t byte) { return ::IsDBCSLeadByte(byte) != FALSE; }
-
-Handle Win32Platform::CreateFile(const std::string& deviceName, const FileOpenRequest& request) {
-  SECURITY_ATTRIBUTES security = {};
-  security.nLength = sizeof(security);
-  security.bInheritHandle = FALSE;
-  HANDLE handle = ::CreateFileA(deviceName.c_str(), request.access, request.share,
-                                request.nonInheritableSecurity ? &security : nullptr,
-                                request.disposition, request.flagsAndAttributes, nullptr);
-  return handle == INVALID_HANDLE_VALUE ? kInvalidHandle : FromHandle(handle);
-}
-
-Handle Win32Platform::CreateFileW(const WidePath& path, const FileOpenRequest& request) {
-  SECURITY_ATTRIBUTES security = {};
-  security.nLength = sizeof(security);
-  security.bInheritHandle = FALSE;
-  HANDLE handle = ::CreateFileW(Wide(path), request.access, request.share,
-                                request.nonInheritableSecurity ? &security : nullptr,
-                                request.disposition, request.flagsAndAttributes, nullptr);
-  return handle == INVALID_HANDLE_VALUE ? kInvalidHandle : FromHandle(handle);
-}
-
-bool Win32Platform::SetFileAttributes(const WidePath& path, std::uint32_t attributes) {
-  return ::SetFileAttributesW(Wide(path), attributes) != FALSE;
-}
-
-std::uint32_t Win32Platform::GetFileSize(Handle file) { return ::GetFileSize(AsHandle(file), nullptr); }
-
-bool Win32Platform::ReadFile(Handle file, void* buffer, std::uint32_t size, std::uint32_t* bytesRead) {
-  DWORD done = 0;
-  BOOL ok = ::ReadFile(AsHandle(file), buffer, size, &done, nullptr);
-  *bytesRead = done;
-  return ok != FALSE;
-}
-
-bool Win32Platform::WriteFile(Handle file, const void* data, std::uint32_t size,
-                              std::uint32_t* bytesWritten) {
-  DWORD done = 0;
-  BOOL ok = ::WriteFile(AsHandle(file), data, size, &done, nullptr);
-  *bytesWritten = done;
-  return ok != FALSE;
-}
-
-bool Win32Platform::CloseHandle(Handle handle) { return ::CloseHandle(AsHandle(handle)) != FALSE; }
-
-bool Win32Platform::DeleteFile(const WidePath& path) { return ::DeleteFileW(Wide(path)) != FALSE; }
-
-bool Win32Platform::DeviceIoControl(Handle device, std::uint32_t code, void* buffer, std::uint32_t size,
-                                    std::uint32_t* bytesReturned) {
-  DWORD returned = 0;
-  BOOL ok = ::DeviceIoControl(AsHandle(device), code, buffer, size, buffer, size, &returned, nullptr);
-  *bytesReturned = returned;
-  return ok != FALSE;
-}
 
 namespace {
 
@@ -194,101 +98,6 @@ SP_DEVICE_INTERFACE_DATA AsInterfaceData(const DeviceInterfaceData& data) {
 
 }  // namespace
 
-Handle Win32Platform::SetupDiGetClassDevs(const Guid& interfaceClass) {
-  if (!Setup().loaded) {
-    ::SetLastError(ERROR_MOD_NOT_FOUND);
-    return kInvalidHandle;
-  }
-  const GUID guid = AsGuid(interfaceClass);
-  HDEVINFO list = Setup().getClassDevs(&guid, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
-  return list == INVALID_HANDLE_VALUE ? kInvalidHandle : FromHandle(list);
-}
-
-bool Win32Platform::SetupDiEnumDeviceInterfaces(Handle list, const Guid& interfaceClass, std::uint32_t index,
-                                                DeviceInterfaceData* data) {
-  if (!Setup().loaded) return false;
-  const GUID guid = AsGuid(interfaceClass);
-  SP_DEVICE_INTERFACE_DATA found = {};
-  found.cbSize = sizeof(found);
-  if (!Setup().enumDeviceInterfaces(AsHandle(list), nullptr, &guid, index, &found)) return false;
-  data->interfaceClass = interfaceClass;
-  data->flags = found.Flags;
-  data->reserved = found.Reserved;
-  return true;
-}
-
-bool Win32Platform::SetupDiGetDeviceInterfaceDetail(Handle list, const DeviceInterfaceData& data,
-                                                    std::string* devicePath) {
-  if (!Setup().loaded) return false;
-  SP_DEVICE_INTERFACE_DATA interfaceData = AsInterfaceData(data);
-  DWORD required = 0;
-  Setup().getDeviceInterfaceDetail(AsHandle(list), &interfaceData, nullptr, 0, &required, nullptr);
-  if (required < sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A)) return false;
-  std::vector<DWORD> storage(required / sizeof(DWORD) + 1, 0);  // aligned for the structure
-  auto* detail = reinterpret_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_A*>(storage.data());
-  detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A);  // 5 on 32-bit Windows, 8 on 64-bit
-  if (!Setup().getDeviceInterfaceDetail(AsHandle(list), &interfaceData, detail, required, nullptr, nullptr)) {
-    return false;
-  }
-  const char* path = detail->DevicePath;
-  const std::size_t room = required - offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_A, DevicePath);
-  *devicePath = std::string(path, strnlen(path, room));  // never past what the call filled
-  return true;
-}
-
-bool Win32Platform::SetupDiDestroyDeviceInfoList(Handle list) {
-  return Setup().loaded && Setup().destroyDeviceInfoList(AsHandle(list)) != FALSE;
-}
-
-int Win32Platform::WideToMultiByte(std::uint32_t codePage, const char16_t* text, char* out, int outSize) {
-  return ::WideCharToMultiByte(codePage, 0, reinterpret_cast<const wchar_t*>(text), -1, out, outSize,
-                               nullptr, nullptr);
-}
-
-bool Win32Platform::CreateProcess(const ProcessRequest& request, ProcessHandles* handles) {
-  STARTUPINFOW startup = {};
-  startup.cb = sizeof(startup);  // the request's 68 on 32-bit Windows
-  PROCESS_INFORMATION process = {};
-  // CreateProcessW may write into the command line: hand it a private copy.
-  std::u16string commandLine = request.commandLine;
-  BOOL ok = ::CreateProcessW(request.applicationName.Empty() ? nullptr : Wide(request.applicationName),
-                             commandLine.empty() ? nullptr : reinterpret_cast<wchar_t*>(&commandLine[0]), nullptr, nullptr,
-                             request.inheritHandles ? TRUE : FALSE, request.creationFlags, nullptr,
-                             nullptr, &startup, &process);
-  if (!ok) return false;
-  handles->process = FromHandle(process.hProcess);
-  handles->thread = FromHandle(process.hThread);
-  return true;
-}
-
-std::uint32_t Win32Platform::WaitForSingleObject(Handle handle, std::uint32_t milliseconds) {
-  return ::WaitForSingleObject(AsHandle(handle), milliseconds);
-}
-
-std::uint32_t Win32Platform::MsgWaitForSingleObject(Handle handle, std::uint32_t milliseconds) {
-  HANDLE object = AsHandle(handle);
-  return ::MsgWaitForMultipleObjects(1, &object, FALSE, milliseconds, QS_ALLINPUT);
-}
-
-std::uint32_t Win32Platform::GetTickCount() { return ::GetTickCount(); }
-
-void Win32Platform::Sleep(std::uint32_t milliseconds) { ::Sleep(milliseconds); }
-
-bool Win32Platform::SetTimer(WindowHandle window, std::uintptr_t id, std::uint32_t milliseconds) {
-  return ::SetTimer(AsHwnd(window), id, milliseconds, nullptr) != 0;
-}
-
-bool Win32Platform::KillTimer(WindowHandle window, std::uintptr_t id) {
-  return ::KillTimer(AsHwnd(window), id) != FALSE;
-}
-
-bool Win32Platform::DestroyWindow(WindowHandle window) { return ::DestroyWindow(AsHwnd(window)) != FALSE; }
-
-int Win32Platform::MessageBox(WindowHandle owner, const std::string& text, const std::string& caption,
-                              std::uint32_t type) {
-  return ::MessageBoxA(AsHwnd(owner), text.c_str(), caption.c_str(), type);
-}
-
 namespace {
 struct EnumContext {
   EnumWindowsCallback callback;
@@ -301,31 +110,239 @@ BOOL CALLBACK EnumTrampoline(HWND window, LPARAM context) {
 }
 }  // namespace
 
-bool Win32Platform::EnumWindows(EnumWindowsCallback callback, std::intptr_t userValue) {
-  EnumContext context{callback, userValue};
-  return ::EnumWindows(EnumTrampoline, reinterpret_cast<LPARAM>(&context)) != FALSE;
-}
+namespace {
 
-QueuedMessage Win32Platform::DispatchNextMessage(int* quitCode) {
-  MSG message;
-  if (!::PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) return QueuedMessage::kNone;
-  if (message.message == WM_QUIT) {
-    *quitCode = static_cast<int>(message.wParam);
-    return QueuedMessage::kQuit;
+// Every role; each operation is the one Win32 call it names.
+class Win32Platform final : public DeviceIo,
+                            public FileSystem,
+                            public ProcessesAndTime,
+                            public WindowSystem,
+                            public SystemShell {
+ public:
+  int GetSystemMetrics(int index) override { return ::GetSystemMetrics(index); }
+
+  bool IsUserAnAdmin() override { return ::IsUserAnAdmin() != FALSE; }
+
+  bool ShellExecuteEx(const ShellExecuteRequest& request) override {
+    SHELLEXECUTEINFOW info = {};
+    info.cbSize = sizeof(info);  // the request's 60 on 32-bit Windows
+    info.fMask = request.fMask;
+    info.hwnd = AsHwnd(request.hwnd);
+    const std::u16string verb(request.verb.begin(), request.verb.end());  // ASCII
+    info.lpVerb = Wide(verb);
+    info.lpFile = Wide(request.file);
+    info.nShow = request.nShow;
+    return ::ShellExecuteExW(&info) != FALSE;
   }
-  ::TranslateMessage(&message);
-  ::DispatchMessageA(&message);
-  return QueuedMessage::kDispatched;
-}
 
-void Win32Platform::PostQuitMessage(int code) { ::PostQuitMessage(code); }
+  bool GetVersionEx(OsVersion* version) override {
+    OSVERSIONINFOA info = {};
+    info.dwOSVersionInfoSize = sizeof(info);
+  #pragma GCC diagnostic push
+  #pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+    if (!::GetVersionExA(&info)) return false;
+  #pragma GCC diagnostic pop
+    version->major = info.dwMajorVersion;
+    version->minor = info.dwMinorVersion;
+    version->build = info.dwBuildNumber;
+    return true;
+  }
 
-std::string Win32Platform::GetWindowText(WindowHandle window, int maxCount) {
-  char buffer[256] = {};
-  if (maxCount > static_cast<int>(sizeof(buffer))) maxCount = sizeof(buffer);
-  ::GetWindowTextA(AsHwnd(window), buffer, maxCount);
-  buffer[sizeof(buffer) - 1] = '\0';
-  return buffer;
+  std::uint32_t GetModuleFileName(WidePath* path) override {
+    wchar_t buffer[MAX_PATH] = {};
+    const DWORD copied = ::GetModuleFileNameW(nullptr, buffer, MAX_PATH);
+    // A cut path has no terminating zero: the count says how much is there.
+    const DWORD units = copied < MAX_PATH ? copied : MAX_PATH;
+    *path = WidePath(std::u16string(reinterpret_cast<const char16_t*>(buffer), units));
+    return copied;
+  }
+
+  std::uint32_t GetLastError() override { return ::GetLastError(); }
+
+  bool IsDbcsLeadByte(std::uint8_t byte) override { return ::IsDBCSLeadByte(byte) != FALSE; }
+
+  Handle CreateFile(const std::string& deviceName, const FileOpenRequest& request) override {
+    SECURITY_ATTRIBUTES security = {};
+    security.nLength = sizeof(security);
+    security.bInheritHandle = FALSE;
+    HANDLE handle = ::CreateFileA(deviceName.c_str(), request.access, request.share,
+                                  request.nonInheritableSecurity ? &security : nullptr,
+                                  request.disposition, request.flagsAndAttributes, nullptr);
+    return handle == INVALID_HANDLE_VALUE ? kInvalidHandle : FromHandle(handle);
+  }
+
+  Handle CreateFileW(const WidePath& path, const FileOpenRequest& request) override {
+    SECURITY_ATTRIBUTES security = {};
+    security.nLength = sizeof(security);
+    security.bInheritHandle = FALSE;
+    HANDLE handle = ::CreateFileW(Wide(path), request.access, request.share,
+                                  request.nonInheritableSecurity ? &security : nullptr,
+                                  request.disposition, request.flagsAndAttributes, nullptr);
+    return handle == INVALID_HANDLE_VALUE ? kInvalidHandle : FromHandle(handle);
+  }
+
+  bool SetFileAttributes(const WidePath& path, std::uint32_t attributes) override {
+    return ::SetFileAttributesW(Wide(path), attributes) != FALSE;
+  }
+
+  std::uint32_t GetFileSize(Handle file) override { return ::GetFileSize(AsHandle(file), nullptr); }
+
+  bool ReadFile(Handle file, void* buffer, std::uint32_t size, std::uint32_t* bytesRead) override {
+    DWORD done = 0;
+    BOOL ok = ::ReadFile(AsHandle(file), buffer, size, &done, nullptr);
+    *bytesRead = done;
+    return ok != FALSE;
+  }
+
+  bool WriteFile(Handle file, const void* data, std::uint32_t size,
+                                std::uint32_t* bytesWritten) override {
+    DWORD done = 0;
+    BOOL ok = ::WriteFile(AsHandle(file), data, size, &done, nullptr);
+    *bytesWritten = done;
+    return ok != FALSE;
+  }
+
+  bool CloseHandle(Handle handle) override { return ::CloseHandle(AsHandle(handle)) != FALSE; }
+
+  bool DeleteFile(const WidePath& path) override { return ::DeleteFileW(Wide(path)) != FALSE; }
+
+  bool DeviceIoControl(Handle device, std::uint32_t code, void* buffer, std::uint32_t size,
+                                      std::uint32_t* bytesReturned) override {
+    DWORD returned = 0;
+    BOOL ok = ::DeviceIoControl(AsHandle(device), code, buffer, size, buffer, size, &returned, nullptr);
+    *bytesReturned = returned;
+    return ok != FALSE;
+  }
+
+  Handle SetupDiGetClassDevs(const Guid& interfaceClass) override {
+    if (!Setup().loaded) {
+      ::SetLastError(ERROR_MOD_NOT_FOUND);
+      return kInvalidHandle;
+    }
+    const GUID guid = AsGuid(interfaceClass);
+    HDEVINFO list = Setup().getClassDevs(&guid, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
+    return list == INVALID_HANDLE_VALUE ? kInvalidHandle : FromHandle(list);
+  }
+
+  bool SetupDiEnumDeviceInterfaces(Handle list, const Guid& interfaceClass, std::uint32_t index,
+                                                  DeviceInterfaceData* data) override {
+    if (!Setup().loaded) return false;
+    const GUID guid = AsGuid(interfaceClass);
+    SP_DEVICE_INTERFACE_DATA found = {};
+    found.cbSize = sizeof(found);
+    if (!Setup().enumDeviceInterfaces(AsHandle(list), nullptr, &guid, index, &found)) return false;
+    data->interfaceClass = interfaceClass;
+    data->flags = found.Flags;
+    data->reserved = found.Reserved;
+    return true;
+  }
+
+  bool SetupDiGetDeviceInterfaceDetail(Handle list, const DeviceInterfaceData& data,
+                                                      std::string* devicePath) override {
+    if (!Setup().loaded) return false;
+    SP_DEVICE_INTERFACE_DATA interfaceData = AsInterfaceData(data);
+    DWORD required = 0;
+    Setup().getDeviceInterfaceDetail(AsHandle(list), &interfaceData, nullptr, 0, &required, nullptr);
+    if (required < sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A)) return false;
+    std::vector<DWORD> storage(required / sizeof(DWORD) + 1, 0);  // aligned for the structure
+    auto* detail = reinterpret_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_A*>(storage.data());
+    detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A);  // 5 on 32-bit Windows, 8 on 64-bit
+    if (!Setup().getDeviceInterfaceDetail(AsHandle(list), &interfaceData, detail, required, nullptr, nullptr)) {
+      return false;
+    }
+    const char* path = detail->DevicePath;
+    const std::size_t room = required - offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_A, DevicePath);
+    *devicePath = std::string(path, strnlen(path, room));  // never past what the call filled
+    return true;
+  }
+
+  bool SetupDiDestroyDeviceInfoList(Handle list) override {
+    return Setup().loaded && Setup().destroyDeviceInfoList(AsHandle(list)) != FALSE;
+  }
+
+  int WideToMultiByte(std::uint32_t codePage, const char16_t* text, char* out, int outSize) override {
+    return ::WideCharToMultiByte(codePage, 0, reinterpret_cast<const wchar_t*>(text), -1, out, outSize,
+                                 nullptr, nullptr);
+  }
+
+  bool CreateProcess(const ProcessRequest& request, ProcessHandles* handles) override {
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);  // the request's 68 on 32-bit Windows
+    PROCESS_INFORMATION process = {};
+    // CreateProcessW may write into the command line: hand it a private copy.
+    std::u16string commandLine = request.commandLine;
+    BOOL ok = ::CreateProcessW(request.applicationName.Empty() ? nullptr : Wide(request.applicationName),
+                               commandLine.empty() ? nullptr : reinterpret_cast<wchar_t*>(&commandLine[0]), nullptr, nullptr,
+                               request.inheritHandles ? TRUE : FALSE, request.creationFlags, nullptr,
+                               nullptr, &startup, &process);
+    if (!ok) return false;
+    handles->process = FromHandle(process.hProcess);
+    handles->thread = FromHandle(process.hThread);
+    return true;
+  }
+
+  std::uint32_t WaitForSingleObject(Handle handle, std::uint32_t milliseconds) override {
+    return ::WaitForSingleObject(AsHandle(handle), milliseconds);
+  }
+
+  std::uint32_t MsgWaitForSingleObject(Handle handle, std::uint32_t milliseconds) override {
+    HANDLE object = AsHandle(handle);
+    return ::MsgWaitForMultipleObjects(1, &object, FALSE, milliseconds, QS_ALLINPUT);
+  }
+
+  std::uint32_t GetTickCount() override { return ::GetTickCount(); }
+
+  void Sleep(std::uint32_t milliseconds) override { ::Sleep(milliseconds); }
+
+  bool SetTimer(WindowHandle window, std::uintptr_t id, std::uint32_t milliseconds) override {
+    return ::SetTimer(AsHwnd(window), id, milliseconds, nullptr) != 0;
+  }
+
+  bool KillTimer(WindowHandle window, std::uintptr_t id) override {
+    return ::KillTimer(AsHwnd(window), id) != FALSE;
+  }
+
+  bool DestroyWindow(WindowHandle window) override { return ::DestroyWindow(AsHwnd(window)) != FALSE; }
+
+  int MessageBox(WindowHandle owner, const std::string& text, const std::string& caption,
+                                std::uint32_t type) override {
+    return ::MessageBoxA(AsHwnd(owner), text.c_str(), caption.c_str(), type);
+  }
+
+  bool EnumWindows(EnumWindowsCallback callback, std::intptr_t userValue) override {
+    EnumContext context{callback, userValue};
+    return ::EnumWindows(EnumTrampoline, reinterpret_cast<LPARAM>(&context)) != FALSE;
+  }
+
+  QueuedMessage DispatchNextMessage(int* quitCode) override {
+    MSG message;
+    if (!::PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) return QueuedMessage::kNone;
+    if (message.message == WM_QUIT) {
+      *quitCode = static_cast<int>(message.wParam);
+      return QueuedMessage::kQuit;
+    }
+    ::TranslateMessage(&message);
+    ::DispatchMessageA(&message);
+    return QueuedMessage::kDispatched;
+  }
+
+  void PostQuitMessage(int code) override { ::PostQuitMessage(code); }
+
+  std::string GetWindowText(WindowHandle window, int maxCount) override {
+    char buffer[256] = {};
+    if (maxCount > static_cast<int>(sizeof(buffer))) maxCount = sizeof(buffer);
+    ::GetWindowTextA(AsHwnd(window), buffer, maxCount);
+    buffer[sizeof(buffer) - 1] = '\0';
+    return buffer;
+  }
+};
+
+}  // namespace
+
+Platform Win32Roles() {
+  // Never destroyed: handles still owned at exit close through it.
+  static Win32Platform* const platform = new Win32Platform;
+  return PlatformOf(*platform);
 }
 
 }  // namespace qm

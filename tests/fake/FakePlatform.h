@@ -1,5 +1,6 @@
-// A platform for unit tests: it answers from the settings a test gives and
-// records every call, in order, with its arguments.
+// A platform for unit tests, every role of it: it answers from the settings
+// a test gives and records every call, in order, with its arguments (one
+// list for all roles, so a test sees their order; each role's calls by name).
 #pragma once
 
 #include <cstdint>
@@ -46,7 +47,11 @@ struct MessageBoxCall {
   std::uint32_t type;
 };
 
-class FakePlatform : public Platform {
+class FakePlatform : public DeviceIo,
+                     public FileSystem,
+                     public ProcessesAndTime,
+                     public WindowSystem,
+                     public SystemShell {
  public:
   // --- settings ---
   int screenWidth = 1024;

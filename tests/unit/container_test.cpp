@@ -15,9 +15,9 @@ class ContainerTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ResetContainerState();
-    SetPlatform(&fake);
+    SetPlatform(PlatformOf(fake));
   }
-  void TearDown() override { SetPlatform(nullptr); }
+  void TearDown() override { SetPlatform({}); }
 
   // Parses `bytes` as if loaded from a file.
   bool Parse(const std::string& bytes) {

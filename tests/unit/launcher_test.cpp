@@ -31,15 +31,17 @@ class LauncherTest : public ::testing::Test {
     ResetContainerState();
     ResetUsbScanState();
   }
-  void TearDown() override { SetPlatform(nullptr); }
+  void TearDown() override {
+    ResetLauncherState();  // gives up a tool process handle of this test's fake
+    SetPlatform({});
+  }
 
  public:
   // A machine whose root hub carries `ports` (JSON port objects).
   void Machine(const std::string& ports) {
     stack = std::make_unique<sim::UsbSimStack>(sim::UsbSimStack::FromJson(
         R"({"controllers": [{"number": 0, "rootHub": {"ports": [)" + ports + "]}}]}"));
-    platform = std::make_unique<sim::UsbSimPlatform>(stack.get(), &fake);
-    SetPlatform(platform.get());
+    SetPlatform(sim::WithSimulatedStack(PlatformOf(fake), *stack));
   }
   // A container beside the launcher with one entry per tool.
   void Container(const std::string& title = "Tool Window", const char* lastName = "Elm_5.exe") {
@@ -69,7 +71,6 @@ class LauncherTest : public ::testing::Test {
 
   test::FakePlatform fake;
   std::unique_ptr<sim::UsbSimStack> stack;
-  std::unique_ptr<sim::UsbSimPlatform> platform;
 };
 
 // --- recognition ---
@@ -234,7 +235,7 @@ TEST_F(LauncherTest, ToolFileIsHeldUnchangedUntilTheStartHasReturned) {
   EXPECT_TRUE(heldDuringStart);
   EXPECT_FALSE(fake.IsOpen("C:\\Repair\\Elm_5.exe"));
   EXPECT_EQ(fake.openHandles(), 1);  // the running tool's process, for the watch
-  EXPECT_NE(LauncherState.toolProcess, kInvalidHandle);
+  EXPECT_TRUE(LauncherState.toolProcess.Valid());
 }
 
 TEST_F(LauncherTest, WaitForTheToolAnswersMessagesAndKeepsAQuitForTheMainLoop) {
@@ -309,7 +310,7 @@ TEST_F(LauncherTest, LauncherPathCutShortIsNeitherReadNorWrittenNorRelaunched) {
 
 TEST_F(LauncherTest, PathWithASpaceIsStartedByItsExactPathQuoted) {
   fake.modulePath = "C:\\Repair Tools\\QuillmarkLauncher.exe";
-  SetPlatform(&fake);
+  SetPlatform(PlatformOf(fake));
   LaunchNoWait(103, "C:\\Repair Tools\\Elm_5.exe"_w);
   ASSERT_EQ(fake.processRequests.size(), 1u);
   EXPECT_EQ(fake.processRequests[0].applicationName, "C:\\Repair Tools\\Elm_5.exe"_w);
@@ -317,7 +318,7 @@ TEST_F(LauncherTest, PathWithASpaceIsStartedByItsExactPathQuoted) {
 }
 
 TEST_F(LauncherTest, LaunchOutsideTheOsClassesStartsNothing) {
-  SetPlatform(&fake);
+  SetPlatform(PlatformOf(fake));
   LaunchAndWait(-1, "C:\\x.exe"_w);
   LaunchNoWait(104, "C:\\x.exe"_w);
   EXPECT_TRUE(fake.calls.empty());
@@ -359,7 +360,7 @@ class WatchTest : public LauncherTest {
 };
 
 TEST_F(WatchTest, TitleRule) {
-  SetPlatform(&fake);
+  SetPlatform(PlatformOf(fake));
   EXPECT_TRUE(TitleContains("Tool", "Tool"));
   EXPECT_TRUE(TitleContains("My Tool 2", "Tool"));
   EXPECT_TRUE(TitleContains("Toolbox", "Tool"));

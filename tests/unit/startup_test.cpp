@@ -13,9 +13,9 @@ class StartupTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ResetLauncherState();
-    SetPlatform(&fake);
+    SetPlatform(PlatformOf(fake));
   }
-  void TearDown() override { SetPlatform(nullptr); }
+  void TearDown() override { SetPlatform({}); }
   test::FakePlatform fake;
 };
 

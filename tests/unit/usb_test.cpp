@@ -13,13 +13,12 @@ namespace {
 
 class UsbTest : public ::testing::Test {
  protected:
-  void TearDown() override { SetPlatform(nullptr); }
+  void TearDown() override { SetPlatform({}); }
 
   // Runs the scan over `description`; returns its result.
   std::uint32_t Scan(const std::string& description) {
     stack = std::make_unique<sim::UsbSimStack>(sim::UsbSimStack::FromJson(description));
-    platform = std::make_unique<sim::UsbSimPlatform>(stack.get(), &fake);
-    SetPlatform(platform.get());
+    SetPlatform(sim::WithSimulatedStack(PlatformOf(fake), *stack));
     ResetUsbScanState();
     return ScanUsbDevices();
   }
@@ -61,7 +60,6 @@ class UsbTest : public ::testing::Test {
 
   test::FakePlatform fake;
   std::unique_ptr<sim::UsbSimStack> stack;
-  std::unique_ptr<sim::UsbSimPlatform> platform;
 };
 
 const char kDrive[] =

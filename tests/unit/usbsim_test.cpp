@@ -60,13 +60,14 @@ TEST(UsbSim, RequestsToTheWrongKindOfHandleFail) {
 TEST(UsbSim, LastErrorIsTheLastCallsOwn) {
   sim::UsbSimStack stack = sim::UsbSimStack::FromJson(R"({"controllers": [{"number": 0}]})");
   test::FakePlatform behind;
-  sim::UsbSimPlatform platform(&stack, &behind);
+  SetPlatform(sim::WithSimulatedStack(PlatformOf(behind), stack));
   std::uint8_t buffer[usb::kNameBufferSize] = {};
   std::uint32_t returned = 0;
-  EXPECT_FALSE(platform.DeviceIoControl(0x123, usb::kIoctlGetHcdDriverkeyName, buffer, sizeof(buffer), &returned));
-  EXPECT_EQ(platform.GetLastError(), win::kErrorInvalidHandle);  // the stack's: no such handle
-  EXPECT_FALSE(platform.DeleteFile("C:\\missing.exe"_w));
-  EXPECT_EQ(platform.GetLastError(), win::kErrorFileNotFound);  // the file system's
+  EXPECT_FALSE(Devices().DeviceIoControl(0x123, usb::kIoctlGetHcdDriverkeyName, buffer, sizeof(buffer), &returned));
+  EXPECT_FALSE(Files().DeleteFile("C:\\missing.exe"_w));
+  EXPECT_EQ(Devices().GetLastError(), win::kErrorInvalidHandle);  // the stack's: no such handle
+  EXPECT_EQ(Files().GetLastError(), win::kErrorFileNotFound);     // the file system's
+  SetPlatform({});
 }
 
 }  // namespace

@@ -15,8 +15,8 @@ std::vector<std::uint8_t> Bytes(const std::string& text) { return {text.begin(),
 
 class WriterTest : public ::testing::Test {
  protected:
-  void SetUp() override { SetPlatform(&fake); }
-  void TearDown() override { SetPlatform(nullptr); }
+  void SetUp() override { SetPlatform(PlatformOf(fake)); }
+  void TearDown() override { SetPlatform({}); }
 
   // Parses `image` as the launcher would.
   ParsedContainer ParseImage(const std::vector<std::uint8_t>& image) { return ParseHeader(image, LeadBytes::Of(fake)); }

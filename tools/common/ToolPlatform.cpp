@@ -15,22 +15,19 @@
 
 namespace qm {
 
-namespace {
+Platform UseToolPlatform() {
 #ifdef _WIN32
-Win32Platform gToolPlatform;
+  const Platform roles = Win32Roles();
 #else
-HostPlatform gToolPlatform;
+  const Platform roles = HostRoles();
 #endif
-}  // namespace
-
-Platform& UseToolPlatform() {
-  SetPlatform(&gToolPlatform);
-  return gToolPlatform;
+  SetPlatform(roles);
+  return roles;
 }
 
 void SetToolCodePage([[maybe_unused]] int codePage) {
 #ifndef _WIN32
-  gToolPlatform.codePage = codePage;
+  SetHostCodePage(codePage);
 #endif
 }
 

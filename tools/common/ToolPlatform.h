@@ -11,8 +11,10 @@
 
 namespace qm {
 
-// Sets the tools' platform as the process's and returns it.
-Platform& UseToolPlatform();
+// Sets the tools' platform as the process's and returns it: on Windows
+// every role; natively the files and the system (the host has no USB stack;
+// usbscan --sim brings its own).
+Platform UseToolPlatform();
 
 // The ANSI code page the launcher will run under (platform/CodePages.h).
 // Native builds only: on Windows the system's applies and this does nothing.

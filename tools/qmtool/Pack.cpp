@@ -118,7 +118,7 @@ std::uint64_t PackContainer(const FileArgument& out, const std::vector<PackSourc
   }
   PackResult header = BuildHeader(records, payloadStart.NeedsLeadingZero(), codePages);
   const WatchedTitles watched = LauncherWatchedTitles();
-  const LeadBytes leadBytes = LeadBytes::Of(Sys());
+  const LeadBytes leadBytes = LeadBytes::Of(System());
   for (std::size_t i = 0; i < sources.size(); ++i) {
     const std::string nameProblem = FileNameProblem(sources[i].name);
     if (!nameProblem.empty()) header.errors.push_back(DescribeEntry(i, sources[i].name) + ": the name " + nameProblem);

@@ -341,7 +341,7 @@ void WriteWhole(const FileArgument& out, const std::vector<std::uint8_t>& bytes)
 }
 
 ParsedContainer ParseForLauncher(const std::vector<std::uint8_t>& image) {
-  return ParseHeader(image, LeadBytes::Of(Sys()));
+  return ParseHeader(image, LeadBytes::Of(System()));
 }
 
 }  // namespace qm

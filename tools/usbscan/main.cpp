@@ -163,7 +163,7 @@ void PrintTools(bool json) {
   std::cout << out.str();
 }
 
-int Run(const std::vector<ToolArgument>& argv, Platform& system) {
+int Run(const std::vector<ToolArgument>& argv, const Platform& system) {
   const ToolArgument* simFile = nullptr;
   bool json = false, trace = false, tools = false;
   for (std::size_t i = 0; i < argv.size(); ++i) {
@@ -195,7 +195,6 @@ int Run(const std::vector<ToolArgument>& argv, Platform& system) {
 #endif
 
   std::unique_ptr<sim::UsbSimStack> stack;
-  std::unique_ptr<sim::UsbSimPlatform> simulated;
   if (simFile != nullptr) {
     const std::string problem = RegularFileProblem(simFile->path);
     if (!problem.empty()) {
@@ -203,13 +202,12 @@ int Run(const std::vector<ToolArgument>& argv, Platform& system) {
       return 1;
     }
     try {
-      stack = std::make_unique<sim::UsbSimStack>(sim::UsbSimStack::FromFile(simFile->path, system));
+      stack = std::make_unique<sim::UsbSimStack>(sim::UsbSimStack::FromFile(simFile->path, *system.files));
     } catch (const std::exception& error) {
       std::cerr << "usbscan: " << simFile->text << ": " << error.what() << "\n";
       return 1;
     }
-    simulated = std::make_unique<sim::UsbSimPlatform>(stack.get(), &system);
-    SetPlatform(simulated.get());
+    SetPlatform(sim::WithSimulatedStack(system, *stack));
   }
   const std::uint32_t result = ScanUsbDevices();
   if (json) {
@@ -224,7 +222,7 @@ int Run(const std::vector<ToolArgument>& argv, Platform& system) {
 }  // namespace qm
 
 int main(int argc, char** argv) {
-  qm::Platform& system = qm::UseToolPlatform();
+  const qm::Platform system = qm::UseToolPlatform();
   try {
     return qm::Run(qm::ToolArguments(argc, argv), system);
   } catch (const qm::UsageError& error) {

@@ -40,7 +40,7 @@ void StartTool(WindowHandle frame, const WidePath& launcherDirectory, const Cont
 
 // Start `path` 500 ms from now, by its exact path and with no arguments, if
 // osClass is one of 100..103; `heldFile` (when given) is closed once
-// CreateProcessA has returned. LaunchAndWait then waits for the program's
+// CreateProcessW has returned. LaunchAndWait then waits for the program's
 // end, answering the thread's messages meanwhile; it returns whether the
 // program was started. LaunchNoWait returns the running program's process
 // handle, or none when nothing started.

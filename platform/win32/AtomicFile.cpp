@@ -11,7 +11,6 @@ namespace qm {
 namespace {
 
 HANDLE AsHandle(std::intptr_t file) { return reinterpret_cast<HANDLE>(file); }
-const wchar_t* Wide(const WidePath& path) { return reinterpret_cast<const wchar_t*>(path.Units().c_str()); }
 
 bool Fail(std::string* error, const WidePath& path) {
   const std::string what = Utf8Of(path);
@@ -32,7 +31,7 @@ bool AtomicFile::RandomBytes(unsigned char* bytes, std::size_t count) {
 
 AtomicFile::~AtomicFile() {
   CloseQuietly();
-  if (created_ && !committed_) ::DeleteFileW(Wide(temporary_));
+  if (created_ && !committed_) ::DeleteFileW(WideChars(temporary_));
 }
 
 void AtomicFile::CloseQuietly() {
@@ -43,7 +42,7 @@ void AtomicFile::CloseQuietly() {
 bool AtomicFile::Create(std::string* error) {
   temporary_ = UnguessableName();
   // CREATE_NEW fails on anything that exists under the name, a link included.
-  HANDLE file = ::CreateFileW(Wide(temporary_), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE file = ::CreateFileW(WideChars(temporary_), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return Fail(error, temporary_);
   file_ = reinterpret_cast<std::intptr_t>(file);
   created_ = true;
@@ -70,7 +69,7 @@ bool AtomicFile::Finish(std::string* error) {
 }
 
 bool AtomicFile::Commit(std::string* error) {
-  if (!::MoveFileExW(Wide(temporary_), Wide(destination_), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+  if (!::MoveFileExW(WideChars(temporary_), WideChars(destination_), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
     return Fail(error, destination_);
   }
   committed_ = true;

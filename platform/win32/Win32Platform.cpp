@@ -15,9 +15,6 @@ namespace {
 HANDLE AsHandle(Handle handle) { return reinterpret_cast<HANDLE>(handle); }
 Handle FromHandle(HANDLE handle) { return reinterpret_cast<Handle>(handle); }
 HWND AsHwnd(WindowHandle window) { return reinterpret_cast<HWND>(window); }
-// mingw's wchar_t is UTF-16, as char16_t is.
-const wchar_t* Wide(const std::u16string& units) { return reinterpret_cast<const wchar_t*>(units.c_str()); }
-const wchar_t* Wide(const WidePath& path) { return Wide(path.Units()); }
 
 #if defined(_WIN32) && !defined(_WIN64)
 // The sizes the launcher's records carry are those of the 32-bit structures.
@@ -129,8 +126,8 @@ class Win32Platform final : public DeviceIo,
     info.fMask = request.fMask;
     info.hwnd = AsHwnd(request.hwnd);
     const std::u16string verb(request.verb.begin(), request.verb.end());  // ASCII
-    info.lpVerb = Wide(verb);
-    info.lpFile = Wide(request.file);
+    info.lpVerb = WideChars(verb);
+    info.lpFile = WideChars(request.file);
     info.nShow = request.nShow;
     return ::ShellExecuteExW(&info) != FALSE;
   }
@@ -175,14 +172,14 @@ class Win32Platform final : public DeviceIo,
     SECURITY_ATTRIBUTES security = {};
     security.nLength = sizeof(security);
     security.bInheritHandle = FALSE;
-    HANDLE handle = ::CreateFileW(Wide(path), request.access, request.share,
+    HANDLE handle = ::CreateFileW(WideChars(path), request.access, request.share,
                                   request.nonInheritableSecurity ? &security : nullptr,
                                   request.disposition, request.flagsAndAttributes, nullptr);
     return handle == INVALID_HANDLE_VALUE ? kInvalidHandle : FromHandle(handle);
   }
 
   bool SetFileAttributes(const WidePath& path, std::uint32_t attributes) override {
-    return ::SetFileAttributesW(Wide(path), attributes) != FALSE;
+    return ::SetFileAttributesW(WideChars(path), attributes) != FALSE;
   }
 
   std::uint32_t GetFileSize(Handle file) override { return ::GetFileSize(AsHandle(file), nullptr); }
@@ -204,7 +201,7 @@ class Win32Platform final : public DeviceIo,
 
   bool CloseHandle(Handle handle) override { return ::CloseHandle(AsHandle(handle)) != FALSE; }
 
-  bool DeleteFile(const WidePath& path) override { return ::DeleteFileW(Wide(path)) != FALSE; }
+  bool DeleteFile(const WidePath& path) override { return ::DeleteFileW(WideChars(path)) != FALSE; }
 
   bool DeviceIoControl(Handle device, std::uint32_t code, void* buffer, std::uint32_t size,
                                       std::uint32_t* bytesReturned) override {
@@ -271,7 +268,7 @@ class Win32Platform final : public DeviceIo,
     PROCESS_INFORMATION process = {};
     // CreateProcessW may write into the command line: hand it a private copy.
     std::u16string commandLine = request.commandLine;
-    BOOL ok = ::CreateProcessW(request.applicationName.Empty() ? nullptr : Wide(request.applicationName),
+    BOOL ok = ::CreateProcessW(request.applicationName.Empty() ? nullptr : WideChars(request.applicationName),
                                commandLine.empty() ? nullptr : reinterpret_cast<wchar_t*>(&commandLine[0]), nullptr, nullptr,
                                request.inheritHandles ? TRUE : FALSE, request.creationFlags, nullptr,
                                nullptr, &startup, &process);

@@ -6,6 +6,8 @@
 #include <shellapi.h>
 #include <shlobj.h>
 
+#include "platform/WidePath.h"
+
 #undef CreateFile
 #undef CreateProcess
 #undef DeleteFile
@@ -15,3 +17,8 @@
 #undef MessageBox
 #undef SetFileAttributes
 #undef ShellExecuteEx
+
+// A path's UTF-16 units as the wide calls take them (mingw's wchar_t is
+// UTF-16, as char16_t is).
+inline const wchar_t* WideChars(const std::u16string& units) { return reinterpret_cast<const wchar_t*>(units.c_str()); }
+inline const wchar_t* WideChars(const qm::WidePath& path) { return WideChars(path.Units()); }

@@ -62,16 +62,15 @@ std::vector<ToolArgument> ToolArguments(int, char**) {
 }
 
 std::filesystem::path FileSystemPath(const WidePath& path) {
-  return std::filesystem::path(reinterpret_cast<const wchar_t*>(path.Units().c_str()));
+  return std::filesystem::path(WideChars(path));
 }
 
 namespace {
-const wchar_t* Wide(const WidePath& path) { return reinterpret_cast<const wchar_t*>(path.Units().c_str()); }
 
 HANDLE OpenToLookAt(const WidePath& path) {
   // No access asked: even a file others hold open can be looked at; folders
   // need the backup semantics flag to be opened at all.
-  return ::CreateFileW(Wide(path), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+  return ::CreateFileW(WideChars(path), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                        OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
 }
 }  // namespace
@@ -105,7 +104,7 @@ bool SameFile(const WidePath& a, const WidePath& b) {
 
 std::FILE* OpenStream(const WidePath& path, const char* mode) {
   const std::wstring wideMode(mode, mode + std::char_traits<char>::length(mode));
-  return ::_wfopen(reinterpret_cast<const wchar_t*>(path.Units().c_str()), wideMode.c_str());
+  return ::_wfopen(WideChars(path), wideMode.c_str());
 }
 
 #else

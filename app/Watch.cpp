@@ -76,6 +76,7 @@ WatchedTitles LauncherWatchedTitles() {
     if (row.after == After::kWatchWindow) watched.entryNames.push_back(row.entryName);
   }
   watched.frameTitle = kFrameTitle;
+  watched.longestTitle = kTitleBufferSize - 1;  // GetWindowTextA keeps room for the zero
   return watched;
 }
 

@@ -204,12 +204,6 @@ std::vector<std::string> RecordProblems(const std::uint8_t* text, const std::vec
 
 }  // namespace
 
-namespace {
-
-constexpr std::size_t kLongestWatchedTitle = 255;  // the watch reads titles into 256 bytes
-
-}  // namespace
-
 std::string WatchedTitleProblem(const std::string& name, const std::vector<std::string>& titles,
                                 const WatchedTitles& watched, const LeadBytes& leadBytes) {
   const auto& names = watched.entryNames;
@@ -219,8 +213,8 @@ std::string WatchedTitleProblem(const std::string& name, const std::vector<std::
     why = "is missing, so the watch would end at once while the tool runs";
   } else if (titles.front().empty()) {
     why = "is empty, so every window matches it";
-  } else if (titles.front().size() > kLongestWatchedTitle) {
-    why = "is longer than the 255 bytes of a window title the launcher reads";
+  } else if (titles.front().size() > watched.longestTitle) {
+    why = "is longer than the " + std::to_string(watched.longestTitle) + " bytes of a window title the launcher reads";
   } else if (ContainsAtCharacter(watched.frameTitle, titles.front(), leadBytes)) {
     why = "lies inside the launcher's own window title \"" + watched.frameTitle + "\"";
   } else {

@@ -79,12 +79,13 @@ PackResult BuildContainer(const std::vector<PackEntry>& entries,
 struct WatchedTitles {
   std::vector<std::string> entryNames;
   std::string frameTitle;
+  std::size_t longestTitle = 0;  // the most bytes of a window title the watch reads
 };
 
 // Why the watch could never finish with the titles of entry `name`, or ""
 // when it can: a watched entry needs a first title that is not empty (it
-// would match every window), at most 255 bytes (longer than any title the
-// watch reads) and not inside the frame's title (it would match that window
+// would match every window), at most `longestTitle` bytes (the watch reads
+// no more of a title) and not inside the frame's title (it would match that window
 // for as long as the launcher runs), read by character with `leadBytes`.
 // Entries the launcher does not watch may have any titles.
 std::string WatchedTitleProblem(const std::string& name, const std::vector<std::string>& titles,

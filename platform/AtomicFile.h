@@ -3,8 +3,10 @@
 // The bytes go to a new file beside the destination, under a name no one
 // can guess, created exclusively and never through a link. Finish flushes it
 // (file and folder) and closes it; Commit renames it over the destination,
-// whose permissions it keeps when it replaces one. Until Commit succeeds,
-// the destructor removes it, whatever went wrong.
+// whose permissions it keeps when it replaces one (on Windows its attributes
+// and security, and a read-only destination is refused and left as it
+// was). Until Commit succeeds, the destructor removes it, whatever went
+// wrong.
 //
 // Each operation returns false with a one-line reason ("the disk is full",
 // ...) in *error. What the systems share is in platform/AtomicFile.cpp;

@@ -1,5 +1,6 @@
-// AtomicFile on Win32: CREATE_NEW, FlushFileBuffers, MoveFileExW with
-// MOVEFILE_REPLACE_EXISTING and MOVEFILE_WRITE_THROUGH.
+// AtomicFile on Win32: CREATE_NEW, FlushFileBuffers, then ReplaceFileW over
+// an existing destination (which keeps its attributes and security) or
+// MoveFileExW with MOVEFILE_WRITE_THROUGH to a new one.
 #include "platform/AtomicFile.h"
 
 #include "platform/win32/WinApi.h"
@@ -69,9 +70,18 @@ bool AtomicFile::Finish(std::string* error) {
 }
 
 bool AtomicFile::Commit(std::string* error) {
-  if (!::MoveFileExW(WideChars(temporary_), WideChars(destination_), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-    return Fail(error, destination_);
+  const DWORD attributes = ::GetFileAttributesW(WideChars(destination_));
+  const bool replaces = attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+  if (replaces && (attributes & FILE_ATTRIBUTE_READONLY) != 0) {
+    *error = Utf8Of(destination_) + ": the file is read-only and was left as it was";
+    return false;
   }
+  // A rename over the destination would give it the new file's attributes
+  // and the folder's inherited security instead of its own.
+  const BOOL done = replaces ? ::ReplaceFileW(WideChars(destination_), WideChars(temporary_), nullptr,
+                                              REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr)
+                             : ::MoveFileExW(WideChars(temporary_), WideChars(destination_), MOVEFILE_WRITE_THROUGH);
+  if (!done) return Fail(error, destination_);
   committed_ = true;
   return true;
 }

@@ -14,10 +14,15 @@ namespace qm {
 const char kCaption[] = "Quillmark";
 const char kDeviceNotFound[] = "Quillmark Device Not Found";
 const char kContainerNotFound[] = "\" QM_File.ini \" Not Found";
+const char kRightsNeeded[] = "Quillmark Needs Administrator Rights";
 
 namespace {
 
-constexpr std::uint32_t kMessageType = win::kMbOk | win::kMbIconHand;
+// The box comes to the front above every window: it is owned by a hidden
+// frame, so it has no taskbar button, and an elevated copy's box would
+// otherwise open behind the window the user works in, with the launcher
+// waiting for a click on a box nobody can find.
+constexpr std::uint32_t kMessageType = win::kMbOk | win::kMbIconHand | win::kMbSetForeground | win::kMbTopMost;
 constexpr std::uint32_t kLaunchDelayMs = 500;
 constexpr std::uint32_t kStartupInfoSize = 68;  // STARTUPINFOA of 32-bit Windows
 constexpr std::uint32_t kAfterToolMs = 2000;
@@ -37,6 +42,10 @@ bool StartProgram(std::int32_t osClass, const WidePath& path, OwnedHandle heldFi
   request.commandLine = u"\"" + path.Units() + u"\"";
   request.inheritHandles = true;
   request.creationFlags = win::kNormalPriorityClass;
+  // In its own folder, whatever the launcher's current directory (an
+  // elevated copy starts in the system folder): a tool that reads or writes
+  // by relative path does it beside itself.
+  request.currentDirectory = CurrentDirectoryOf(path.Directory());
   request.startupInfoSize = kStartupInfoSize;
   const bool started = Processes().CreateProcess(request, handles);
   heldFile.Close();  // held until the start has returned
@@ -120,12 +129,25 @@ OwnedHandle LaunchNoWait(std::int32_t osClass, const WidePath& path, OwnedHandle
   return process;
 }
 
+namespace {
+
+// Up to three attempts, each after the delay; true when the file is gone.
+bool DeleteWithRetries(const WidePath& path) {
+  for (int attempt = 0; attempt < kDeleteAttempts; ++attempt) {
+    Processes().Sleep(kDeleteDelayMs);
+    if (Files().DeleteFile(path)) return true;
+  }
+  const std::uint32_t error = Files().GetLastError();
+  return error == win::kErrorFileNotFound || error == win::kErrorPathNotFound;
+}
+
+}  // namespace
+
 void DeleteExtractedFiles() {
   for (std::int32_t i = 0; i < LauncherState.extractedCount && i < 3; ++i) {
-    for (int attempt = 0; attempt < kDeleteAttempts; ++attempt) {
-      Processes().Sleep(kDeleteDelayMs);
-      if (Files().DeleteFile(LauncherState.extractedFiles[i])) break;
-    }
+    const WidePath& path = LauncherState.extractedFiles[i];
+    // Still held (a child the tool left, a scanner): gone at the next restart.
+    if (!DeleteWithRetries(path)) RemoveAtRestart(path);
   }
 }
 
@@ -150,6 +172,13 @@ bool SelectToolCode() {
 }
 
 WidePath LauncherDirectory(const WidePath& modulePath) { return modulePath.Directory(); }
+
+WidePath CurrentDirectoryOf(const WidePath& directory) {
+  const std::u16string& units = directory.Units();
+  // "C:" alone would name the drive's current directory, not its root.
+  if (units.size() == 2 && units[1] == u':') return directory.Joined("\\");
+  return directory;
+}
 
 void StartTool(WindowHandle frame, const WidePath& launcherDirectory, const ContainerStateRecord& container) {
   const ToolRow* row = ToolRowOfCode(LauncherState.toolCode);

@@ -39,14 +39,30 @@ std::int32_t GetOsClass();
 // something else.
 bool ReadModulePath(WidePath* path);
 
-// Asks the shell for an elevated copy of this executable ("runas", no
-// parameters, hidden). The result is not looked at; this instance ends. A
-// path the system cut short is never started: the container message is
-// shown on `frame` instead, as the start sequence shows it.
+// The one argument the launcher reads: the elevated copy is started with it.
+extern const char16_t kElevatedCopyMarker[];  // "/elevated"
+
+// Whether `commandLine` (GetCommandLineW's) carries the marker as one of
+// its arguments after the program's name.
+bool StartedAsElevatedCopy(const std::u16string& commandLine);
+
+// The path to start the elevated copy by: a path on a mapped network drive
+// by its UNC name (an elevated process does not see the drive letters the
+// user mapped); any other path, or one whose connection cannot be read, as
+// it is.
+WidePath RelaunchPath(const WidePath& modulePath);
+
+// Asks the shell for an elevated copy of this executable ("runas", the
+// marker as its one parameter, its folder as the directory, hidden, the
+// request complete before the call returns). The result is not looked at;
+// this instance ends. A path the system cut short is never started: the
+// container message is shown on `frame` instead, as the start sequence
+// shows it.
 void RequestElevatedRelaunch(WindowHandle frame);
 
 // What the frame does once its window exists: without administrator rights,
-// the elevated re-launch; with them, the start sequence.
+// the elevated re-launch, or, in a copy started with the marker, the box
+// that says the rights are needed; with them, the start sequence.
 void RunFrameStartup(WindowHandle frame);
 
 }  // namespace qm

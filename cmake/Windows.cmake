@@ -12,7 +12,7 @@ add_library(qm_win32 STATIC
   platform/win32/Win32Platform.cpp
   platform/win32/Win32ConstantsCheck.cpp
   framework/Framework.cpp)
-target_link_libraries(qm_win32 PUBLIC qm_platform shell32 user32 kernel32)
+target_link_libraries(qm_win32 PUBLIC qm_platform shell32 user32 advapi32 kernel32)
 
 # Resources: the icon is drawn by a script of ours at build time.
 set(QM_ICON ${CMAKE_BINARY_DIR}/res/launcher.ico)

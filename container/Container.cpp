@@ -13,6 +13,35 @@ namespace {
 
 constexpr std::uint32_t kInvalidFileSize = 0xFFFFFFFFu;
 
+// One very large ReadFile or WriteFile can fail where smaller ones succeed
+// (ERROR_NO_SYSTEM_RESOURCES under memory pressure; shares and XP set lower
+// limits), so big files move in parts of this size.
+constexpr std::uint32_t kFilePart = 4u << 20;
+
+// Reads exactly `size` bytes, in parts, going on after a short count; false
+// when a read fails or the file ends first.
+bool ReadExactly(Handle file, std::uint8_t* buffer, std::size_t size) {
+  for (std::size_t done = 0; done < size;) {
+    const auto want = static_cast<std::uint32_t>(std::min<std::size_t>(kFilePart, size - done));
+    std::uint32_t read = 0;
+    if (!Files().ReadFile(file, buffer + done, want, &read) || read == 0 || read > want) return false;
+    done += read;
+  }
+  return true;
+}
+
+// Writes all of `bytes`, in parts, going on after a short count; false when
+// a write fails or moves nothing.
+bool WriteAll(Handle file, const std::vector<std::uint8_t>& bytes) {
+  for (std::size_t done = 0; done < bytes.size();) {
+    const auto want = static_cast<std::uint32_t>(std::min<std::size_t>(kFilePart, bytes.size() - done));
+    std::uint32_t written = 0;
+    if (!Files().WriteFile(file, bytes.data() + done, want, &written) || written == 0 || written > want) return false;
+    done += written;
+  }
+  return true;
+}
+
 // Reads the whole open file; false on a failed or short read.
 bool ReadWhole(Handle file, std::vector<std::uint8_t>* image) {
   const std::uint32_t size = Files().GetFileSize(file);
@@ -23,10 +52,41 @@ bool ReadWhole(Handle file, std::vector<std::uint8_t>* image) {
   } catch (const std::bad_alloc&) {
     return false;  // larger than the memory we can have
   }
-  std::uint32_t read = 0;
-  if (!Files().ReadFile(file, bytes.data(), size, &read) || read != size) return false;
+  if (!ReadExactly(file, bytes.data(), bytes.size())) return false;
   image->swap(bytes);
   return true;
+}
+
+// The path with a suffix of 16 random hexadecimal digits, in the same
+// folder; empty when the system has no randomness to give.
+WidePath AsideName(const WidePath& path) {
+  unsigned char random[8] = {};
+  if (!System().GenRandom(random, sizeof(random))) return WidePath();
+  static const char kHex[] = "0123456789abcdef";
+  std::string suffix = ".qm-";
+  for (unsigned char byte : random) {
+    suffix += kHex[byte >> 4];
+    suffix += kHex[byte & 0xF];
+  }
+  return path.Joined(suffix.c_str());
+}
+
+// Frees the name `path` for a new file. A file standing there is first
+// renamed aside and then deleted: a program that holds it open sharing
+// delete (a scanner, typically) keeps a deleted file's name until it lets
+// go, but not a renamed one's. A folder or a read-only file (kept on
+// purpose) is never renamed; what is not renamed is deleted in place.
+void ClearName(const WidePath& path) {
+  const std::uint32_t attributes = Files().GetFileAttributes(path);
+  const bool renamable = attributes != win::kInvalidFileAttributes &&
+                         (attributes & (win::kFileAttributeDirectory | win::kFileAttributeReadOnly)) == 0;
+  const WidePath aside = renamable ? AsideName(path) : WidePath();
+  if (!aside.Empty() && Files().MoveFileEx(path, aside, 0)) {
+    if (!Files().DeleteFile(aside)) RemoveAtRestart(aside);
+    return;
+  }
+  // Not looked at: whatever cannot be deleted makes the creation fail.
+  Files().DeleteFile(path);
 }
 
 }  // namespace
@@ -87,18 +147,16 @@ bool ReadContainerFile(const WidePath& path, std::vector<std::uint8_t>* image) {
   return ReadWhole(file.Get(), image);
 }
 
+void RemoveAtRestart(const WidePath& path) { Files().MoveFileEx(path, WidePath(), win::kMoveFileDelayUntilReboot); }
+
 WriteOutcome WriteNewFile(const WidePath& path, const std::vector<std::uint8_t>& bytes) {
-  // Not looked at: whatever cannot be deleted makes the creation fail.
-  Files().DeleteFile(path);
+  ClearName(path);
   const FileOpenRequest request{win::kGenericWrite, win::kFileShareRead, win::kCreateNew, win::kFileAttributeNormal};
   OwnedHandle file(Files().CreateFileW(path, request), Files());
   if (!file.Valid()) return WriteOutcome::kNotCreated;
-  const auto size = static_cast<std::uint32_t>(bytes.size());
-  std::uint32_t written = 0;
-  const bool ok = Files().WriteFile(file.Get(), bytes.data(), size, &written);
+  const bool whole = WriteAll(file.Get(), bytes);
   file.Close();
-  // A short write is a failed write, whatever the call said.
-  return ok && written == size ? WriteOutcome::kWhole : WriteOutcome::kPartial;
+  return whole ? WriteOutcome::kWhole : WriteOutcome::kPartial;
 }
 
 namespace {
@@ -109,8 +167,7 @@ bool Holds(Handle file, const std::vector<std::uint8_t>& expected) {
   std::vector<std::uint8_t> chunk(64 * 1024);
   for (std::size_t at = 0; at < expected.size();) {
     const auto want = static_cast<std::uint32_t>(std::min(chunk.size(), expected.size() - at));
-    std::uint32_t read = 0;
-    if (!Files().ReadFile(file, chunk.data(), want, &read) || read != want) return false;
+    if (!ReadExactly(file, chunk.data(), want)) return false;
     if (!std::equal(chunk.begin(), chunk.begin() + want, expected.begin() + static_cast<std::ptrdiff_t>(at))) {
       return false;
     }

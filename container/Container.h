@@ -91,9 +91,9 @@ OwnedHandle OpenForReading(const WidePath& path);
 // otherwise none, with nothing left open.
 OwnedHandle HoldFile(const WidePath& path, const std::vector<std::uint8_t>& expected);
 
-// Reads the whole file at `path` and clears its attributes to normal. False,
-// with *image untouched, when the file cannot be opened, its size taken or
-// all of it read.
+// Reads the whole file at `path`, in parts of a few MiB, and clears its
+// attributes to normal. False, with *image untouched, when the file cannot
+// be opened, its size taken or all of it read.
 bool ReadContainerFile(const WidePath& path, std::vector<std::uint8_t>* image);
 
 enum class WriteOutcome {
@@ -102,10 +102,15 @@ enum class WriteOutcome {
   kPartial,     // the file was created, but not every byte written
 };
 
-// Writes `bytes` as a new file at `path`, in one call. Whatever stands at
-// `path` is deleted first (a hard link loses its name, not the file it
-// points at), and the file is created only if nothing stands there any
+// Writes `bytes` as a new file at `path`, in parts of a few MiB. A file
+// standing at `path` is first renamed to an unguessable name beside it and
+// deleted there (a hard link loses its name, not the file it points at; one
+// that cannot be deleted goes at the next restart); a folder, a read-only
+// file and what cannot be renamed are deleted in place. The file is created only if nothing stands there any
 // more, shared for reading only while it is written.
 WriteOutcome WriteNewFile(const WidePath& path, const std::vector<std::uint8_t>& bytes);
+
+// Asks the system to delete `path` at the next restart (administrators only).
+void RemoveAtRestart(const WidePath& path);
 
 }  // namespace qm

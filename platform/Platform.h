@@ -39,8 +39,8 @@ struct ShellExecuteRequest {
   WindowHandle hwnd = 0;
   std::string verb;        // lpVerb, ASCII
   WidePath file;           // lpFile
-  bool hasParameters = false;  // lpParameters non-null
-  bool hasDirectory = false;   // lpDirectory non-null
+  std::u16string parameters;  // lpParameters; empty means null
+  WidePath directory;         // lpDirectory; empty means null
   int nShow = 0;
 };
 
@@ -57,6 +57,7 @@ struct ProcessRequest {
   std::u16string commandLine;
   bool inheritHandles = false;
   std::uint32_t creationFlags = 0;
+  WidePath currentDirectory;    // empty means a null lpCurrentDirectory
   std::uint32_t startupInfoSize = 0;  // STARTUPINFO.cb (68 for either on 32-bit Windows)
 };
 
@@ -144,6 +145,11 @@ class FileSystem : public HandleCloser {
   virtual bool ReadFile(Handle file, void* buffer, std::uint32_t size, std::uint32_t* bytesRead) = 0;
   virtual bool WriteFile(Handle file, const void* data, std::uint32_t size, std::uint32_t* bytesWritten) = 0;
   virtual bool DeleteFile(const WidePath& path) = 0;
+  // GetFileAttributesW: kInvalidFileAttributes on failure.
+  virtual std::uint32_t GetFileAttributes(const WidePath& path) = 0;
+  // MoveFileExW(from, to, flags); an empty `to` is passed as null (with
+  // MOVEFILE_DELAY_UNTIL_REBOOT: remove `from` at the next restart).
+  virtual bool MoveFileEx(const WidePath& from, const WidePath& to, std::uint32_t flags) = 0;
   // The system error code of this role's last failed call.
   virtual std::uint32_t GetLastError() = 0;
 };
@@ -197,6 +203,17 @@ class SystemShell {
   // with no terminating zero; 0 when it failed) and sets *path to that many
   // units.
   virtual std::uint32_t GetModuleFileName(WidePath* path) = 0;
+  // GetCommandLineW: the whole command line this process was started with.
+  virtual std::u16string GetCommandLine() = 0;
+  // GetDriveTypeW of a root such as "Z:\\".
+  virtual std::uint32_t GetDriveType(const WidePath& root) = 0;
+  // WNetGetConnectionW(localName, ...) of mpr.dll, loaded from the system
+  // directory only when first asked: the network name a drive such as "Z:"
+  // is connected to. Returns the call's result (0 when *remoteName is set);
+  // ERROR_MOD_NOT_FOUND when mpr.dll cannot be had.
+  virtual std::uint32_t WNetGetConnection(const std::u16string& localName, std::u16string* remoteName) = 0;
+  // RtlGenRandom: fills `buffer` with `size` random bytes; false when it cannot.
+  virtual bool GenRandom(void* buffer, std::uint32_t size) = 0;
   // The ANSI code page's lead-byte test (IsDBCSLeadByte).
   virtual bool IsDbcsLeadByte(std::uint8_t byte) = 0;
   // WideCharToMultiByte(codePage, 0, text, -1, out, outSize, NULL, NULL):

@@ -16,7 +16,12 @@ constexpr std::uint32_t kFileShareWrite = 0x2;
 constexpr std::uint32_t kCreateNew = 1;
 constexpr std::uint32_t kCreateAlways = 2;
 constexpr std::uint32_t kOpenExisting = 3;
+constexpr std::uint32_t kFileAttributeReadOnly = 0x1;
+constexpr std::uint32_t kFileAttributeDirectory = 0x10;
 constexpr std::uint32_t kFileAttributeNormal = 0x80;
+constexpr std::uint32_t kInvalidFileAttributes = 0xFFFFFFFFu;
+constexpr std::uint32_t kMoveFileDelayUntilReboot = 0x4;
+constexpr std::uint32_t kDriveRemote = 4;
 constexpr std::uint32_t kMaxPath = 260;
 
 // Waiting and processes
@@ -28,11 +33,14 @@ constexpr std::uint32_t kNormalPriorityClass = 0x20;
 // The shell and the desktop
 constexpr std::uint32_t kSeeMaskNoCloseProcess = 0x40;
 constexpr std::uint32_t kSeeMaskFlagNoUi = 0x400;
+constexpr std::uint32_t kSeeMaskNoAsync = 0x100;
 constexpr int kSwHide = 0;
 constexpr int kSmCxScreen = 0;
 constexpr int kSmCyScreen = 1;
 constexpr std::uint32_t kMbOk = 0x0;
 constexpr std::uint32_t kMbIconHand = 0x10;
+constexpr std::uint32_t kMbSetForeground = 0x10000;
+constexpr std::uint32_t kMbTopMost = 0x40000;
 
 // Window messages
 constexpr unsigned kWmPaint = 0x000F;
@@ -46,7 +54,9 @@ constexpr std::uint32_t kCpThreadAcp = 3;
 
 // System error codes
 constexpr std::uint32_t kErrorInvalidFunction = 1;
+constexpr std::uint32_t kNoError = 0;
 constexpr std::uint32_t kErrorFileNotFound = 2;
+constexpr std::uint32_t kErrorPathNotFound = 3;
 constexpr std::uint32_t kErrorAccessDenied = 5;
 constexpr std::uint32_t kErrorInvalidHandle = 6;
 constexpr std::uint32_t kErrorGenFailure = 31;
@@ -55,6 +65,9 @@ constexpr std::uint32_t kErrorNotSupported = 50;
 constexpr std::uint32_t kErrorFileExists = 80;
 constexpr std::uint32_t kErrorInvalidParameter = 87;
 constexpr std::uint32_t kErrorInsufficientBuffer = 122;
+constexpr std::uint32_t kErrorModNotFound = 126;
+constexpr std::uint32_t kErrorAlreadyExists = 183;
+constexpr std::uint32_t kErrorMoreData = 234;
 constexpr std::uint32_t kErrorNoMoreItems = 259;
 
 }  // namespace qm::win

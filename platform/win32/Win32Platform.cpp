@@ -3,6 +3,7 @@
 
 #include "platform/win32/WinApi.h"
 
+#include <ntsecapi.h>  // RtlGenRandom
 #include <setupapi.h>  // the types only: the DLL is loaded at run time
 #undef SetupDiGetClassDevs
 #undef SetupDiGetDeviceInterfaceDetail
@@ -28,20 +29,21 @@ static_assert(sizeof(OSVERSIONINFOA) == 148, "OSVERSIONINFOA");
 
 namespace {
 
-// setupapi.dll is not a known DLL on every Windows, so a static import would
-// let a copy planted beside an elevated launcher load before any of our
-// code runs. It is loaded from the system directory only, when first needed.
-HMODULE LoadSetupApi() {
+// setupapi.dll and mpr.dll are not known DLLs on every Windows, so a static
+// import would let a copy planted beside an elevated launcher load before
+// any of our code runs. Each is loaded from the system directory only, when
+// first needed.
+HMODULE LoadSystemLibrary(const wchar_t* name) {
   constexpr DWORD kLoadLibrarySearchSystem32 = 0x00000800;
   // The export, not a failed call, tells whether the flag is understood: XP
   // ignores it and Vista or 7 without the update refuse it.
   if (::GetProcAddress(::GetModuleHandleA("kernel32.dll"), "AddDllDirectory") != nullptr) {
-    return ::LoadLibraryExA("setupapi.dll", nullptr, kLoadLibrarySearchSystem32);
+    return ::LoadLibraryExW(name, nullptr, kLoadLibrarySearchSystem32);
   }
   wchar_t folder[MAX_PATH] = {};
   const UINT length = ::GetSystemDirectoryW(folder, MAX_PATH);
   if (length == 0 || length >= MAX_PATH) return nullptr;
-  const std::wstring path = std::wstring(folder, length) + L"\\setupapi.dll";
+  const std::wstring path = std::wstring(folder, length) + L"\\" + name;
   // Its own dependencies then resolve from the system directory too.
   return ::LoadLibraryExW(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
 }
@@ -62,7 +64,7 @@ void Take(HMODULE module, const char* name, Function* function) {
 const SetupApi& Setup() {
   static const SetupApi api = [] {
     SetupApi found;
-    HMODULE module = LoadSetupApi();
+    HMODULE module = LoadSystemLibrary(L"setupapi.dll");
     if (module == nullptr) return found;
     Take(module, "SetupDiGetClassDevsA", &found.getClassDevs);
     Take(module, "SetupDiEnumDeviceInterfaces", &found.enumDeviceInterfaces);
@@ -73,6 +75,18 @@ const SetupApi& Setup() {
     return found;
   }();
   return api;
+}
+
+using WNetGetConnectionFunction = DWORD(WINAPI*)(LPCWSTR localName, LPWSTR remoteName, LPDWORD length);
+
+WNetGetConnectionFunction MprGetConnection() {
+  static const WNetGetConnectionFunction function = [] {
+    WNetGetConnectionFunction found = nullptr;
+    HMODULE module = LoadSystemLibrary(L"mpr.dll");
+    if (module != nullptr) Take(module, "WNetGetConnectionW", &found);
+    return found;
+  }();
+  return function;
 }
 
 GUID AsGuid(const Guid& guid) {
@@ -128,6 +142,8 @@ class Win32Platform final : public DeviceIo,
     const std::u16string verb(request.verb.begin(), request.verb.end());  // ASCII
     info.lpVerb = WideChars(verb);
     info.lpFile = WideChars(request.file);
+    info.lpParameters = request.parameters.empty() ? nullptr : WideChars(request.parameters);
+    info.lpDirectory = request.directory.Empty() ? nullptr : WideChars(request.directory);
     info.nShow = request.nShow;
     return ::ShellExecuteExW(&info) != FALSE;
   }
@@ -155,6 +171,33 @@ class Win32Platform final : public DeviceIo,
   }
 
   std::uint32_t GetLastError() override { return ::GetLastError(); }
+
+  std::u16string GetCommandLine() override {
+    return reinterpret_cast<const char16_t*>(::GetCommandLineW());
+  }
+
+  std::uint32_t GetDriveType(const WidePath& root) override { return ::GetDriveTypeW(WideChars(root)); }
+
+  std::uint32_t WNetGetConnection(const std::u16string& localName, std::u16string* remoteName) override {
+    const WNetGetConnectionFunction getConnection = MprGetConnection();
+    if (getConnection == nullptr) return ERROR_MOD_NOT_FOUND;
+    std::vector<wchar_t> buffer(MAX_PATH);
+    for (int attempt = 0; attempt < 2; ++attempt) {
+      DWORD length = static_cast<DWORD>(buffer.size());
+      const DWORD result = getConnection(WideChars(localName), buffer.data(), &length);
+      if (result == ERROR_MORE_DATA && length > buffer.size()) {
+        buffer.assign(length, 0);  // the length it asked for, in characters
+        continue;
+      }
+      if (result != NO_ERROR) return result;
+      buffer.back() = 0;
+      *remoteName = reinterpret_cast<const char16_t*>(buffer.data());
+      return NO_ERROR;
+    }
+    return ERROR_MORE_DATA;
+  }
+
+  bool GenRandom(void* buffer, std::uint32_t size) override { return RtlGenRandom(buffer, size) != FALSE; }
 
   bool IsDbcsLeadByte(std::uint8_t byte) override { return ::IsDBCSLeadByte(byte) != FALSE; }
 
@@ -202,6 +245,12 @@ class Win32Platform final : public DeviceIo,
   bool CloseHandle(Handle handle) override { return ::CloseHandle(AsHandle(handle)) != FALSE; }
 
   bool DeleteFile(const WidePath& path) override { return ::DeleteFileW(WideChars(path)) != FALSE; }
+
+  std::uint32_t GetFileAttributes(const WidePath& path) override { return ::GetFileAttributesW(WideChars(path)); }
+
+  bool MoveFileEx(const WidePath& from, const WidePath& to, std::uint32_t flags) override {
+    return ::MoveFileExW(WideChars(from), to.Empty() ? nullptr : WideChars(to), flags) != FALSE;
+  }
 
   bool DeviceIoControl(Handle device, std::uint32_t code, void* buffer, std::uint32_t size,
                                       std::uint32_t* bytesReturned) override {
@@ -271,7 +320,8 @@ class Win32Platform final : public DeviceIo,
     BOOL ok = ::CreateProcessW(request.applicationName.Empty() ? nullptr : WideChars(request.applicationName),
                                commandLine.empty() ? nullptr : reinterpret_cast<wchar_t*>(&commandLine[0]), nullptr, nullptr,
                                request.inheritHandles ? TRUE : FALSE, request.creationFlags, nullptr,
-                               nullptr, &startup, &process);
+                               request.currentDirectory.Empty() ? nullptr : WideChars(request.currentDirectory),
+                               &startup, &process);
     if (!ok) return false;
     handles->process = FromHandle(process.hProcess);
     handles->thread = FromHandle(process.hThread);

@@ -11,10 +11,15 @@
 #undef CreateFile
 #undef CreateProcess
 #undef DeleteFile
+#undef GetCommandLine
+#undef GetDriveType
+#undef GetFileAttributes
 #undef GetModuleFileName
 #undef GetVersionEx
 #undef GetWindowText
 #undef MessageBox
+#undef MoveFileEx
+#undef WNetGetConnection
 #undef SetFileAttributes
 #undef ShellExecuteEx
 

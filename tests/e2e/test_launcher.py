@@ -91,6 +91,12 @@ class LauncherRuns(unittest.TestCase):
         self.assertIn('Elm_5.exe: holding its file', folder.log())
         self.assertGreaterEqual(time.monotonic() - started, 1.5)  # three attempts, 500 ms apart
 
+    def test_tool_runs_in_the_launchers_folder_wherever_the_launcher_was_started(self):
+        folder = self.directory('own-folder', launcher.drive(4000))
+        result = self.session.run(folder.exe, cwd=self.work)
+        self.assert_tool_ran(folder, 4000, result)
+        self.assertIn('Elm_5.exe: current directory ' + wine.windows_path(folder.path), folder.log())
+
     def test_space_in_the_path_never_starts_a_decoy(self):
         folder = self.directory('Repair Tools', launcher.drive(4000))
         decoy = os.path.join(self.work, 'Repair.exe')

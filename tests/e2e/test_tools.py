@@ -46,6 +46,16 @@ class WindowsTools(unittest.TestCase):
             listed = self.windows('qmtool.exe', 'list', '--json', wine.windows_path(os.path.join(work, 'QM_File.ini')))
             self.assertEqual(listed.stdout.replace(b'\r\n', b'\n'), native)
             self.assertIn(b'"fileName": "Elm_5.exe"', native)
+            # A read-only output is refused and left as it was.
+            output = os.path.join(work, 'QM_File.ini')
+            os.chmod(output, 0o444)
+            again = self.windows('qmtool.exe', 'pack', wine.windows_path(output), '--entry',
+                                 'Alder.exe=' + wine.windows_path(source), '--title', 'Alder Repair')
+            self.assertNotEqual(again.returncode, 0)
+            self.assertIn(b'read-only', again.stderr)
+            self.assertEqual(subprocess.run([launcher.QMTOOL, 'list', '--json', output], capture_output=True,
+                                            check=True).stdout, native)
+            self.assertEqual(sorted(os.listdir(work)), ['QM_File.ini', 'tool.bin'])
 
 
 if __name__ == '__main__':

@@ -66,6 +66,35 @@ std::uint32_t FakePlatform::GetModuleFileName(WidePath* path) {
 
 std::uint32_t FakePlatform::GetLastError() { return lastError_; }
 
+std::u16string FakePlatform::GetCommandLine() {
+  Record("GetCommandLine()");
+  return WidePathFromUtf8(commandLine).Units();
+}
+
+std::uint32_t FakePlatform::GetDriveType(const WidePath& root) {
+  Record("GetDriveType(" + Quote(Utf8Of(root)) + ")");
+  auto found = driveTypes.find(Utf8Of(root));
+  return found == driveTypes.end() ? 3 : found->second;  // DRIVE_FIXED
+}
+
+std::uint32_t FakePlatform::WNetGetConnection(const std::u16string& localName, std::u16string* remoteName) {
+  const std::string local = Utf8Of(WidePath(localName));
+  Record("WNetGetConnection(" + Quote(local) + ")");
+  if (mprMissing) return win::kErrorModNotFound;
+  auto found = connections.find(local);
+  if (found == connections.end()) return 2250;  // ERROR_NOT_CONNECTED
+  *remoteName = WidePathFromUtf8(found->second).Units();
+  return win::kNoError;
+}
+
+bool FakePlatform::GenRandom(void* buffer, std::uint32_t size) {
+  // Predictable, so tests can name the result; never the same twice in a run.
+  auto* bytes = static_cast<std::uint8_t*>(buffer);
+  for (std::uint32_t i = 0; i < size; ++i) bytes[i] = static_cast<std::uint8_t>(nextRandom_ + i);
+  ++nextRandom_;
+  return true;
+}
+
 bool FakePlatform::IsDbcsLeadByte(std::uint8_t byte) {
   return IsLeadByteOfCodePage(codePage, byte);
 }
@@ -76,6 +105,10 @@ Handle FakePlatform::CreateFile(const std::string& path, const FileOpenRequest& 
          std::to_string(request.flagsAndAttributes) + ")");
   auto found = files.find(path);
   const bool forWrite = (request.access & win::kGenericWrite) != 0;
+  if (found != files.end() && found->second.deletePending) {
+    lastError_ = win::kErrorAccessDenied;  // as Windows answers for a name whose delete is pending
+    return kInvalidHandle;
+  }
   if (request.disposition == win::kOpenExisting) {
     if (found == files.end()) {
       lastError_ = win::kErrorFileNotFound;
@@ -100,7 +133,7 @@ Handle FakePlatform::CreateFile(const std::string& path, const FileOpenRequest& 
     lastError_ = win::kErrorSharingViolation;
     return kInvalidHandle;
   }
-  return NewHandle({path, forWrite, false});
+  return NewHandle({path, forWrite, false, 0});
 }
 
 Handle FakePlatform::CreateFileW(const WidePath& path, const FileOpenRequest& request) {
@@ -127,16 +160,27 @@ std::uint32_t FakePlatform::GetFileSize(Handle file) {
   return static_cast<std::uint32_t>(data.data.size());
 }
 
+std::int64_t FakePlatform::PartOf(const FakeFile& file, std::size_t position, std::uint32_t size) {
+  std::int64_t count = size;
+  if (file.partSize >= 0) count = std::min(count, file.partSize);
+  if (file.failsAt >= 0 && static_cast<std::int64_t>(position) + count > file.failsAt) return -1;
+  return count;
+}
+
 bool FakePlatform::ReadFile(Handle file, void* buffer, std::uint32_t size, std::uint32_t* bytesRead) {
   Record("ReadFile(" + std::to_string(size) + ")");
   *bytesRead = 0;
   auto open = handles_.find(file);
   if (open == handles_.end()) return false;
   const FakeFile& data = files[open->second.path];
-  if (data.readFails) return false;
-  std::size_t count = std::min<std::size_t>(size, data.data.size());
-  if (data.readLimit >= 0) count = std::min<std::size_t>(count, static_cast<std::size_t>(data.readLimit));
-  if (count > 0) std::memcpy(buffer, data.data.data(), count);
+  std::size_t& position = open->second.position;
+  std::size_t end = data.data.size();
+  if (data.readEndsAt >= 0) end = std::min(end, static_cast<std::size_t>(data.readEndsAt));
+  const std::int64_t part = PartOf(data, position, size);
+  if (data.readFails || part < 0) return false;
+  const std::size_t count = std::min(static_cast<std::size_t>(part), end - std::min(end, position));
+  if (count > 0) std::memcpy(buffer, data.data.data() + position, count);
+  position += count;
   *bytesRead = static_cast<std::uint32_t>(count);
   return true;
 }
@@ -148,8 +192,10 @@ bool FakePlatform::WriteFile(Handle file, const void* data, std::uint32_t size,
   auto open = handles_.find(file);
   if (open == handles_.end() || !open->second.forWrite) return false;
   FakeFile& target = files[open->second.path];
-  const bool fits = diskFree < 0 || size <= diskFree;
-  const std::uint32_t count = fits ? size : static_cast<std::uint32_t>(diskFree);
+  const std::int64_t part = PartOf(target, target.data.size(), size);
+  if (part < 0) return false;
+  const bool fits = diskFree < 0 || part <= diskFree;
+  const auto count = static_cast<std::uint32_t>(fits ? part : diskFree);
   target.data.append(static_cast<const char*>(data), count);
   if (diskFree >= 0) diskFree -= count;
   *bytesWritten = count;
@@ -175,12 +221,61 @@ bool FakePlatform::DeleteFile(const WidePath& widePath) {
     lastError_ = win::kErrorFileNotFound;
     return false;
   }
+  if (found->second.attributes & (win::kFileAttributeDirectory | win::kFileAttributeReadOnly) ||
+      found->second.deletePending) {
+    lastError_ = win::kErrorAccessDenied;  // DeleteFile removes no folder and no read-only file
+    return false;
+  }
   if (found->second.deleteFailures > 0) {
     --found->second.deleteFailures;
     lastError_ = win::kErrorSharingViolation;
     return false;
   }
+  if (found->second.heldSharingDelete) {
+    found->second.deletePending = true;  // gone once the other program lets go
+    return true;
+  }
   files.erase(found);
+  return true;
+}
+
+std::uint32_t FakePlatform::GetFileAttributes(const WidePath& widePath) {
+  widePaths.push_back(widePath);
+  const std::string path = Utf8Of(widePath);
+  Record("GetFileAttributes(" + Quote(path) + ")");
+  auto found = files.find(path);
+  if (found == files.end()) {
+    lastError_ = win::kErrorFileNotFound;
+    return win::kInvalidFileAttributes;
+  }
+  return found->second.attributes;
+}
+
+bool FakePlatform::MoveFileEx(const WidePath& wideFrom, const WidePath& wideTo, std::uint32_t flags) {
+  widePaths.push_back(wideFrom);
+  const std::string from = Utf8Of(wideFrom);
+  const std::string to = Utf8Of(wideTo);
+  Record("MoveFileEx(" + Quote(from) + ", " + Quote(to) + ", " + std::to_string(flags) + ")");
+  if (flags == win::kMoveFileDelayUntilReboot && to.empty()) {
+    scheduledRemovals.push_back(from);
+    return true;
+  }
+  widePaths.push_back(wideTo);
+  auto found = files.find(from);
+  if (found == files.end()) {
+    lastError_ = win::kErrorFileNotFound;
+    return false;
+  }
+  if (found->second.renameFails || found->second.deletePending || IsOpen(from)) {
+    lastError_ = win::kErrorSharingViolation;
+    return false;
+  }
+  if (files.count(to) != 0) {
+    lastError_ = win::kErrorAlreadyExists;
+    return false;
+  }
+  files[to] = found->second;
+  files.erase(from);
   return true;
 }
 

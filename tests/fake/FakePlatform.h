@@ -25,9 +25,17 @@ struct FakeFile {
   std::uint32_t attributes = win::kFileAttributeNormal;
   bool openFails = false;         // CreateFile on it fails (locked)
   bool readFails = false;         // ReadFile reports failure
-  std::int64_t readLimit = -1;    // ReadFile delivers at most this many bytes
+  std::int64_t readEndsAt = -1;   // reads find nothing past this many bytes
   std::int64_t reportedSize = -1; // GetFileSize answers this instead
+  std::int64_t partSize = -1;     // each ReadFile or WriteFile moves at most this many bytes
+  std::int64_t failsAt = -1;      // a read or write that would reach past this byte fails
   int deleteFailures = 0;         // DeleteFile fails this many times first
+  bool renameFails = false;       // MoveFileEx of it fails (held without delete sharing)
+  // Held by another program that shares delete: DeleteFile succeeds, but
+  // the name stays (delete pending) until that program lets go, and
+  // neither opens nor renames meanwhile.
+  bool heldSharingDelete = false;
+  bool deletePending = false;
 };
 
 struct FakeWindow {
@@ -59,6 +67,10 @@ class FakePlatform : public DeviceIo,
   bool admin = true;
   std::optional<OsVersion> version = OsVersion{6, 1, 7601};
   std::string modulePath = "C:\\Repair\\QuillmarkLauncher.exe";  // UTF-8; served as UTF-16
+  std::string commandLine = "\"C:\\Repair\\QuillmarkLauncher.exe\"";  // UTF-8
+  std::map<std::string, std::uint32_t> driveTypes;   // by root ("Z:\\"); 3 (fixed) otherwise
+  std::map<std::string, std::string> connections;    // "Z:" -> "\\\\server\\share"
+  bool mprMissing = false;                           // mpr.dll cannot be loaded
   int codePage = 1252;  // the ANSI code page: decides the lead-byte test
   std::map<std::string, FakeFile> files;  // by the UTF-8 spelling of their paths
   std::vector<FakeWindow> windows;  // the desktop's top-level windows, in order
@@ -82,6 +94,7 @@ class FakePlatform : public DeviceIo,
   std::vector<ProcessRequest> processRequests;
   std::vector<MessageBoxCall> messageBoxes;
   std::vector<std::uint32_t> sleeps;
+  std::vector<std::string> scheduledRemovals;  // MoveFileEx(path, null, MOVEFILE_DELAY_UNTIL_REBOOT)
   int openHandles() const { return static_cast<int>(handles_.size()); }
   bool IsOpen(const std::string& path) const;
 
@@ -103,6 +116,12 @@ class FakePlatform : public DeviceIo,
   bool WriteFile(Handle file, const void* data, std::uint32_t size, std::uint32_t* bytesWritten) override;
   bool CloseHandle(Handle handle) override;
   bool DeleteFile(const WidePath& path) override;
+  std::uint32_t GetFileAttributes(const WidePath& path) override;
+  bool MoveFileEx(const WidePath& from, const WidePath& to, std::uint32_t flags) override;
+  std::u16string GetCommandLine() override;
+  std::uint32_t GetDriveType(const WidePath& root) override;
+  std::uint32_t WNetGetConnection(const std::u16string& localName, std::u16string* remoteName) override;
+  bool GenRandom(void* buffer, std::uint32_t size) override;
   bool DeviceIoControl(Handle device, std::uint32_t code, void* buffer, std::uint32_t size,
                        std::uint32_t* bytesReturned) override;
   Handle SetupDiGetClassDevs(const Guid& interfaceClass) override;
@@ -131,12 +150,17 @@ class FakePlatform : public DeviceIo,
     std::string path;
     bool forWrite = false;
     bool isProcess = false;
+    std::size_t position = 0;  // of the next read
   };
+  // How many of `size` bytes at `position` a read or write of `file` moves,
+  // or -1 when it fails there.
+  static std::int64_t PartOf(const FakeFile& file, std::size_t position, std::uint32_t size);
   void Record(const std::string& line) { calls.push_back(line); }
   Handle NewHandle(OpenFile file);
 
   std::map<Handle, OpenFile> handles_;
   Handle nextHandle_ = 100;
+  std::uint8_t nextRandom_ = 0;
   std::uint32_t lastError_ = 0;
 };
 

@@ -264,22 +264,53 @@ TEST_F(ContainerTest, EntryAtTheVeryEndAndEntryOfSizeZero) {
 
 // --- writing ---
 
-TEST_F(ContainerTest, WritingDeletesWhatStandsThereAndCreatesANewFile) {
+TEST_F(ContainerTest, WritingRenamesWhatStandsThereAsideDeletesItAndCreatesANewFile) {
   fake.files["C:\\out.exe"].data = "a much longer old content";
   ContainerState.extracted = {'n', 'e', 'w'};
   EXPECT_EQ(WriteExtracted("C:\\out.exe"_w), WriteOutcome::kWhole);
   EXPECT_EQ(fake.files["C:\\out.exe"].data, "new");
+  EXPECT_EQ(fake.files.size(), 1u);
   EXPECT_EQ(fake.openHandles(), 0);
-  EXPECT_EQ(fake.calls[0], "DeleteFile(\"C:\\out.exe\")");
-  EXPECT_EQ(fake.calls[1], "CreateFile(\"C:\\out.exe\", 1073741824, 1, 1, 128)");  // write, share read, create new
+  const std::string aside = "C:\\out.exe.qm-0001020304050607";  // the fake's first random bytes
+  EXPECT_EQ(fake.calls, (std::vector<std::string>{
+                            "GetFileAttributes(\"C:\\out.exe\")",
+                            "MoveFileEx(\"C:\\out.exe\", \"" + aside + "\", 0)",
+                            "DeleteFile(\"" + aside + "\")",
+                            "CreateFile(\"C:\\out.exe\", 1073741824, 1, 1, 128)",  // write, share read, create new
+                            "WriteFile(3)", "CloseHandle()"}));
+
+  // A scanner holds the old file sharing delete: its deleted name would stay
+  // until the scanner lets go; renamed aside, it frees the tool's name at once.
+  fake.files["C:\\held.exe"].heldSharingDelete = true;
+  EXPECT_EQ(WriteExtracted("C:\\held.exe"_w), WriteOutcome::kWhole);
+  EXPECT_EQ(fake.files["C:\\held.exe"].data, "new");
+  EXPECT_TRUE(fake.files["C:\\held.exe.qm-0102030405060708"].deletePending);
+  // Deleted in place, it keeps the name and the creation fails.
+  fake.files["C:\\held.exe"] = test::FakeFile();
+  fake.files["C:\\held.exe"].heldSharingDelete = true;
+  fake.files["C:\\held.exe"].renameFails = true;
+  EXPECT_EQ(WriteExtracted("C:\\held.exe"_w), WriteOutcome::kNotCreated);
+
+  // Renamed aside but not deletable (a tool still running from it): the
+  // name is free all the same, and the old file goes at the next restart.
+  fake.files["C:\\running.exe"].deleteFailures = 1;
+  EXPECT_EQ(WriteExtracted("C:\\running.exe"_w), WriteOutcome::kWhole);
+  EXPECT_EQ(fake.scheduledRemovals, std::vector<std::string>{"C:\\running.exe.qm-030405060708090a"});
 }
 
 TEST_F(ContainerTest, WritingFailsWhenSomethingStaysThereOrTheDiskIsFull) {
-  fake.files["C:\\locked.exe"].deleteFailures = 1;  // held by another program, read-only or a folder
+  fake.files["C:\\locked.exe"].deleteFailures = 1;  // held by another program without delete sharing
+  fake.files["C:\\locked.exe"].renameFails = true;
   fake.files["C:\\locked.exe"].data = "kept";
   ContainerState.extracted = {'x', 'y'};
   EXPECT_EQ(WriteExtracted("C:\\locked.exe"_w), WriteOutcome::kNotCreated);
   EXPECT_EQ(fake.files["C:\\locked.exe"].data, "kept");
+  // A folder or a read-only file is kept on purpose: never renamed aside.
+  fake.files["C:\\folder.exe"].attributes = 0x10;
+  EXPECT_EQ(WriteExtracted("C:\\folder.exe"_w), WriteOutcome::kNotCreated);
+  fake.files["C:\\read-only.exe"].attributes = 0x1;
+  EXPECT_EQ(WriteExtracted("C:\\read-only.exe"_w), WriteOutcome::kNotCreated);
+  EXPECT_EQ(fake.CountCalls("MoveFileEx"), 1);  // the locked file's attempt only
 
   fake.diskFree = 1;
   EXPECT_EQ(WriteExtracted("C:\\full.exe"_w), WriteOutcome::kPartial);
@@ -326,14 +357,42 @@ TEST_F(ContainerTest, MissingFileFailsAndTouchesNothing) {
 
 TEST_F(ContainerTest, ShortOrFailedReadIsNotAReadableContainer) {
   fake.files[kPath].data = kTwoRecords;
-  fake.files[kPath].readLimit = 10;
+  fake.files[kPath].readEndsAt = 10;  // shorter than its size says
   EXPECT_FALSE(LoadContainer(WidePathFromUtf8(kPath)));
   EXPECT_TRUE(ContainerState.image.empty());
   EXPECT_EQ(fake.openHandles(), 0);
 
-  fake.files[kPath].readLimit = -1;
+  fake.files[kPath].readEndsAt = -1;
   fake.files[kPath].readFails = true;
   EXPECT_FALSE(LoadContainer(WidePathFromUtf8(kPath)));
+  EXPECT_EQ(fake.openHandles(), 0);
+}
+
+TEST_F(ContainerTest, BigFilesMoveInPartsAndAFailureInTheMiddleFailsTheWhole) {
+  std::string big(9u << 20, 'q');  // three parts of at most 4 MiB
+  big[0] = 'A';
+  big.back() = 'Z';
+  fake.files[kPath].data = big;
+  fake.files[kPath].partSize = 1000;  // and the system stops short of each
+  ASSERT_TRUE(LoadContainer(WidePathFromUtf8(kPath)));
+  EXPECT_TRUE(std::equal(big.begin(), big.end(), ContainerState.image.begin()));
+  EXPECT_EQ(fake.CountCalls("ReadFile(4194304)"), 0);
+  EXPECT_EQ(fake.calls[3], "ReadFile(4194304)");  // after open, attributes and size
+  for (const std::string& call : fake.calls) EXPECT_NE(call, "ReadFile(" + std::to_string(big.size()) + ")");
+
+  ContainerState.extracted = ContainerState.image;
+  fake.files["C:\\big.exe"].partSize = 1000;
+  EXPECT_EQ(WriteExtracted("C:\\big.exe"_w), WriteOutcome::kWhole);
+  EXPECT_EQ(fake.files["C:\\big.exe"].data, big);
+  EXPECT_TRUE(HoldExtracted("C:\\big.exe"_w).Valid());
+
+  fake.files[kPath].failsAt = 5u << 20;
+  ResetContainerState();
+  EXPECT_FALSE(LoadContainer(WidePathFromUtf8(kPath)));
+  EXPECT_TRUE(ContainerState.image.empty());
+  ContainerState.extracted.assign(big.begin(), big.end());
+  fake.diskFree = 5u << 20;  // the second part fails
+  EXPECT_EQ(WriteExtracted("C:\\big.exe"_w), WriteOutcome::kPartial);
   EXPECT_EQ(fake.openHandles(), 0);
 }
 

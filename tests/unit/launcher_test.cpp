@@ -58,7 +58,7 @@ class LauncherTest : public ::testing::Test {
     ASSERT_EQ(fake.messageBoxes.size(), 1u);
     EXPECT_EQ(fake.messageBoxes[0].text, text);
     EXPECT_EQ(fake.messageBoxes[0].caption, "Quillmark");
-    EXPECT_EQ(fake.messageBoxes[0].type, 0x10u);
+    EXPECT_EQ(fake.messageBoxes[0].type, 0x50010u);  // MB_OK | MB_ICONHAND, in front of every window
     EXPECT_EQ(fake.messageBoxes[0].owner, kFrame);
   }
   std::vector<std::string> CallsNamed(const std::string& name) const {
@@ -135,6 +135,7 @@ TEST_F(LauncherTest, ToolCode1000RunsToItsEndAndIsDeleted) {
   EXPECT_TRUE(process.inheritHandles);
   EXPECT_EQ(process.creationFlags, 0x20u);
   EXPECT_EQ(process.startupInfoSize, 68u);
+  EXPECT_EQ(process.currentDirectory, "C:\\Repair"_w);  // its own folder, not the launcher's current one
   // The launch delay, the wait after the tool, and the first delete attempt.
   EXPECT_EQ(fake.sleeps, (std::vector<std::uint32_t>{500, 2000, 500}));
   EXPECT_EQ(CallsNamed("MsgWaitForSingleObject"), (std::vector<std::string>{"MsgWaitForSingleObject(4294967295)"}));
@@ -179,10 +180,11 @@ TEST_F(LauncherTest, ToolThatCannotBeWrittenOrStartedIsReportedDeletedAndNeverWa
       {"no entry", [](LauncherTest& t) { t.fake.files.erase("C:\\Repair\\QM_File.ini"); t.Container("T", "Elm_4.exe"); },
        false},
       {"entry outside the file", [](LauncherTest& t) { t.fake.files["C:\\Repair\\QM_File.ini"].data.pop_back(); }, false},
-      {"a file that stays",  // read-only, held open, or a folder
+      {"a file that stays",  // held open without delete sharing, or a folder
        [&](LauncherTest& t) {
          t.fake.files[tool].data = "planted";
          t.fake.files[tool].deleteFailures = 99;
+         t.fake.files[tool].renameFails = true;
        },
        false},
       {"a full disk", [](LauncherTest& t) { t.fake.diskFree = 3; }, false},
@@ -392,7 +394,7 @@ TEST_F(WatchTest, WindowSeenThenGoneFinishesTheWatch) {
   EXPECT_EQ(fake.calls.back(), "DestroyWindow(119)");
 }
 
-TEST_F(WatchTest, LockedFileIsTriedThreeTimesThenLeft) {
+TEST_F(WatchTest, LockedFileIsTriedThreeTimesThenLeftForTheNextRestart) {
   Start();
   fake.files["C:\\Repair\\Elm_5.exe"].deleteFailures = 5;
   fake.windows.push_back({0x20, "Tool Window"});
@@ -402,7 +404,15 @@ TEST_F(WatchTest, LockedFileIsTriedThreeTimesThenLeft) {
   EXPECT_EQ(fake.CountCalls("DeleteFile"), 3);
   EXPECT_EQ(fake.sleeps, (std::vector<std::uint32_t>{500, 500, 500}));
   EXPECT_EQ(fake.files.count("C:\\Repair\\Elm_5.exe"), 1u);
+  EXPECT_EQ(fake.scheduledRemovals, std::vector<std::string>{"C:\\Repair\\Elm_5.exe"});
   EXPECT_EQ(fake.CountCalls("DestroyWindow"), 1);
+  // A file already gone (the tool removed itself) is nothing to schedule.
+  ResetLauncherState();
+  fake.scheduledRemovals.clear();
+  LauncherState.extractedFiles[0] = "C:\\Repair\\gone.exe"_w;
+  LauncherState.extractedCount = 1;
+  DeleteExtractedFiles();
+  EXPECT_TRUE(fake.scheduledRemovals.empty());
 }
 
 TEST_F(WatchTest, OtherTimersAndTitlesThatNeverAppearChangeNothing) {

@@ -28,17 +28,86 @@ TEST_F(StartupTest, NonAdministratorRequestsExactlyOneElevatedCopyAndNothingElse
   const ShellExecuteRequest& request = fake.shellRequests[0];
   EXPECT_EQ(request.verb, "runas");
   EXPECT_EQ(request.file, "C:\\Downloads\\QuillmarkLauncher.exe"_w);
-  EXPECT_FALSE(request.hasParameters);
-  EXPECT_FALSE(request.hasDirectory);
+  EXPECT_EQ(request.parameters, u"/elevated");        // the marker, so that it cannot start another
+  EXPECT_EQ(request.directory, "C:\\Downloads"_w);    // not the system folder
   EXPECT_EQ(request.hwnd, 0u);
   EXPECT_EQ(request.nShow, 0);
   EXPECT_EQ(request.cbSize, 60u);
-  EXPECT_EQ(request.fMask, 0x440u);
-  // Rights test, module path, the request: no scan, no box, no process.
+  EXPECT_EQ(request.fMask, 0x540u);  // NOCLOSEPROCESS | FLAG_NO_UI | NOASYNC
+  // Rights test, marker, module path, its drive, the request: no scan, no
+  // box, no process.
   EXPECT_EQ(fake.calls, (std::vector<std::string>{
-                            "IsUserAnAdmin()", "GetModuleFileName()",
+                            "IsUserAnAdmin()", "GetCommandLine()", "GetModuleFileName()", "GetDriveType(\"C:\\\")",
                             "ShellExecuteEx(\"runas\", \"C:\\Downloads\\QuillmarkLauncher.exe\")"}));
   EXPECT_FALSE(LauncherState.keepRunning);
+}
+
+TEST_F(StartupTest, CopyStartedWithTheMarkerThatLacksTheRightsSaysSoAndStartsNothing) {
+  fake.admin = false;
+  struct Row {
+    const char* commandLine;
+    bool marked;
+  };
+  const Row rows[] = {
+      {"\"C:\\Repair\\QuillmarkLauncher.exe\" /elevated", true},
+      {"C:\\Repair\\QuillmarkLauncher.exe\t/elevated", true},
+      {"QuillmarkLauncher.exe other  /elevated ", true},  // typed by a user: the same safe end
+      {"\"C:\\Repair\\QuillmarkLauncher.exe\"", false},
+      {"\"C:\\a /elevated\\QuillmarkLauncher.exe\"", false},  // inside the program's own name
+      {"QuillmarkLauncher.exe /elevatedx", false},
+      {"/elevated", false},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.commandLine);
+    fake.commandLine = row.commandLine;
+    fake.shellRequests.clear();
+    fake.messageBoxes.clear();
+    RunFrameStartup(77);
+    EXPECT_EQ(fake.shellRequests.size(), row.marked ? 0u : 1u);
+    ASSERT_EQ(fake.messageBoxes.size(), row.marked ? 1u : 0u);
+    if (row.marked) {
+      EXPECT_EQ(fake.messageBoxes[0].text, "Quillmark Needs Administrator Rights");
+      EXPECT_EQ(fake.messageBoxes[0].caption, "Quillmark");
+      EXPECT_EQ(fake.messageBoxes[0].type, 0x50010u);
+      EXPECT_EQ(fake.messageBoxes[0].owner, 77u);
+    }
+  }
+  EXPECT_FALSE(LauncherState.keepRunning);
+}
+
+TEST_F(StartupTest, CopyOnAMappedNetworkDriveIsStartedByItsUncPath) {
+  fake.admin = false;
+  fake.driveTypes["Z:\\"] = 4;  // DRIVE_REMOTE
+  fake.connections["Z:"] = "\\\\server\\share";
+  struct Row {
+    const char* modulePath;
+    const char* file;
+    const char* directory;
+  };
+  const Row rows[] = {
+      {"Z:\\tools\\QuillmarkLauncher.exe", "\\\\server\\share\\tools\\QuillmarkLauncher.exe", "\\\\server\\share\\tools"},
+      {"Z:\\QuillmarkLauncher.exe", "\\\\server\\share\\QuillmarkLauncher.exe", "\\\\server\\share"},
+      {"C:\\QuillmarkLauncher.exe", "C:\\QuillmarkLauncher.exe", "C:\\"},  // a drive's root as its root
+      {"\\\\nas\\x\\QuillmarkLauncher.exe", "\\\\nas\\x\\QuillmarkLauncher.exe", "\\\\nas\\x"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.modulePath);
+    fake.modulePath = row.modulePath;
+    fake.shellRequests.clear();
+    RunFrameStartup(77);
+    ASSERT_EQ(fake.shellRequests.size(), 1u);
+    EXPECT_EQ(fake.shellRequests[0].file, WidePathFromUtf8(row.file));
+    EXPECT_EQ(fake.shellRequests[0].directory, WidePathFromUtf8(row.directory));
+  }
+  // A connection that cannot be read leaves the path as it is.
+  for (const bool mprMissing : {true, false}) {
+    fake.mprMissing = mprMissing;
+    fake.connections["Z:"] = mprMissing ? "\\\\server\\share" : "not a UNC name";
+    EXPECT_EQ(RelaunchPath("Z:\\tools\\QuillmarkLauncher.exe"_w), "Z:\\tools\\QuillmarkLauncher.exe"_w);
+  }
+  fake.mprMissing = false;
+  fake.connections["Z:"] = "\\\\server\\share\\";  // a trailing backslash is not doubled
+  EXPECT_EQ(RelaunchPath("Z:\\t\\Q.exe"_w), "\\\\server\\share\\t\\Q.exe"_w);
 }
 
 TEST_F(StartupTest, AdministratorMakesNoRelaunchRequest) {

@@ -13,7 +13,8 @@
 //   nudge=close    first post WM_CLOSE to the launcher's hidden frame
 //   nudge=quit     first post WM_QUIT (code 5) to the launcher's thread
 //
-// Every step is appended to "demo-tools.log" beside it as "NAME: step". A
+// Every step is appended to "demo-tools.log" beside it as "NAME: step",
+// the first being its arguments and its current directory (in UTF-8). A
 // file ending in "ENTRY:<name>" (as the tests pack it) logs that name too,
 // which shows which container entry this copy came from. Its own files are
 // found by their UTF-16 paths, so it runs in any folder the launcher does.
@@ -39,6 +40,14 @@ void Log(const std::string& step) {
   DWORD written = 0;
   WriteFile(log, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
   CloseHandle(log);
+}
+
+std::string CurrentDirectory() {
+  wchar_t folder[MAX_PATH] = {};
+  const DWORD length = GetCurrentDirectoryW(MAX_PATH, folder);
+  char text[4 * MAX_PATH] = {};
+  WideCharToMultiByte(CP_UTF8, 0, folder, static_cast<int>(length), text, sizeof(text) - 1, nullptr, nullptr);
+  return text;
 }
 
 // The "ENTRY:<name>" tag at the end of the own file, if any.
@@ -150,6 +159,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR commandLine, int) {
   const bool child = std::strstr(commandLine, "--child") != nullptr;
   Log(std::string(child ? "child started" : "started") + ", arguments \"" + commandLine + "\"");
   if (!child) Log("entry " + EntryTag());
+  if (!child) Log("current directory " + CurrentDirectory());
 
   std::map<std::string, std::string> settings = Settings();
   if (settings.count("nudge") && !child) NudgeLauncher(settings["nudge"]);

@@ -28,8 +28,10 @@ constexpr std::uint32_t kNodeInfoDescriptorLength = 4;  // HubDescriptor.bDescri
 constexpr std::uint32_t kNodeInfoDescriptorType = 5;    // HubDescriptor.bDescriptorType
 constexpr std::uint32_t kNodeInfoNumberOfPorts = 6;     // HubDescriptor.bNumberOfPorts
 
-// USB_NODE_CONNECTION_INFORMATION, 388 bytes.
+// USB_NODE_CONNECTION_INFORMATION: 35 bytes, then one USB_PIPE_INFO per open
+// pipe; the walk's buffer of 388 bytes has room for 32.
 constexpr std::uint32_t kConnectionInfoSize = 388;
+constexpr std::uint32_t kConnectionInfoFixedSize = 35;
 constexpr std::uint32_t kConnectionIndex = 0;           // ULONG, in every per-port request
 constexpr std::uint32_t kConnectionDeviceDescriptor = 4;  // USB_DEVICE_DESCRIPTOR, 18 bytes
 constexpr std::uint32_t kConnectionDeviceIsHub = 24;    // BOOLEAN

@@ -15,18 +15,22 @@ using win::kErrorInvalidFunction;
 using win::kErrorInvalidHandle;
 using win::kErrorInvalidParameter;
 
-void WriteName(std::uint8_t* buffer, std::uint32_t size, std::uint32_t lengthAt, std::uint32_t textAt,
-               const std::u16string& name) {
+// Writes as much of the name structure as fits; returns the bytes filled.
+std::uint32_t WriteName(std::uint8_t* buffer, std::uint32_t size, std::uint32_t lengthAt, std::uint32_t textAt,
+                        const std::u16string& name) {
   // ActualLength: the structure's size with the whole name and its zero.
   const std::uint32_t actual = textAt + 2 * static_cast<std::uint32_t>(name.size() + 1);
-  if (lengthAt + 4 <= size) usb::Write32(buffer + lengthAt, actual);
+  if (lengthAt + 4 > size) return 0;
+  usb::Write32(buffer + lengthAt, actual);
   std::uint32_t at = textAt;
   for (char16_t unit : name) {
-    if (at + 2 > size) return;
+    if (at + 2 > size) return at;
     usb::Write16(buffer + at, unit);
     at += 2;
   }
-  if (at + 2 <= size) usb::Write16(buffer + at, 0);
+  if (at + 2 > size) return at;
+  usb::Write16(buffer + at, 0);
+  return at + 2;
 }
 
 std::vector<std::uint8_t> DeviceDescriptor(const Device& device) {
@@ -110,6 +114,7 @@ bool UsbSimStack::Close(Handle handle) {
 }
 
 bool UsbSimStack::Request(Handle handle, std::uint32_t code, std::uint8_t* buffer, std::uint32_t size) {
+  information_ = 0;
   auto found = open_.find(handle);
   TraceEntry entry{"ioctl", found == open_.end() ? std::string() : found->second.path};
   entry.code = code;
@@ -142,12 +147,12 @@ bool UsbSimStack::ControllerRequest(Controller& controller, std::uint32_t code, 
   if (size < 8) return Fail(kErrorInvalidParameter);
   if (code == usb::kIoctlGetHcdDriverkeyName) {
     if (controller.driverKeyError != 0) return Fail(controller.driverKeyError);
-    WriteName(buffer, size, usb::kNameActualLength, usb::kNameText, controller.driverKeyName);
+    information_ = WriteName(buffer, size, usb::kNameActualLength, usb::kNameText, controller.driverKeyName);
     return true;
   }
   if (code == usb::kIoctlGetRootHubName) {
     if (controller.rootHubNameError != 0) return Fail(controller.rootHubNameError);
-    WriteName(buffer, size, usb::kNameActualLength, usb::kNameText, controller.rootHubName);
+    information_ = WriteName(buffer, size, usb::kNameActualLength, usb::kNameText, controller.rootHubName);
     return true;
   }
   return Fail(kErrorInvalidFunction);  // hub requests mean nothing to a controller
@@ -161,6 +166,7 @@ bool UsbSimStack::HubRequest(Hub& hub, std::uint32_t code, std::uint8_t* buffer,
     buffer[usb::kNodeInfoDescriptorLength] = 9;
     buffer[usb::kNodeInfoDescriptorType] = 0x29;
     buffer[usb::kNodeInfoNumberOfPorts] = static_cast<std::uint8_t>(hub.numberOfPorts);
+    information_ = usb::kNodeInfoSize;
     return true;
   }
   if (code != usb::kIoctlGetNodeConnectionInformation && code != usb::kIoctlGetNodeConnectionName &&
@@ -175,21 +181,22 @@ bool UsbSimStack::HubRequest(Hub& hub, std::uint32_t code, std::uint8_t* buffer,
 
   if (code == usb::kIoctlGetNodeConnectionInformation) {
     if (port.connectionInfoError != 0) return Fail(port.connectionInfoError);
-    if (size < usb::kConnectionStatus + 4) return Fail(kErrorInvalidParameter);
-    std::memset(buffer + 4, 0, size - 4);
+    if (size < usb::kConnectionInfoFixedSize) return Fail(kErrorInvalidParameter);
+    std::memset(buffer + 4, 0, usb::kConnectionInfoFixedSize - 4);
     if (port.device) {
       const std::vector<std::uint8_t> descriptor = DeviceDescriptor(*port.device);
       std::memcpy(buffer + usb::kConnectionDeviceDescriptor, descriptor.data(), descriptor.size());
     }
     buffer[usb::kConnectionDeviceIsHub] = port.hub ? 1 : 0;
     usb::Write32(buffer + usb::kConnectionStatus, port.status);
+    information_ = usb::kConnectionInfoFixedSize;  // no open pipes follow
     return true;
   }
   const bool connected = port.status == usb::kDeviceConnected;
   if (code == usb::kIoctlGetNodeConnectionName) {
     if (!connected || !port.hub) return Fail(kErrorInvalidParameter);
     if (port.nameError != 0) return Fail(port.nameError);
-    WriteName(buffer, size, usb::kConnectionNameActualLength, usb::kConnectionNameText, port.name);
+    information_ = WriteName(buffer, size, usb::kConnectionNameActualLength, usb::kConnectionNameText, port.name);
     return true;
   }
   // A descriptor request, answered by the device on the port.
@@ -222,6 +229,7 @@ bool UsbSimStack::HubRequest(Hub& hub, std::uint32_t code, std::uint8_t* buffer,
   std::size_t count = std::min<std::size_t>(reply.size(), length);
   count = std::min<std::size_t>(count, size - usb::kDescriptorData);
   std::memcpy(buffer + usb::kDescriptorData, reply.data(), count);
+  information_ = usb::kDescriptorData + static_cast<std::uint32_t>(count);
   return true;
 }
 
@@ -286,7 +294,7 @@ Handle UsbSimStack::CreateFile(const std::string& deviceName, const FileOpenRequ
 bool UsbSimStack::DeviceIoControl(Handle device, std::uint32_t code, void* buffer, std::uint32_t size,
                                   std::uint32_t* bytesReturned) {
   const bool ok = Request(device, code, static_cast<std::uint8_t*>(buffer), size);
-  *bytesReturned = ok ? size : 0;
+  *bytesReturned = ok ? information_ : 0;
   return ok;
 }
 

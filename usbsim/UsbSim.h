@@ -94,9 +94,12 @@ class UsbSimStack final : public DeviceIo {
   }
   bool SetupDiDestroyDeviceInfoList(Handle list) override { return CloseInterfaceList(list); }
 
-  // The same, as the stack sees them.
+  // The same, as the stack sees them. Request writes its reply at the start
+  // of `buffer` (never past `size`); LastInformation says how many bytes it
+  // filled, as a driver's IoStatus.Information does.
   Handle Open(const std::string& path);
   bool Request(Handle handle, std::uint32_t code, std::uint8_t* buffer, std::uint32_t size);
+  std::uint32_t LastInformation() const { return information_; }
   bool Close(Handle handle);
   bool Owns(Handle handle) const { return open_.count(handle) != 0 || lists_.count(handle) != 0; }
 
@@ -129,6 +132,7 @@ class UsbSimStack final : public DeviceIo {
   std::map<Handle, std::vector<const Controller*>> lists_;  // open interface lists
   Handle nextHandle_ = 0x51000;
   std::uint32_t lastError_ = 0;
+  std::uint32_t information_ = 0;
   std::vector<TraceEntry> trace_;
 };
 

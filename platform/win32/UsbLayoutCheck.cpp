@@ -32,6 +32,7 @@ static_assert(offsetof(USB_NODE_CONNECTION_INFORMATION, DeviceDescriptor) == kCo
 static_assert(offsetof(USB_NODE_CONNECTION_INFORMATION, DeviceIsHub) == kConnectionDeviceIsHub, "");
 static_assert(offsetof(USB_NODE_CONNECTION_INFORMATION, ConnectionStatus) == kConnectionStatus, "");
 static_assert(sizeof(USB_NODE_CONNECTION_INFORMATION) + 30 * sizeof(USB_PIPE_INFO) <= kConnectionInfoSize, "");
+static_assert(offsetof(USB_NODE_CONNECTION_INFORMATION, PipeList) == kConnectionInfoFixedSize, "");
 static_assert(offsetof(USB_NODE_CONNECTION_NAME, ActualLength) == kConnectionNameActualLength, "");
 static_assert(offsetof(USB_NODE_CONNECTION_NAME, NodeName) == kConnectionNameText, "");
 static_assert(offsetof(USB_DESCRIPTOR_REQUEST, SetupPacket.bmRequest) == kSetupRequestType, "");

@@ -53,6 +53,10 @@ target_link_libraries(qmtool PRIVATE qm_app qm_tools_common)
 add_executable(container_bench bench/container_bench.cpp)
 target_link_libraries(container_bench PRIVATE qm_container qm_host)
 
+# The test USB driver's answers, from a description (a test tool; never shipped).
+add_executable(usbsim-answers tests/usbdriver/answers_main.cpp)
+target_link_libraries(usbsim-answers PRIVATE qm_usbsim qm_host)
+
 add_executable(usbscan tools/usbscan/main.cpp)
 target_link_libraries(usbscan PRIVATE qm_app qm_usbsim qm_tools_common)
 add_executable(usb_bench bench/usb_bench.cpp)

@@ -36,9 +36,6 @@ endfunction()
 
 qm_launcher_executable(QuillmarkLauncher app/LauncherPlatform.cpp platform/win32/UsbLayoutCheck.cpp)
 
-# The test build: identical but for the simulated USB stack. Never shipped.
-qm_launcher_executable(QuillmarkLauncher-sim usbsim/SimLauncherPlatform.cpp)
-target_link_libraries(QuillmarkLauncher-sim PRIVATE qm_usbsim)
 
 # Test helpers that run under Wine beside the launcher.
 add_executable(desktop-probe tests/winhelpers/desktop_probe.cpp)
@@ -62,6 +59,32 @@ target_link_options(swapper PRIVATE ${QM_WINDOWS_LINK})
 add_executable(demo-tool WIN32 tests/winhelpers/demo_tool.cpp)
 target_link_options(demo-tool PRIVATE ${QM_WINDOWS_LINK} -mwindows)
 target_link_libraries(demo-tool PRIVATE user32)
+
+# The test USB stack: a kernel-mode driver for Wine's driver host, for i686
+# and x86_64 (freestanding, ntoskrnl.exe its only import), and the helper
+# that installs it into a prefix and has it read its answers
+# (scripts/wine-usb.sh). Test components: never in the zip.
+set(QM_DRIVER_SOURCE ${CMAKE_SOURCE_DIR}/tests/usbdriver/qmusbsim.c)
+set(QM_DRIVER_FLAGS -std=c99 -O2 -Wall -Wextra -Werror -ffreestanding -fno-builtin -fno-stack-protector
+  -U_FORTIFY_SOURCE -I${CMAKE_SOURCE_DIR}/tests/usbdriver -shared -nostdlib -Wl,--subsystem,native
+  -Wl,--no-insert-timestamp)
+foreach(arch i686 x86_64)
+  set(entry DriverEntry)
+  if(arch STREQUAL "i686")
+    set(entry _DriverEntry@8)
+  endif()
+  add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/qmusbsim-${arch}.sys
+    COMMAND ${arch}-w64-mingw32-gcc ${QM_DRIVER_FLAGS} -Wl,--entry,${entry} -o ${CMAKE_BINARY_DIR}/qmusbsim-${arch}.sys
+      ${QM_DRIVER_SOURCE} -lntoskrnl -lgcc
+    DEPENDS ${QM_DRIVER_SOURCE} ${CMAKE_SOURCE_DIR}/tests/usbdriver/AnswerFormat.h
+    COMMENT "Building the test USB driver for ${arch}")
+  list(APPEND QM_DRIVERS ${CMAKE_BINARY_DIR}/qmusbsim-${arch}.sys)
+endforeach()
+add_custom_target(usb-drivers ALL DEPENDS ${QM_DRIVERS})
+add_executable(qmusbsim-setup tests/usbdriver/setup.c)
+target_compile_options(qmusbsim-setup PRIVATE -municode)
+target_link_options(qmusbsim-setup PRIVATE ${QM_WINDOWS_LINK} -municode)
+target_link_libraries(qmusbsim-setup PRIVATE setupapi newdev advapi32)
 
 # Benchmarks that run under Wine.
 add_executable(watch-bench bench/watch_bench.cpp)

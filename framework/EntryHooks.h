@@ -5,9 +5,8 @@
 
 namespace qm {
 
-// The platform the program runs on: the plain Win32 one for the launcher,
-// one with a simulated USB stack for its test build. Its roles live until
-// the process ends.
+// The platform the program runs on (the plain Win32 one for the launcher).
+// Its roles live until the process ends.
 Platform ApplicationPlatform();
 
 }  // namespace qm

@@ -5,7 +5,7 @@ package.py BUILD_DIR OUT.zip [--certificate FILE.p12 [--password-file FILE] [--t
 
 Holds QuillmarkLauncher.exe, qmtool.exe, usbscan.exe and README.txt, in that
 order, with fixed time stamps and permissions, so the same executables give
-the same zip byte for byte. Never the test build or the demo tools. The
+the same zip byte for byte. Never the test helpers or the test driver. The
 executables ship stripped of their symbols; the build folder keeps them
 whole for crash analysis.
 

@@ -73,6 +73,8 @@ Handle UsbSimStack::Open(const std::string& path) {
   }
   if (node.controller == nullptr && path.compare(0, prefix.size(), prefix) == 0) {
     const std::string name = path.substr(prefix.size());
+    // The system's object manager reads a backslash as a folder.
+    if (name.find('\\') != std::string::npos) error = win::kErrorPathNotFound;
     for (Controller& controller : controllers_) {
       if (controller.number >= 0 && name == std::string("HCD") + static_cast<char>('0' + controller.number)) {
         node.controller = &controller;

@@ -1,7 +1,9 @@
 """The launcher's main job under Wine, told step by step: a simulated flash
-drive on a USB port, a container of demo tools beside the launcher, and the
-launcher recognising the drive, extracting the matching tool, starting it,
-watching its window and cleaning up."""
+drive on a USB port, served by the test USB driver through Wine's own I/O
+paths, a container of demo tools beside the launcher as the zip ships it,
+and the launcher recognising the drive, extracting the matching tool,
+starting it, watching its window and cleaning up."""
+import json
 import os
 import subprocess
 import sys
@@ -27,20 +29,24 @@ def main():
     try:
         with tempfile.TemporaryDirectory(prefix='quillmark-demo-') as work:
             folder = launcher.LauncherDirectory(session, os.path.join(work, 'Quillmark'))
+            description = os.path.join(work, 'machine.json')
+            with open(description, 'w') as f:
+                json.dump(launcher.drive(CODE), f)
             folder.describe_machine(launcher.drive(CODE))
             folder.pack_container(work)
             folder.behave()
             written = launcher.TOOLS[CODE].written
 
-            say('\n1. The machine: one USB controller, a flash drive on port 2 (usbscan --sim):')
-            scan = subprocess.run([USBSCAN, '--sim', folder.file('usb-sim.json')], capture_output=True, text=True)
+            say('\n1. The machine: one USB controller, a flash drive on port 2, served by the test USB driver')
+            say('   (scripts/wine-usb.sh; usbscan --sim shows the description):')
+            scan = subprocess.run([USBSCAN, '--sim', description], capture_output=True, text=True)
             say('   ' + scan.stdout.strip().replace('\n', '\n   '))
             say('\n2. The container beside the launcher (qmtool list QM_File.ini):')
             listing = subprocess.run([launcher.QMTOOL, 'list', folder.file('QM_File.ini')], capture_output=True,
                                      text=True)
             say('   ' + listing.stdout.strip().replace('\n', '\n   '))
 
-            say('\n3. Running QuillmarkLauncher-sim.exe under Wine:')
+            say('\n3. Running QuillmarkLauncher.exe, as the zip ships it, under Wine:')
             started = time.monotonic()
             process = folder.start()
             seen_lines, file_seen, file_gone = 0, False, False

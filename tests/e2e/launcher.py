@@ -1,9 +1,10 @@
-"""A launcher directory for one end-to-end run of QuillmarkLauncher-sim.exe.
+"""A launcher directory for one end-to-end run of QuillmarkLauncher.exe.
 
-It holds the test build of the launcher, a description of the simulated USB
-machine (usb-sim.json), a container of demo tools built by qmtool pack
-(each entry a copy of demo-tool.exe tagged with its entry name), and the
-demo tools' behaviour file (demo-tools.txt).
+It holds the launcher as the distribution ships it, a container of demo
+tools built by qmtool pack (each entry a copy of demo-tool.exe tagged with
+its entry name), and the demo tools' behaviour file (demo-tools.txt). The
+USB machine it runs on is the one the test USB driver serves in the session's
+prefix (WineSession.use_machine).
 """
 import json
 import os
@@ -68,6 +69,55 @@ def machine(*devices):
     return {'controllers': [{'number': 0, 'rootHub': {'ports': ports}}]}
 
 
+def scan_without_interface_paths(report):
+    """A usbscan --json report with each interface path, which the system
+    names, replaced by its place among the interfaces walked."""
+    places = {}
+    for controller in report['controllers']:
+        if controller['byInterface']:
+            places[controller['path']] = controller['path'] = f'interface {len(places)}'
+    for device in report['devices']:
+        device['controllerPath'] = places.get(device['controllerPath'], device['controllerPath'])
+    return report
+
+
+def simulated_requests(description_path):
+    """The opens that succeed and the requests the walk sends, as the
+    simulated stack traces them for a description: (path, code, size, ok),
+    an interface path as its place among the interfaces that open."""
+    report = json.loads(subprocess.run([USBSCAN, '--sim', description_path, '--json', '--trace'],
+                                       capture_output=True, check=True).stdout)
+    listed = [entry['path'] for entry in report['trace'] if entry['op'] == 'detail']
+    opened = [entry['path'] for entry in report['trace'] if entry['op'] == 'open' and entry['ok']]
+    places = {path: f'interface {place}' for place, path in enumerate(p for p in listed if p in opened)}
+    requests = []
+    for entry in report['trace']:
+        path = places.get(entry['path'], entry['path'])
+        if entry['op'] == 'open' and entry['ok']:
+            requests.append((path, None, None, True))
+        elif entry['op'] == 'ioctl':
+            requests.append((path, entry['code'], entry['size'], entry['ok']))
+    return requests
+
+
+def driver_requests(trace_file):
+    """The same from the test USB driver's trace, and the count of closes."""
+    requests, closes = [], 0
+    with open(trace_file, encoding='latin-1') as f:
+        for line in f:
+            words = line.split()
+            status = int(words[words.index('status') + 1], 16) if 'status' in words else 0
+            label = ' '.join(words[1:3]) if words[1] == 'interface' else words[1]
+            if words[0] == 'open' and status == 0:
+                requests.append((label, None, None, True))
+            elif words[0] == 'ioctl':
+                requests.append((label, int(words[words.index('code') + 1], 16), int(words[words.index('size') + 1]),
+                                 status == 0))
+            elif words[0] == 'close':
+                closes += 1
+    return requests, closes
+
+
 def tagged_tool(session, entry):
     """The demo tool, tagged so that it logs `entry` as its container entry."""
     with open(session.exe('demo-tool.exe'), 'rb') as f:
@@ -79,19 +129,19 @@ def drive(code):
 
 
 class LauncherDirectory:
-    def __init__(self, session, path, exe_name='QuillmarkLauncher-sim.exe'):
+    def __init__(self, session, path, exe_name='QuillmarkLauncher.exe'):
         self.session = session
         self.path = path
         os.makedirs(path, exist_ok=True)
         self.exe = os.path.join(path, exe_name)
-        shutil.copy(session.exe('QuillmarkLauncher-sim.exe'), self.exe)
+        shutil.copy(session.shipped('QuillmarkLauncher.exe'), self.exe)
 
     def file(self, name):
         return os.path.join(self.path, name)
 
-    def describe_machine(self, description):
-        with open(self.file('usb-sim.json'), 'w') as f:
-            json.dump(description, f)
+    def describe_machine(self, description, trace=False):
+        """The machine the next launcher runs on."""
+        self.session.use_machine(description, trace)
 
     def pack_container(self, work, payloads=None):
         """QM_File.ini with every tool's entry, built by qmtool pack; by

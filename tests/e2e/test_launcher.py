@@ -1,5 +1,6 @@
 """The launcher from start to exit under Wine, with a simulated flash drive
 and a container of demo tools."""
+import json
 import os
 import subprocess
 import tempfile
@@ -19,9 +20,9 @@ class LauncherRuns(unittest.TestCase):
     def tearDown(self):
         subprocess.run(['rm', '-rf', self.work])
 
-    def directory(self, name='launcher', description=None, container=True, overrides=None, **kwargs):
+    def directory(self, name='launcher', description=None, container=True, overrides=None, trace=False, **kwargs):
         folder = launcher.LauncherDirectory(self.session, os.path.join(self.work, name), **kwargs)
-        folder.describe_machine(description)
+        folder.describe_machine(description, trace)
         if container:
             folder.pack_container(self.work)
         folder.behave(overrides)
@@ -60,6 +61,15 @@ class LauncherRuns(unittest.TestCase):
                 self.assertIn(f'{tool.written}: nudged the launcher: {nudge}', folder.log())
                 self.assertEqual(result.returncode, exit_code, folder.log())
                 self.assertFalse(os.path.exists(folder.file(tool.written)), f'{tool.written} was left behind')
+
+    def test_the_shipped_launcher_sends_the_walks_requests_to_the_driver(self):
+        realistic = os.path.join(wine.ROOT, 'tests', 'data', 'usb', 'realistic.json')
+        with open(realistic) as f:
+            folder = self.directory('requests', json.load(f), trace=True)
+        self.assert_tool_ran(folder, 4000, folder.run())
+        requests, closes = launcher.driver_requests(self.session.trace_file())
+        self.assertEqual(requests, launcher.simulated_requests(realistic))
+        self.assertEqual(closes, sum(1 for request in requests if request[1] is None), 'a handle was left open')
 
     def test_no_recognised_controller_says_so_and_writes_nothing(self):
         for description in (launcher.machine(), launcher.machine((0x048D, 0x1169))):
@@ -193,11 +203,11 @@ class LauncherRuns(unittest.TestCase):
         for version in ('winxp', 'vista', 'win7', 'win10'):
             with self.subTest(version=version):
                 folder = self.directory(f'version-{version}', launcher.drive(1000))
-                self.session.set_reported_version('QuillmarkLauncher-sim.exe', version)
+                self.session.set_reported_version('QuillmarkLauncher.exe', version)
                 try:
                     self.assert_tool_ran(folder, 1000, folder.run())
                 finally:
-                    self.session.set_reported_version('QuillmarkLauncher-sim.exe', 'win7')
+                    self.session.set_reported_version('QuillmarkLauncher.exe', 'win7')
 
     def test_double_byte_names_under_code_page_932(self):
         locale_dir = os.path.join(wine.ROOT, 'build', 'locale')
@@ -208,7 +218,7 @@ class LauncherRuns(unittest.TestCase):
         # "ソ" is 0x83 0x5C in code page 932: its trail byte is a backslash,
         # in the launcher's directory or in its own file name.
         soft = '\u30bd\u30d5\u30c8'
-        for folder_name, exe_name in ((soft, 'QuillmarkLauncher-sim.exe'), ('launcher', soft + '.exe')):
+        for folder_name, exe_name in ((soft, 'QuillmarkLauncher.exe'), ('launcher', soft + '.exe')):
             with self.subTest(folder=folder_name, exe=exe_name):
                 folder = self.directory(folder_name, launcher.drive(4000), exe_name=exe_name)
                 result = folder.run(extra_env={'LOCPATH': locale_dir, 'LC_ALL': 'ja_JP.UTF-8'})

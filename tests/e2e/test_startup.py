@@ -6,12 +6,14 @@ import tempfile
 import time
 import unittest
 
+import launcher
 import wine
 
 
 class LauncherStartup(unittest.TestCase):
     def test_reports_no_device_ends_with_exit_code_zero_and_shows_no_window(self):
         session = wine.SESSION
+        session.use_machine(launcher.machine((0x048D, 0x1169)))  # a drive of no known family
         with tempfile.TemporaryDirectory() as work:
             report = os.path.join(work, 'probe.txt')
             stop = os.path.join(work, 'stop')

@@ -1,5 +1,8 @@
 """The Windows qmtool and usbscan, as the distribution ships them, answer
-under Wine exactly as the native builds do."""
+under Wine exactly as the native builds do; usbscan.exe, through the test
+USB driver, finds every described machine as the simulated stack does."""
+import glob
+import json
 import os
 import subprocess
 import tempfile
@@ -10,6 +13,7 @@ import wine
 
 NATIVE = os.path.join(wine.ROOT, 'build', 'native')
 REALISTIC = os.path.join(wine.ROOT, 'tests', 'data', 'usb', 'realistic.json')
+DESCRIPTIONS = sorted(glob.glob(os.path.join(wine.ROOT, 'tests', 'data', 'usb', '*.json')))
 
 
 class WindowsTools(unittest.TestCase):
@@ -31,6 +35,18 @@ class WindowsTools(unittest.TestCase):
         windows = self.windows('usbscan.exe', '--sim', wine.windows_path(REALISTIC), '--json', '--trace')
         self.assertEqual(windows.returncode, 0, windows.stderr)
         self.assertEqual(windows.stdout.replace(b'\r\n', b'\n'), native)
+
+    def test_the_driver_serves_every_description_as_the_simulated_stack_answers_it(self):
+        for path in DESCRIPTIONS:
+            with self.subTest(os.path.basename(path)):
+                with open(path) as f:
+                    wine.SESSION.use_machine(json.load(f))
+                real = self.windows('usbscan.exe', '--json')
+                self.assertEqual(real.returncode, 0, real.stderr)
+                simulated = subprocess.run([os.path.join(NATIVE, 'usbscan'), '--sim', path, '--json'],
+                                           capture_output=True, check=True).stdout
+                self.assertEqual(launcher.scan_without_interface_paths(json.loads(real.stdout)),
+                                 launcher.scan_without_interface_paths(json.loads(simulated)))
 
     def test_qmtool_packs_and_lists_the_same_container(self):
         with tempfile.TemporaryDirectory() as work:

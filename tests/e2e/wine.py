@@ -7,6 +7,7 @@ fast. Every Wine call runs under a time limit. The run itself must already be
 inside an X server (xvfb-run), and started through scripts/wine-run.sh, which
 chooses how Windows programs run here (scripts/wine-env.sh).
 """
+import json
 import os
 import shutil
 import subprocess
@@ -88,6 +89,24 @@ class WineSession:
         subprocess.run(['wineserver', '-w'], env=self.env, timeout=60)
         # A warm server: it stays up between the tests' processes.
         subprocess.run(['wineserver', '-p'], env=self.env, timeout=30)
+
+    def use_machine(self, description, trace=False):
+        """Gives the prefix the USB machine `description` describes (a
+        description of the simulated stack, as a dict), served by the test
+        USB driver (scripts/wine-usb.sh): every program started from now on
+        sees it. With `trace`, the driver records every request to
+        trace_file()."""
+        path = os.path.join(self.prefix, 'machine.json')
+        with open(path, 'w') as f:
+            json.dump(description, f)
+        switched = subprocess.run(['bash', os.path.join(ROOT, 'scripts', 'wine-usb.sh'), *(['--trace'] if trace else []),
+                                   path], env=self.env, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True,
+                                  timeout=120)
+        if switched.returncode != 0:
+            raise RuntimeError(switched.stderr.strip())
+
+    def trace_file(self):
+        return os.path.join(self.prefix, 'drive_c', 'windows', 'qmusbsim-trace.txt')
 
     def close(self):
         subprocess.run(['wineserver', '-k'], env=self.env, timeout=30)

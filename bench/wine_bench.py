@@ -1,6 +1,7 @@
-"""Benchmarks under Wine: the time from the launcher's start to the tool's
-start (the launcher waits 500 ms before every launch), and the cost of one
-watch tick with 500 top-level windows.
+"""Benchmarks under Wine: the time from the shipped launcher's start to the
+tool's start (the launcher waits 500 ms before every launch), the cost of
+one switch of the test USB driver's machine, and the cost of one watch tick
+with 500 top-level windows.
 
 Run inside an X server, where Windows programs run here:
   bash scripts/wine-run.sh xvfb-run -a python3 bench/wine_bench.py
@@ -33,10 +34,13 @@ def main():
     print(f'Windows programs run as {session.description}')
     session.boot()
     try:
-        to_tool, bare = [], []
+        to_tool, bare, switches = [], [], []
         with tempfile.TemporaryDirectory() as work:
             for run in range(RUNS):
                 folder = launcher.LauncherDirectory(session, os.path.join(work, f'run{run}'))
+                start = time.monotonic()
+                folder.describe_machine(launcher.drive(4000 if run % 2 == 0 else 1000))
+                switches.append(time.monotonic() - start)
                 folder.describe_machine(launcher.drive(4000))
                 folder.pack_container(work)
                 folder.behave({4000: {'show_ms': '1500'}})
@@ -60,6 +64,9 @@ def main():
         print(f'launcher start to tool start: median {median_tool * 1e3:.0f} ms over {RUNS} runs '
               f'(launch delay 500 ms; one Wine process start alone: {median_bare * 1e3:.0f} ms; '
               f'left for scan, container and write: {(median_tool - 0.5 - 2 * median_bare) * 1e3:.0f} ms)')
+        print(f'one switch of the test USB machine (scripts/wine-usb.sh, the driver installed): '
+              f'median {statistics.median(switches[1:]) * 1e3:.0f} ms over {RUNS - 1} runs; '
+              f'the first, which installs the driver: {switches[0] * 1e3:.0f} ms')
         with tempfile.TemporaryDirectory() as work:
             figures = os.path.join(work, 'watch.txt')
             result = session.run(session.exe('watch-bench.exe'), [wine.windows_path(figures)], timeout=120)

@@ -6,6 +6,7 @@
 
 #include "tests/fake/FakePlatform.h"
 #include "usb/UsbIoctl.h"
+#include "usbsim/DriverAnswers.h"
 #include "usbsim/UsbSim.h"
 
 namespace qm {
@@ -38,6 +39,37 @@ TEST(UsbSim, MalformedDescriptionsNameThePlace) {
       EXPECT_NE(std::string(error.what()).find(row.place), std::string::npos) << error.what();
     }
   }
+}
+
+TEST(UsbSim, DriverAnswersRefuseWhatADriverCannotServe) {
+  const auto hub = [](const std::string& name) {
+    return R"({"controllers": [{"number": 0, "rootHub": {"ports": [{"hub": {"name": )" + name + "}}]}}]}";
+  };
+  std::string nine = R"({"controllers": [)";
+  for (int i = 0; i < 9; ++i) nine += std::string(i ? ", " : "") + "{}";
+  const std::pair<std::string, const char*> rows[] = {
+      {R"({"controllers": [{"number": 0, "driverKeyError": 1234}]})", "controllers[0].driverKeyError: error 1234"},
+      {R"({"controllers": [{"number": 0, "rootHub": {"ports": [{"device": {"descriptorError": 234}}]}}]})",
+       "controllers[0].rootHub.ports[0].device.descriptorError"},
+      {hub(R"("a hub")"), "controllers[0].rootHub.ports[0].hub.name: a hub name"},
+      {hub(R"("é")"), "printable ASCII"},
+      {hub(R"("hcd3")"), "the system already has that name"},
+      {R"({"controllers": [{"number": 0, "rootHubName": "HUB", "rootHub": {"ports": [{"hub": {"name": "hub"}}]}}]})",
+       "differs from another hub's name only in case"},
+      {nine + "]}", "controllers[8].interface: the test driver lists at most 8"},
+      {"{", "not valid JSON"},
+  };
+  for (const auto& [json, message] : rows) {
+    try {
+      sim::CompileDriverAnswers(json, u"");
+      ADD_FAILURE() << json << " was accepted";
+    } catch (const std::runtime_error& error) {
+      EXPECT_NE(std::string(error.what()).find(message), std::string::npos) << error.what();
+    }
+  }
+  std::uint32_t status = 0;
+  EXPECT_TRUE(sim::NtStatusOf(31, &status));
+  EXPECT_EQ(status, 0xC0000001u);  // STATUS_UNSUCCESSFUL, which Windows reads as ERROR_GEN_FAILURE
 }
 
 TEST(UsbSim, RequestsToTheWrongKindOfHandleFail) {

@@ -62,13 +62,7 @@ bool ReadWhole(Handle file, std::vector<std::uint8_t>* image) {
 WidePath AsideName(const WidePath& path) {
   unsigned char random[8] = {};
   if (!System().GenRandom(random, sizeof(random))) return WidePath();
-  static const char kHex[] = "0123456789abcdef";
-  std::string suffix = ".qm-";
-  for (unsigned char byte : random) {
-    suffix += kHex[byte >> 4];
-    suffix += kHex[byte & 0xF];
-  }
-  return path.Joined(suffix.c_str());
+  return path.WithRandomSuffix(".qm-", random);
 }
 
 // Frees the name `path` for a new file. A file standing there is first

@@ -15,13 +15,7 @@ WidePath AtomicFile::UnguessableName() const {
     const auto now = static_cast<unsigned long long>(std::chrono::steady_clock::now().time_since_epoch().count());
     std::memcpy(bytes, &now, sizeof(bytes));
   }
-  static const char kHex[] = "0123456789abcdef";
-  std::string suffix = ".qmtool-";
-  for (unsigned char byte : bytes) {
-    suffix += kHex[byte >> 4];
-    suffix += kHex[byte & 0xF];
-  }
-  return destination_.Joined(suffix.c_str());
+  return destination_.WithRandomSuffix(".qmtool-", bytes);
 }
 
 }  // namespace qm

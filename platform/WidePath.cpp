@@ -15,6 +15,16 @@ WidePath WidePath::Directory() const {
   return last == std::u16string::npos ? WidePath() : WidePath(units_.substr(0, last));
 }
 
+WidePath WidePath::WithRandomSuffix(const char* tag, const unsigned char (&random)[8]) const {
+  static const char kHex[] = "0123456789abcdef";
+  std::string suffix = tag;
+  for (unsigned char byte : random) {
+    suffix += kHex[byte >> 4];
+    suffix += kHex[byte & 0xF];
+  }
+  return Joined(suffix.c_str());
+}
+
 namespace {
 
 void AppendUtf8(std::string* out, std::uint32_t code) {

@@ -74,7 +74,7 @@ foreach(arch i686 x86_64)
     set(entry _DriverEntry@8)
   endif()
   add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/qmusbsim-${arch}.sys
-    COMMAND ${arch}-w64-mingw32-gcc ${QM_DRIVER_FLAGS} -Wl,--entry,${entry} -o ${CMAKE_BINARY_DIR}/qmusbsim-${arch}.sys
+    COMMAND ${arch}-w64-mingw32-gcc-win32 ${QM_DRIVER_FLAGS} -Wl,--entry,${entry} -o ${CMAKE_BINARY_DIR}/qmusbsim-${arch}.sys
       ${QM_DRIVER_SOURCE} -lntoskrnl -lgcc
     DEPENDS ${QM_DRIVER_SOURCE} ${CMAKE_SOURCE_DIR}/tests/usbdriver/AnswerFormat.h
     COMMENT "Building the test USB driver for ${arch}")

@@ -404,7 +404,8 @@ static NTSTATUS Answer(ULONG node, PIO_STACK_LOCATION stack, PIRP irp, ULONG_PTR
   ULONG length, i;
   NTSTATUS status;
   *information = 0;
-  if (a == NULL) return STATUS_INVALID_DEVICE_REQUEST;
+  /* Only a buffered request has its output in the system buffer. */
+  if (a == NULL || (code & 3) != METHOD_BUFFERED) return STATUS_INVALID_DEVICE_REQUEST;
   status = (NTSTATUS)(out < a->minSize ? a->smallStatus : a->status);
   if (status != STATUS_SUCCESS) return status;
   length = a->length;

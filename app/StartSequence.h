@@ -44,8 +44,8 @@ WidePath CurrentDirectoryOf(const WidePath& directory);
 void StartTool(WindowHandle frame, const WidePath& launcherDirectory, const ContainerStateRecord& container);
 
 // Start `path` 500 ms from now, by its exact path, with no arguments and in
-// its own folder as the current directory, if osClass is one of 100..103; `heldFile` (when given) is closed once
-// CreateProcessW has returned. LaunchAndWait then waits for the program's
+// its own folder as the current directory, if osClass is one of 100..103;
+// `heldFile` (when given) is closed once CreateProcessW has returned. LaunchAndWait then waits for the program's
 // end, answering the thread's messages meanwhile; it returns whether the
 // program was started. LaunchNoWait returns the running program's process
 // handle, or none when nothing started.

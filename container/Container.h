@@ -106,8 +106,9 @@ enum class WriteOutcome {
 // standing at `path` is first renamed to an unguessable name beside it and
 // deleted there (a hard link loses its name, not the file it points at; one
 // that cannot be deleted goes at the next restart); a folder, a read-only
-// file and what cannot be renamed are deleted in place. The file is created only if nothing stands there any
-// more, shared for reading only while it is written.
+// file and what cannot be renamed are deleted in place. The file is created
+// only if nothing stands there any more, shared for reading only while it
+// is written.
 WriteOutcome WriteNewFile(const WidePath& path, const std::vector<std::uint8_t>& bytes);
 
 // Asks the system to delete `path` at the next restart (administrators only).

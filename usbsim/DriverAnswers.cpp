@@ -3,7 +3,6 @@
 #include "usbsim/DriverAnswers.h"
 
 #include <algorithm>
-#include <cstring>
 #include <map>
 #include <stdexcept>
 
@@ -218,15 +217,16 @@ std::vector<QmAnswer> AnswersOf(UsbSimStack& stack, Handle handle, bool hub, std
   auto add = [&](const Question& question, const Reply& whole) { answers.push_back(asker.Answer(question, whole, bytes)); };
   auto ask = [&](const Question& question) { return asker.Ask(question, kFullSize); };
 
+  const Question driverKey{usb::kIoctlGetHcdDriverkeyName, QM_ANSWER_ANY, QM_ANSWER_ANY};
+  add(driverKey, ask(driverKey));
   // The root hub name request and the node information request share a code.
-  for (std::uint32_t code : {usb::kIoctlGetHcdDriverkeyName, usb::kIoctlGetNodeInformation}) {
-    add({code, QM_ANSWER_ANY, QM_ANSWER_ANY}, ask({code, QM_ANSWER_ANY, QM_ANSWER_ANY}));
-  }
+  const Question node{usb::kIoctlGetNodeInformation, QM_ANSWER_ANY, QM_ANSWER_ANY};
+  const Reply nodeReply = ask(node);
+  add(node, nodeReply);
   // A hub's ports, as its node information counts them.
   std::uint32_t ports = 0;
-  if (hub) {
-    const Reply node = ask({usb::kIoctlGetNodeInformation, QM_ANSWER_ANY, QM_ANSWER_ANY});
-    if (node.status == 0 && node.bytes.size() > usb::kNodeInfoNumberOfPorts) ports = node.bytes[usb::kNodeInfoNumberOfPorts];
+  if (hub && nodeReply.status == 0 && nodeReply.bytes.size() > usb::kNodeInfoNumberOfPorts) {
+    ports = nodeReply.bytes[usb::kNodeInfoNumberOfPorts];
   }
   for (std::uint32_t code : {usb::kIoctlGetNodeConnectionInformation, usb::kIoctlGetNodeConnectionName}) {
     const Reply fallback = ask({code, 0, QM_ANSWER_ANY});  // no port has the number 0
@@ -344,7 +344,7 @@ std::vector<std::uint8_t> Write(const Compiled& compiled, const std::u16string& 
     }
   }
   const auto bytesOffset = static_cast<std::uint32_t>(out.size());
-  std::memcpy(&out[bytesOffsetAt], &bytesOffset, 4);  // little-endian hosts only, as the driver's
+  for (int i = 0; i < 4; ++i) out[bytesOffsetAt + i] = static_cast<std::uint8_t>(bytesOffset >> (8 * i));
   out.insert(out.end(), compiled.bytes.begin(), compiled.bytes.end());
   return out;
 }

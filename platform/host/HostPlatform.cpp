@@ -52,19 +52,11 @@ class HostPlatform final : public FileSystem, public SystemShell {
 
   std::uint32_t GetLastError() override { return lastError_; }
 
+  // The launcher's start-up alone asks these; no tool does.
   std::u16string GetCommandLine() override { return std::u16string(); }
-
   std::uint32_t GetDriveType(const WidePath&) override { return 0; }  // DRIVE_UNKNOWN
-
   std::uint32_t WNetGetConnection(const std::u16string&, std::u16string*) override { return win::kErrorNotSupported; }
-
-  bool GenRandom(void* buffer, std::uint32_t size) override {
-    const int fd = ::open("/dev/urandom", O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return false;
-    const bool filled = ::read(fd, buffer, size) == static_cast<ssize_t>(size);
-    ::close(fd);
-    return filled;
-  }
+  bool GenRandom(void*, std::uint32_t) override { return Unsupported(); }
 
   bool IsDbcsLeadByte(std::uint8_t byte) override { return IsLeadByteOfCodePage(codePage, byte); }
 
@@ -142,25 +134,12 @@ class HostPlatform final : public FileSystem, public SystemShell {
     return false;
   }
 
-  std::uint32_t GetFileAttributes(const WidePath& path) override {
-    struct stat info;
-    if (::lstat(Utf8Of(path).c_str(), &info) != 0) {
-      lastError_ = WindowsError(errno);
-      return win::kInvalidFileAttributes;
-    }
-    return S_ISDIR(info.st_mode) ? win::kFileAttributeDirectory : win::kFileAttributeNormal;
+  // Only the launcher's tool write asks these; no tool does.
+  std::uint32_t GetFileAttributes(const WidePath&) override {
+    Unsupported();
+    return win::kInvalidFileAttributes;
   }
-
-  // A rename; removal at the next restart is not a POSIX notion.
-  bool MoveFileEx(const WidePath& from, const WidePath& to, std::uint32_t flags) override {
-    if (to.Empty() || flags != 0) return Unsupported();
-    // MoveFileExW without MOVEFILE_REPLACE_EXISTING never replaces a file.
-    if (::link(Utf8Of(from).c_str(), Utf8Of(to).c_str()) != 0 || ::unlink(Utf8Of(from).c_str()) != 0) {
-      lastError_ = errno == EEXIST ? win::kErrorFileExists : WindowsError(errno);
-      return false;
-    }
-    return true;
-  }
+  bool MoveFileEx(const WidePath&, const WidePath&, std::uint32_t) override { return Unsupported(); }
 
   int WideToMultiByte(std::uint32_t, const char16_t* text, char* out, int outSize) override {
     // Latin-1: the host has no ANSI code page of its own.

@@ -162,7 +162,7 @@ bool SelectToolCode() {
   const std::int16_t count = UsbScanState.deviceCount;
   for (std::int32_t i = 0; i < count && i < static_cast<std::int32_t>(UsbScanState.devices.size()); ++i) {
     const USB_BASIC_ALLINFO& record = UsbScanState.devices[static_cast<std::size_t>(i)];
-    const ToolRow* row = FindToolRow(record.vendorId, record.productId);
+    const ToolRow* row = RecognisedToolRow(record.vendorId, record.productId, record.deviceClass);
     if (row != nullptr) {
       LauncherState.toolCode = row->toolCode;
       return true;

@@ -24,8 +24,9 @@ void ShowLauncherMessage(WindowHandle frame, const std::string& text);
 // the controller, loads the container and starts the tool, or says why not.
 void RunStartSequence(WindowHandle frame);
 
-// The first scanned port whose device a tool row recognises sets
-// LauncherState.toolCode; false when none does.
+// The first scanned port whose device a tool row recognises, and whose
+// class allows a flash drive, sets LauncherState.toolCode; false when none
+// does.
 bool SelectToolCode();
 
 // The module path up to, not including, its last backslash. In UTF-16 a

@@ -20,6 +20,14 @@ const ToolRow* FindToolRow(std::int32_t vendorId, std::int32_t productId) {
   return nullptr;
 }
 
+bool MayBeFlashController(std::uint8_t deviceClass) {
+  return deviceClass == 0x00 || deviceClass == 0x08 || deviceClass == 0xFF;
+}
+
+const ToolRow* RecognisedToolRow(std::int32_t vendorId, std::int32_t productId, std::uint8_t deviceClass) {
+  return MayBeFlashController(deviceClass) ? FindToolRow(vendorId, productId) : nullptr;
+}
+
 const ToolRow* ToolRowOfCode(std::int32_t toolCode) {
   for (const ToolRow& row : ToolRows()) {
     if (row.toolCode == toolCode) return &row;

@@ -64,6 +64,9 @@ DeviceIdentity ReadDeviceIdentity(const std::uint8_t* deviceDescriptor, std::uin
   DeviceIdentity identity;
   identity.vendorId = usb::Read16(deviceDescriptor + usb::kDescIdVendor);
   identity.productId = usb::Read16(deviceDescriptor + usb::kDescIdProduct);
+  identity.deviceClass = deviceDescriptor[usb::kDescDeviceClass];
+  identity.deviceSubClass = deviceDescriptor[usb::kDescDeviceSubClass];
+  identity.deviceProtocol = deviceDescriptor[usb::kDescDeviceProtocol];
   std::uint16_t language = 0;  // known per device only
   const std::pair<std::uint8_t, std::string*> strings[] = {
       {deviceDescriptor[usb::kDescIManufacturer], &identity.manufacturer},

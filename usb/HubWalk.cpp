@@ -125,6 +125,9 @@ void WalkHubPorts(Handle hub, std::uint8_t portCount, const WalkContext& context
       DeviceIdentity identity = ReadDeviceIdentity(&connection[usb::kConnectionDeviceDescriptor], port, hub);
       record->vendorId = identity.vendorId;
       record->productId = identity.productId;
+      record->deviceClass = identity.deviceClass;
+      record->deviceSubClass = identity.deviceSubClass;
+      record->deviceProtocol = identity.deviceProtocol;
       record->manufacturer = std::move(identity.manufacturer);
       record->product = std::move(identity.product);
       record->serialNumber = std::move(identity.serialNumber);

@@ -56,6 +56,9 @@ constexpr std::uint32_t kDeviceConnected = 1;
 
 // The standard device descriptor (18 bytes).
 constexpr std::uint32_t kDeviceDescriptorSize = 18;
+constexpr std::uint32_t kDescDeviceClass = 4;
+constexpr std::uint32_t kDescDeviceSubClass = 5;
+constexpr std::uint32_t kDescDeviceProtocol = 6;
 constexpr std::uint32_t kDescIdVendor = 8;
 constexpr std::uint32_t kDescIdProduct = 10;
 constexpr std::uint32_t kDescIManufacturer = 14;

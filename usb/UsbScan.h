@@ -18,6 +18,9 @@ struct USB_BASIC_ALLINFO {
   std::string manufacturer;    // string descriptors; empty when absent or unread
   std::string product;
   std::string serialNumber;
+  std::uint8_t deviceClass = 0;     // bDeviceClass, bDeviceSubClass and bDeviceProtocol of that device's
+  std::uint8_t deviceSubClass = 0;  // descriptor; 0 likewise
+  std::uint8_t deviceProtocol = 0;
 };
 
 // How the scan reached one host controller and what came of it.

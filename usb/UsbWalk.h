@@ -35,17 +35,21 @@ bool SendRequest(Handle device, UsbRequest request, std::vector<std::uint8_t>& b
 // Appends a fresh record and returns it; null once kMaxDeviceRecords are held.
 USB_BASIC_ALLINFO* AppendDeviceRecord();
 
-// What a device on a port is: its identifiers and strings.
+// What a device on a port is: its identifiers, class and strings.
 struct DeviceIdentity {
   std::int32_t vendorId = 0;
   std::int32_t productId = 0;
+  std::uint8_t deviceClass = 0;
+  std::uint8_t deviceSubClass = 0;
+  std::uint8_t deviceProtocol = 0;
   std::string manufacturer;
   std::string product;
   std::string serialNumber;
 };
 
 // The identity of the device on `port` of the hub `hub`, from its 18-byte
-// device descriptor and, through the hub, its string descriptors.
+// device descriptor and, through the hub, its string descriptors. The class
+// comes from the descriptor alone: no request is sent for it.
 DeviceIdentity ReadDeviceIdentity(const std::uint8_t* deviceDescriptor, std::uint32_t port, Handle hub);
 
 // The text of string `index` of the device on `port`, asking for the

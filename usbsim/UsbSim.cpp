@@ -38,6 +38,9 @@ std::vector<std::uint8_t> DeviceDescriptor(const Device& device) {
   d[0] = 18;
   d[1] = 1;  // DEVICE
   usb::Write16(&d[2], 0x0200);
+  d[usb::kDescDeviceClass] = device.deviceClass;
+  d[usb::kDescDeviceSubClass] = device.deviceSubClass;
+  d[usb::kDescDeviceProtocol] = device.deviceProtocol;
   d[7] = 64;
   usb::Write16(&d[usb::kDescIdVendor], device.idVendor);
   usb::Write16(&d[usb::kDescIdProduct], device.idProduct);

@@ -20,6 +20,9 @@ namespace qm::sim {
 struct Device {
   std::uint16_t idVendor = 0;
   std::uint16_t idProduct = 0;
+  std::uint8_t deviceClass = 0;  // bDeviceClass, bDeviceSubClass, bDeviceProtocol
+  std::uint8_t deviceSubClass = 0;
+  std::uint8_t deviceProtocol = 0;
   std::uint8_t iManufacturer = 0;
   std::uint8_t iProduct = 0;
   std::uint8_t iSerialNumber = 0;

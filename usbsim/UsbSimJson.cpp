@@ -118,11 +118,14 @@ std::u16string Utf16(const Json& object, const char* key, const Place& where, co
 }
 
 std::unique_ptr<Device> ReadDevice(const Json& json, const Place& where) {
-  CheckKeys(json, where, {"idVendor", "idProduct", "iManufacturer", "iProduct", "iSerialNumber", "strings",
-                          "languages", "descriptorError"});
+  CheckKeys(json, where, {"idVendor", "idProduct", "deviceClass", "deviceSubClass", "deviceProtocol", "iManufacturer",
+                          "iProduct", "iSerialNumber", "strings", "languages", "descriptorError"});
   auto device = std::make_unique<Device>();
   device->idVendor = static_cast<std::uint16_t>(Number(json, "idVendor", where, 0, 65535, 0));
   device->idProduct = static_cast<std::uint16_t>(Number(json, "idProduct", where, 0, 65535, 0));
+  device->deviceClass = static_cast<std::uint8_t>(Number(json, "deviceClass", where, 0, 255, 0));
+  device->deviceSubClass = static_cast<std::uint8_t>(Number(json, "deviceSubClass", where, 0, 255, 0));
+  device->deviceProtocol = static_cast<std::uint8_t>(Number(json, "deviceProtocol", where, 0, 255, 0));
   device->iManufacturer = static_cast<std::uint8_t>(Number(json, "iManufacturer", where, 0, 255, 0));
   device->iProduct = static_cast<std::uint8_t>(Number(json, "iProduct", where, 0, 255, 0));
   device->iSerialNumber = static_cast<std::uint8_t>(Number(json, "iSerialNumber", where, 0, 255, 0));

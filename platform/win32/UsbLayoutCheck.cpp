@@ -42,6 +42,9 @@ static_assert(offsetof(USB_DESCRIPTOR_REQUEST, SetupPacket.wIndex) == kSetupInde
 static_assert(offsetof(USB_DESCRIPTOR_REQUEST, SetupPacket.wLength) == kSetupLength, "");
 static_assert(offsetof(USB_DESCRIPTOR_REQUEST, Data) == kDescriptorData, "");
 static_assert(sizeof(USB_DEVICE_DESCRIPTOR) == kDeviceDescriptorSize, "");
+static_assert(offsetof(USB_DEVICE_DESCRIPTOR, bDeviceClass) == kDescDeviceClass, "");
+static_assert(offsetof(USB_DEVICE_DESCRIPTOR, bDeviceSubClass) == kDescDeviceSubClass, "");
+static_assert(offsetof(USB_DEVICE_DESCRIPTOR, bDeviceProtocol) == kDescDeviceProtocol, "");
 static_assert(offsetof(USB_DEVICE_DESCRIPTOR, idVendor) == kDescIdVendor, "");
 static_assert(offsetof(USB_DEVICE_DESCRIPTOR, idProduct) == kDescIdProduct, "");
 static_assert(offsetof(USB_DEVICE_DESCRIPTOR, iManufacturer) == kDescIManufacturer, "");

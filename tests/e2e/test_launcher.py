@@ -80,6 +80,22 @@ class LauncherRuns(unittest.TestCase):
             self.assertEqual(result.returncode, 0)
             self.assertEqual(sorted(os.listdir(folder.path)), before)
 
+    def test_a_notebooks_built_in_camera_never_starts_a_tool(self):
+        # A real HP G62: its camera 090c:37bc (class 0xEF) on hub port 5 of controller 1.
+        with open(os.path.join(wine.ROOT, 'tests', 'data', 'usb', 'hp-g62-notebook.json')) as f:
+            notebook = json.load(f)
+        folder = self.directory('notebook', notebook)
+        before = sorted(os.listdir(folder.path))
+        result, message = folder.run_expecting_message(self.work)
+        self.assertEqual(message, b'Quillmark Device Not Found')
+        self.assertEqual(sorted(os.listdir(folder.path)), before)
+        # A Kingston drive on the port after the camera decides.
+        ports = notebook['controllers'][1]['rootHub']['ports'][0]['hub']['ports']
+        ports[5] = {'device': {'idVendor': 0x13FE, 'idProduct': 0x4200, 'iProduct': 2,
+                               'strings': {'2': 'USB DISK 2.0'}}}
+        folder = self.directory('notebook-drive', notebook)
+        self.assert_tool_ran(folder, 1000, folder.run())
+
     def test_missing_container_says_so_and_writes_nothing(self):
         folder = self.directory('nocontainer', launcher.drive(4000), container=False)
         before = sorted(os.listdir(folder.path))

@@ -20,6 +20,12 @@ class UsbScan(unittest.TestCase):
         self.assertIn('0-2-3  090c:1000  "Generic" "USB Flash Disk" "0123456789AB"  tool 4000', out)
         self.assertIn('tool none', out)
         self.assertIn('14 ports; scan result 0', out)
+        # A built-in camera of a listed vendor is passed over, and its line says why.
+        notebook = os.path.join(ROOT, 'tests', 'data', 'usb', 'hp-g62-notebook.json')
+        self.assertIn('1-1-5  090c:37bc  "" "HP Webcam-101" ""  tool none (4000 passed over: camera or composite '
+                      '(0xEF), no flash drive)', usbscan('--sim', notebook).stdout.decode())
+        devices = {d['portPath']: d for d in json.loads(usbscan('--sim', notebook, '--json').stdout)['devices']}
+        self.assertEqual([devices['1-1-5'][k] for k in ('deviceClass', 'deviceSubClass', 'deviceProtocol')], [0xEF, 2, 1])
         # Every controller reached, walked or not, and the same in JSON.
         failing = json.dumps({'controllers': [{'number': 3, 'driverKeyError': 1167}, {'rootHub': {'ports': [{}]}}]})
         with tempfile.NamedTemporaryFile('w', suffix='.json', delete=False) as f:

@@ -19,9 +19,9 @@ namespace {
 
 constexpr WindowHandle kFrame = 0x77;
 
-std::string Drive(int vendor, int product) {
+std::string Drive(int vendor, int product, int deviceClass = 0) {
   return R"({"device": {"idVendor": )" + std::to_string(vendor) + R"(, "idProduct": )" + std::to_string(product) +
-         "}}";
+         R"(, "deviceClass": )" + std::to_string(deviceClass) + "}}";
 }
 
 class LauncherTest : public ::testing::Test {
@@ -88,7 +88,9 @@ TEST_F(LauncherTest, NoRecognisedControllerShowsTheMessageAndOpensNothing) {
 }
 
 TEST_F(LauncherTest, FirstRecognisedRecordDecides) {
-  Machine(Drive(0x048D, 0x1169) + ", " + Drive(0x1307, 1) + ", " + Drive(0x13FE, 2));
+  // A built-in camera of a listed vendor (class 0xEF) is passed over like an unknown id.
+  Machine(Drive(0x048D, 0x1169) + ", " + Drive(0x090C, 0x37BC, 0xEF) + ", " + Drive(0x1307, 1) + ", " +
+          Drive(0x13FE, 2));
   ScanUsbDevices();
   EXPECT_TRUE(SelectToolCode());
   EXPECT_EQ(LauncherState.toolCode, 2000);
@@ -96,17 +98,25 @@ TEST_F(LauncherTest, FirstRecognisedRecordDecides) {
 
 TEST_F(LauncherTest, RecognitionTable) {
   struct Row {
-    int vendor, product, code;
+    int vendor, product, deviceClass, code;
   };
-  const Row rows[] = {{0x13FE, 7, 1000},      {0x1307, 0, 2000},      {0x048D, 0x1167, 3000},
-                      {0x048D, 0x1168, 3001}, {0x090C, 0xFFFF, 4000}, {0x048D, 0x1169, -1}};
+  const Row rows[] = {{0x13FE, 7, 0, 1000},      {0x1307, 0, 0, 2000},         {0x048D, 0x1167, 0, 3000},
+                      {0x048D, 0x1168, 0, 3001}, {0x090C, 0xFFFF, 0, 4000},    {0x048D, 0x1169, 0, -1},
+                      // Classes a drive declares: mass storage, vendor-specific (a maker's own mode).
+                      {0x13FE, 7, 0x08, 1000},   {0x090C, 0x1000, 0xFF, 4000},
+                      // A fingerprint reader or card reader declaring 0/0/0 cannot be told from a drive.
+                      {0x1307, 0x1171, 0, 2000},
+                      // Classes no flash drive declares: camera or composite, wireless, hub, video.
+                      {0x090C, 0x37BC, 0xEF, -1}, {0x1307, 1, 0xE0, -1},     {0x13FE, 7, 0x09, -1},
+                      {0x048D, 0x1167, 0x0E, -1}};
   for (const Row& row : rows) {
     ResetLauncherState();
     ResetUsbScanState();
-    Machine(Drive(row.vendor, row.product));
+    Machine(Drive(row.vendor, row.product, row.deviceClass));
     ScanUsbDevices();
     EXPECT_EQ(SelectToolCode(), row.code != -1);
-    EXPECT_EQ(LauncherState.toolCode, row.code) << std::hex << row.vendor << ":" << row.product;
+    EXPECT_EQ(LauncherState.toolCode, row.code)
+        << std::hex << row.vendor << ":" << row.product << " class " << row.deviceClass;
   }
 }
 

@@ -238,8 +238,12 @@ TEST_F(UsbTest, ScanStopsAppendingAt32767Records) {
 // --- descriptors ---
 
 TEST_F(UsbTest, DeviceWithoutStringIndicesGetsNoDescriptorRequest) {
-  Scan(Machine(Controller(0, R"([{"device": {"idVendor": 2316, "idProduct": 1}}])")));
+  Scan(Machine(Controller(0, R"([{"device": {"idVendor": 2316, "idProduct": 1, "deviceClass": 239,
+                                              "deviceSubClass": 2, "deviceProtocol": 1}}])")));
   EXPECT_EQ(Record("0-1").vendorId, 0x090C);
+  // The class triple comes with the connection information: no request asks for it.
+  EXPECT_EQ((std::vector<int>{Record("0-1").deviceClass, Record("0-1").deviceSubClass, Record("0-1").deviceProtocol}),
+            (std::vector<int>{0xEF, 2, 1}));
   EXPECT_TRUE(DescriptorRequests().empty());
 }
 

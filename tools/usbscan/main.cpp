@@ -26,7 +26,9 @@ const char kUsage[] =
     "one already walked under another name; then each hub port: its path\n"
     "(controller-port-port...), vendor:product in hex, the manufacturer, product and\n"
     "serial number strings, and the tool code the launcher would pick for the device.\n"
-    "The first port with a tool code decides the launch.\n"
+    "The first port with a tool code decides the launch. A device whose ids are in the\n"
+    "table but whose device class no flash drive declares (a built-in camera, 0xEF; a\n"
+    "Bluetooth radio, 0xE0) is passed over, and its line says so.\n"
     "\n"
     "  --sim FILE   answer the requests from a simulated USB stack described in FILE\n"
     "               (the only choice on systems other than Windows)\n"
@@ -41,9 +43,31 @@ std::string Hex4(std::int32_t value) {
   return text;
 }
 
+// A device class in a technician's words, for a class no flash drive has.
+std::string DeviceClassText(std::uint8_t deviceClass) {
+  static const std::pair<std::uint8_t, const char*> kWords[] = {
+      {0x01, "audio"},         {0x02, "communications"}, {0x03, "input device"}, {0x06, "still image"},
+      {0x07, "printer"},       {0x09, "hub"},            {0x0A, "communications data"},
+      {0x0B, "smart card"},    {0x0E, "video"},          {0x10, "audio and video"},
+      {0x11, "billboard"},     {0xDC, "diagnostic"},     {0xE0, "wireless"},
+      {0xEF, "camera or composite"}};
+  char hex[8];
+  std::snprintf(hex, sizeof(hex), "0x%02X", deviceClass);
+  for (const auto& [number, word] : kWords) {
+    if (number == deviceClass) return std::string(word) + " (" + hex + ")";
+  }
+  return std::string("class ") + hex;
+}
+
+// The tool the launcher would pick, or why a table row was passed over.
 std::string ToolCodeText(const USB_BASIC_ALLINFO& record) {
+  if (const ToolRow* row = RecognisedToolRow(record.vendorId, record.productId, record.deviceClass)) {
+    return std::to_string(row->toolCode);
+  }
   const ToolRow* row = FindToolRow(record.vendorId, record.productId);
-  return row ? std::to_string(row->toolCode) : "none";
+  if (row == nullptr) return "none";
+  return "none (" + std::to_string(row->toolCode) + " passed over: " + DeviceClassText(record.deviceClass) +
+         ", no flash drive)";
 }
 
 const char* OutcomeText(ControllerReport::Outcome outcome) {
@@ -100,7 +124,9 @@ void PrintJson(std::uint32_t result, const sim::UsbSimStack* traced) {
         << ", \"rootHubName\": " << JsonString(d.rootHubName) << ", \"portPath\": " << JsonString(d.portPath)
         << ", \"vendorId\": " << d.vendorId << ", \"productId\": " << d.productId
         << ", \"manufacturer\": " << JsonString(d.manufacturer) << ", \"product\": " << JsonString(d.product)
-        << ", \"serialNumber\": " << JsonString(d.serialNumber) << "}";
+        << ", \"serialNumber\": " << JsonString(d.serialNumber) << ", \"deviceClass\": " << int{d.deviceClass}
+        << ", \"deviceSubClass\": " << int{d.deviceSubClass} << ", \"deviceProtocol\": " << int{d.deviceProtocol}
+        << "}";
   }
   out << "], \"controllers\": [";
   for (std::size_t i = 0; i < UsbScanState.controllers.size(); ++i) {

@@ -64,7 +64,7 @@ target_link_libraries(demo-tool PRIVATE user32)
 # and x86_64 (freestanding, ntoskrnl.exe its only import), and the helper
 # that installs it into a prefix and has it read its answers
 # (scripts/wine-usb.sh). Test components: never in the zip.
-set(QM_DRIVER_SOURCE ${CMAKE_SOURCE_DIR}/tests/usbdriver/qmusbsim.c)
+set(QM_DRIVER_SOURCE ${CMAKE_SOURCE_DIR}/tests/usbdriver/qmusbsim.c ${CMAKE_SOURCE_DIR}/tests/usbdriver/AnswerTable.c)
 set(QM_DRIVER_FLAGS -std=c99 -O2 -Wall -Wextra -Werror -ffreestanding -fno-builtin -fno-stack-protector
   -U_FORTIFY_SOURCE -I${CMAKE_SOURCE_DIR}/tests/usbdriver -shared -nostdlib -Wl,--subsystem,native
   -Wl,--no-insert-timestamp)
@@ -77,6 +77,7 @@ foreach(arch i686 x86_64)
     COMMAND ${arch}-w64-mingw32-gcc-win32 ${QM_DRIVER_FLAGS} -Wl,--entry,${entry} -o ${CMAKE_BINARY_DIR}/qmusbsim-${arch}.sys
       ${QM_DRIVER_SOURCE} -lntoskrnl -lgcc
     DEPENDS ${QM_DRIVER_SOURCE} ${CMAKE_SOURCE_DIR}/tests/usbdriver/AnswerFormat.h
+      ${CMAKE_SOURCE_DIR}/tests/usbdriver/AnswerTable.h
     COMMENT "Building the test USB driver for ${arch}")
   list(APPEND QM_DRIVERS ${CMAKE_BINARY_DIR}/qmusbsim-${arch}.sys)
 endforeach()

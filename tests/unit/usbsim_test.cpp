@@ -45,8 +45,8 @@ TEST(UsbSim, DriverAnswersRefuseWhatADriverCannotServe) {
   const auto hub = [](const std::string& name) {
     return R"({"controllers": [{"number": 0, "rootHub": {"ports": [{"hub": {"name": )" + name + "}}]}}]}";
   };
-  std::string nine = R"({"controllers": [)";
-  for (int i = 0; i < 9; ++i) nine += std::string(i ? ", " : "") + "{}";
+  std::string tooMany = R"({"controllers": [)";
+  for (int i = 0; i < 33; ++i) tooMany += std::string(i ? ", " : "") + "{}";
   const std::pair<std::string, const char*> rows[] = {
       {R"({"controllers": [{"number": 0, "driverKeyError": 1234}]})", "controllers[0].driverKeyError: error 1234"},
       {R"({"controllers": [{"number": 0, "rootHub": {"ports": [{"device": {"descriptorError": 234}}]}}]})",
@@ -56,7 +56,7 @@ TEST(UsbSim, DriverAnswersRefuseWhatADriverCannotServe) {
       {hub(R"("hcd3")"), "the system already has that name"},
       {R"({"controllers": [{"number": 0, "rootHubName": "HUB", "rootHub": {"ports": [{"hub": {"name": "hub"}}]}}]})",
        "differs from another hub's name only in case"},
-      {nine + "]}", "controllers[8].interface: the test driver lists at most 8"},
+      {tooMany + "]}", "controllers[32].interface: the test driver lists at most 32"},
       {"{", "not valid JSON"},
   };
   for (const auto& [json, message] : rows) {

@@ -21,7 +21,9 @@
 #define QM_ANSWERS_MAGIC 0x534D5551u /* "QUMS" */
 #define QM_ANSWERS_VERSION 1u
 #define QM_ANSWER_ANY 0xFFFFFFFFu     /* an index, value or code that matches every one */
-#define QM_MAX_INTERFACES 8u          /* device interfaces the driver can list */
+/* Device interfaces the driver can list: one root-enumerated device each,
+ * registered by qmusbsim-setup. More host controllers than any machine has. */
+#define QM_MAX_INTERFACES 32u
 #define QM_MAX_NAME_UNITS 200u
 
 /* The control device the set-up helper talks to. */

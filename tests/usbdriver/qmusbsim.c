@@ -10,7 +10,7 @@
  * Freestanding: ntoskrnl.exe is its only import. */
 #include <ddk/wdm.h>
 
-#include "AnswerFormat.h"
+#include "AnswerTable.h"
 
 /* The compiler may call these for copies and clears of structures. */
 void* memcpy(void* to, const void* from, size_t count) {
@@ -30,7 +30,6 @@ static const GUID kHostControllerInterface = {
 
 #define QM_TAG 0x4D55514Du /* "QUM M" */
 #define QM_MAX_FILE (64u << 20)
-#define QM_MAX_NAMES 512u
 
 enum { kControl = 1, kName = 2, kSlot = 3 };
 
@@ -42,22 +41,9 @@ typedef struct {
   BOOLEAN started, enabled;
 } Extension;
 
-/* The answers now served, pointing into the file as read. */
-typedef struct {
-  unsigned char* file;
-  ULONG size;
-  const struct QmAnswersHeader* header;
-  const WCHAR* tracePath;
-  const struct QmName* names[QM_MAX_NAMES];
-  const struct QmInterface* interfaces;
-  const struct QmNode* nodes;
-  const struct QmAnswer* answers;
-  const unsigned char* bytes;
-} Table;
-
 static PDRIVER_OBJECT gDriver;
 static KMUTEX gLock;
-static Table gTable;
+static QmTable gTable;     /* gTable.file is ours, from the pool */
 static ULONG gGeneration = 1;       /* of the table; an open handle carries it */
 static PDEVICE_OBJECT gNameDevices[QM_MAX_NAMES];
 static ULONG gLinkedNames;          /* names of gTable with a symbolic link */
@@ -67,98 +53,48 @@ static HANDLE gTrace;
 static void Lock(void) { KeWaitForSingleObject(&gLock, Executive, KernelMode, FALSE, NULL); }
 static void Unlock(void) { KeReleaseMutex(&gLock, FALSE); }
 
-static ULONG Read32(const unsigned char* at) {
-  return (ULONG)at[0] | ((ULONG)at[1] << 8) | ((ULONG)at[2] << 16) | ((ULONG)at[3] << 24);
-}
-static USHORT Read16(const unsigned char* at) { return (USHORT)(at[0] | (at[1] << 8)); }
+/* --- reading the answer file --- */
 
-/* --- reading and checking the answer file --- */
-
-/* Takes `count` structures of `each` bytes at *at; NULL when they do not
- * lie inside the file. */
-static const void* Take(const Table* t, ULONG* at, ULONG count, ULONG each) {
-  const ULONGLONG end = (ULONGLONG)*at + (ULONGLONG)count * each;
-  const void* start;
-  if (end > t->size) return NULL;
-  start = t->file + *at;
-  *at = (ULONG)end;
-  return start;
-}
-
-static ULONG Padded(ULONG units) { return (units * 2 + 3) & ~3u; }
-
-static BOOLEAN Check(Table* t) {
-  ULONG at = 0, i;
-  const struct QmAnswersHeader* h = (const struct QmAnswersHeader*)Take(t, &at, 1, sizeof(*h));
-  if (h == NULL || h->magic != QM_ANSWERS_MAGIC || h->version != QM_ANSWERS_VERSION) return FALSE;
-  if (h->nameCount > QM_MAX_NAMES || h->interfaceCount > QM_MAX_INTERFACES || h->traceUnits > 260) return FALSE;
-  t->header = h;
-  t->tracePath = (const WCHAR*)Take(t, &at, 1, Padded(h->traceUnits));
-  if (t->tracePath == NULL) return FALSE;
-  for (i = 0; i < h->nameCount; ++i) {
-    const struct QmName* name = (const struct QmName*)Take(t, &at, 1, sizeof(*name));
-    if (name == NULL || name->units == 0 || name->units > QM_MAX_NAME_UNITS) return FALSE;
-    if (Take(t, &at, 1, Padded(name->units)) == NULL) return FALSE;
-    if (name->node != QM_ANSWER_ANY && name->node >= h->nodeCount) return FALSE;
-    t->names[i] = name;
-  }
-  t->interfaces = (const struct QmInterface*)Take(t, &at, h->interfaceCount, sizeof(struct QmInterface));
-  t->nodes = (const struct QmNode*)Take(t, &at, h->nodeCount, sizeof(struct QmNode));
-  t->answers = (const struct QmAnswer*)Take(t, &at, h->answerCount, sizeof(struct QmAnswer));
-  if (t->interfaces == NULL || t->nodes == NULL || t->answers == NULL) return FALSE;
-  if (h->bytesOffset != at || (ULONGLONG)h->bytesOffset + h->bytesSize > t->size) return FALSE;
-  t->bytes = t->file + h->bytesOffset;
-  for (i = 0; i < h->interfaceCount; ++i) {
-    if (t->interfaces[i].node != QM_ANSWER_ANY && t->interfaces[i].node >= h->nodeCount) return FALSE;
-  }
-  for (i = 0; i < h->nodeCount; ++i) {
-    if ((ULONGLONG)t->nodes[i].firstAnswer + t->nodes[i].answerCount > h->answerCount) return FALSE;
-  }
-  for (i = 0; i < h->answerCount; ++i) {
-    const struct QmAnswer* a = &t->answers[i];
-    if (a->length > a->keep && (ULONGLONG)a->bytesAt + (a->length - a->keep) > h->bytesSize) return FALSE;
-  }
-  return TRUE;
-}
-
-static NTSTATUS ReadAnswers(Table* t) {
+static NTSTATUS ReadAnswers(QmTable* t) {
   UNICODE_STRING path;
   OBJECT_ATTRIBUTES attributes;
   IO_STATUS_BLOCK io;
   FILE_STANDARD_INFORMATION info;
-  HANDLE file;
+  HANDLE handle;
+  unsigned char* file = NULL;
   NTSTATUS status;
   ULONG done = 0;
 
   RtlInitUnicodeString(&path, QM_ANSWERS_PATH);
   InitializeObjectAttributes(&attributes, &path, OBJ_KERNEL_HANDLE | OBJ_CASE_INSENSITIVE, NULL, NULL);
-  status = ZwCreateFile(&file, GENERIC_READ | SYNCHRONIZE, &attributes, &io, NULL, FILE_ATTRIBUTE_NORMAL,
+  status = ZwCreateFile(&handle, GENERIC_READ | SYNCHRONIZE, &attributes, &io, NULL, FILE_ATTRIBUTE_NORMAL,
                         FILE_SHARE_READ, FILE_OPEN, FILE_SYNCHRONOUS_IO_NONALERT | FILE_NON_DIRECTORY_FILE, NULL, 0);
   if (!NT_SUCCESS(status)) return status;
-  status = ZwQueryInformationFile(file, &io, &info, sizeof(info), FileStandardInformation);
+  status = ZwQueryInformationFile(handle, &io, &info, sizeof(info), FileStandardInformation);
   if (NT_SUCCESS(status) && (info.EndOfFile.QuadPart <= 0 || info.EndOfFile.QuadPart > QM_MAX_FILE)) {
     status = STATUS_FILE_TOO_LARGE;
   }
   if (NT_SUCCESS(status)) {
     t->size = (ULONG)info.EndOfFile.QuadPart;
-    t->file = (unsigned char*)ExAllocatePoolWithTag(PagedPool, t->size, QM_TAG);
-    if (t->file == NULL) status = STATUS_NO_MEMORY;
+    file = (unsigned char*)ExAllocatePoolWithTag(PagedPool, t->size, QM_TAG);
+    if (file == NULL) status = STATUS_NO_MEMORY;
+    t->file = file;
   }
   while (NT_SUCCESS(status) && done < t->size) {
-    status = ZwReadFile(file, NULL, NULL, NULL, &io, t->file + done, t->size - done, NULL, NULL);
+    status = ZwReadFile(handle, NULL, NULL, NULL, &io, file + done, t->size - done, NULL, NULL);
     if (NT_SUCCESS(status) && io.Information == 0) status = STATUS_END_OF_FILE;
     if (NT_SUCCESS(status)) done += (ULONG)io.Information;
   }
-  ZwClose(file);
-  if (NT_SUCCESS(status) && !Check(t)) status = STATUS_FILE_CORRUPT_ERROR;
-  if (!NT_SUCCESS(status) && t->file != NULL) {
-    ExFreePoolWithTag(t->file, QM_TAG);
+  ZwClose(handle);
+  if (NT_SUCCESS(status) && !QmCheckTable(t)) status = STATUS_FILE_CORRUPT_ERROR;
+  if (!NT_SUCCESS(status) && file != NULL) {
+    ExFreePoolWithTag(file, QM_TAG);
     t->file = NULL;
   }
   return status;
 }
 
-static const WCHAR* NameText(const Table* t, ULONG i) { return (const WCHAR*)(t->names[i] + 1); }
+static const WCHAR* NameText(ULONG i) { return (const WCHAR*)QmNameText(&gTable, i); }
 
 /* --- the trace: one line per open, request and close --- */
 
@@ -190,7 +126,7 @@ static void AddLabel(Line* line, const Extension* ext) {
   if (ext->index >= gTable.header->nameCount) return;
   Add(line, "\\\\.\\");
   for (i = 0; i < gTable.names[ext->index]->units && line->length < sizeof(line->text) - 2; ++i) {
-    line->text[line->length++] = (char)NameText(&gTable, ext->index)[i];
+    line->text[line->length++] = (char)NameText(ext->index)[i];
   }
 }
 
@@ -247,17 +183,36 @@ static void UnlinkNames(void) {
   for (i = 0; i < gLinkedNames; ++i) {
     WCHAR storage[QM_MAX_NAME_UNITS + 16];
     UNICODE_STRING link;
-    SetName(&link, storage, QM_MAX_NAME_UNITS + 16, L"\\DosDevices\\", NameText(&gTable, i), gTable.names[i]->units, 0);
+    SetName(&link, storage, QM_MAX_NAME_UNITS + 16, L"\\DosDevices\\", NameText(i), gTable.names[i]->units, 0);
     IoDeleteSymbolicLink(&link);
   }
   gLinkedNames = 0;
 }
 
+/* How a name is linked for its open to answer as described: to its device,
+ * whose create answers the open status; not at all when the name is not to
+ * be found; into a folder that does not exist when its path is not. So the
+ * system itself fails those two opens, as it does on Windows. */
+static NTSTATUS LinkName(ULONG i, const UNICODE_STRING* device) {
+  WCHAR storage[QM_MAX_NAME_UNITS + 16];
+  UNICODE_STRING link, nowhere;
+  SetName(&link, storage, QM_MAX_NAME_UNITS + 16, L"\\DosDevices\\", NameText(i), gTable.names[i]->units, 0);
+  switch (gTable.names[i]->openStatus) {
+    case STATUS_OBJECT_NAME_NOT_FOUND:
+      return STATUS_SUCCESS;
+    case STATUS_OBJECT_PATH_NOT_FOUND:
+      RtlInitUnicodeString(&nowhere, L"\\Device\\QmUsbSimNowhere\\Hub");
+      return IoCreateSymbolicLink(&link, &nowhere);
+    default:
+      return IoCreateSymbolicLink(&link, (PUNICODE_STRING)device);
+  }
+}
+
 static NTSTATUS LinkNames(void) {
   ULONG i;
   for (i = 0; i < gTable.header->nameCount; ++i) {
-    WCHAR deviceStorage[64], linkStorage[QM_MAX_NAME_UNITS + 16];
-    UNICODE_STRING device, link;
+    WCHAR deviceStorage[64];
+    UNICODE_STRING device;
     NTSTATUS status;
     SetName(&device, deviceStorage, 64, L"\\Device\\QmUsbSimName", NULL, 0, i);
     if (gNameDevices[i] == NULL) {
@@ -269,9 +224,7 @@ static NTSTATUS LinkNames(void) {
       ((Extension*)gNameDevices[i]->DeviceExtension)->index = i;
       gNameDevices[i]->Flags &= ~DO_DEVICE_INITIALIZING;
     }
-    SetName(&link, linkStorage, QM_MAX_NAME_UNITS + 16, L"\\DosDevices\\", NameText(&gTable, i),
-            gTable.names[i]->units, 0);
-    status = IoCreateSymbolicLink(&link, &device);
+    status = LinkName(i, &device);
     if (!NT_SUCCESS(status)) return status;
     gLinkedNames = i + 1;
   }
@@ -294,14 +247,14 @@ static void ListInterfaces(void) {
 
 /* Reads the answer file again and serves it; the old table goes. */
 static NTSTATUS Reload(void) {
-  Table fresh;
+  QmTable fresh;
   NTSTATUS status;
   memset(&fresh, 0, sizeof(fresh));
   status = ReadAnswers(&fresh);
   Lock();
   if (NT_SUCCESS(status)) {
     if (gTable.header != NULL) UnlinkNames();
-    if (gTable.file != NULL) ExFreePoolWithTag(gTable.file, QM_TAG);
+    if (gTable.file != NULL) ExFreePoolWithTag((PVOID)gTable.file, QM_TAG);
     gTable = fresh;
     ++gGeneration;
     status = LinkNames();
@@ -336,6 +289,25 @@ static ULONG NodeOfOpen(const Extension* ext, NTSTATUS* status) {
   return QM_ANSWER_ANY;
 }
 
+/* What an open file object carries: the node it reaches (FsContext, the
+ * node + 1) and the generation of the table it was opened on (FsContext2).
+ * Wine's I/O manager hands out a handle even when the create fails, so a
+ * refused open carries its refusal instead (FsContext, the status; the
+ * generation with QM_REFUSED set), and every request on it fails so. */
+#define QM_REFUSED 0x80000000u
+
+static void MarkOpen(PFILE_OBJECT file, ULONG node, NTSTATUS status) {
+  const BOOLEAN refused = !NT_SUCCESS(status);
+  file->FsContext = (PVOID)(ULONG_PTR)(refused ? (ULONG)status : node + 1);
+  file->FsContext2 = (PVOID)(ULONG_PTR)(gGeneration | (refused ? QM_REFUSED : 0));
+}
+
+/* Whether `file` was opened on the table now served. */
+static BOOLEAN OpenedNow(PFILE_OBJECT file) {
+  return gTable.header != NULL && file->FsContext != NULL &&
+         ((ULONG)(ULONG_PTR)file->FsContext2 & ~QM_REFUSED) == gGeneration;
+}
+
 static NTSTATUS NTAPI Create(PDEVICE_OBJECT device, PIRP irp) {
   Extension* ext = (Extension*)device->DeviceExtension;
   PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
@@ -346,10 +318,7 @@ static NTSTATUS NTAPI Create(PDEVICE_OBJECT device, PIRP irp) {
   Lock();
   node = NodeOfOpen(ext, &status);
   if (NT_SUCCESS(status) && node == QM_ANSWER_ANY) status = STATUS_OBJECT_NAME_NOT_FOUND;
-  if (NT_SUCCESS(status)) {
-    stack->FileObject->FsContext = (PVOID)(ULONG_PTR)(node + 1);
-    stack->FileObject->FsContext2 = (PVOID)(ULONG_PTR)gGeneration;
-  }
+  MarkOpen(stack->FileObject, node, status);
   if (gTable.header != NULL) {
     Add(&line, "open ");
     AddLabel(&line, ext);
@@ -364,10 +333,10 @@ static NTSTATUS NTAPI Create(PDEVICE_OBJECT device, PIRP irp) {
 static NTSTATUS NTAPI Close(PDEVICE_OBJECT device, PIRP irp) {
   Extension* ext = (Extension*)device->DeviceExtension;
   PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
-  if (stack->MajorFunction == IRP_MJ_CLOSE && ext->kind != kControl && stack->FileObject->FsContext != NULL) {
+  if (stack->MajorFunction == IRP_MJ_CLOSE && ext->kind != kControl) {
     Line line = {{0}, 0};
     Lock();
-    if (gTable.header != NULL && (ULONG_PTR)stack->FileObject->FsContext2 == gGeneration) {
+    if (OpenedNow(stack->FileObject)) {
       Add(&line, "close ");
       AddLabel(&line, ext);
       WriteLine(&line);
@@ -377,50 +346,22 @@ static NTSTATUS NTAPI Close(PDEVICE_OBJECT device, PIRP irp) {
   return Complete(irp, STATUS_SUCCESS, 0);
 }
 
-static const struct QmAnswer* Lookup(ULONG node, ULONG code, ULONG index, ULONG value) {
-  const struct QmNode* n = &gTable.nodes[node];
-  ULONG i;
-  for (i = n->firstAnswer; i < n->firstAnswer + n->answerCount; ++i) {
-    const struct QmAnswer* a = &gTable.answers[i];
-    if ((a->code == QM_ANSWER_ANY || a->code == code) && (a->index == QM_ANSWER_ANY || a->index == index) &&
-        (a->value == QM_ANSWER_ANY || a->value == value)) {
-      return a;
-    }
-  }
-  return NULL;
-}
-
-/* Serves one request from the table: the answer cut to the caller's
- * buffer, and a descriptor's data to the wLength asked for. */
+/* Serves one request of an open that reached a node. */
 static NTSTATUS Answer(ULONG node, PIO_STACK_LOCATION stack, PIRP irp, ULONG_PTR* information) {
-  unsigned char* buffer = (unsigned char*)irp->AssociatedIrp.SystemBuffer;
-  const ULONG code = stack->Parameters.DeviceIoControl.IoControlCode;
   const ULONG in = stack->Parameters.DeviceIoControl.InputBufferLength;
   const ULONG out = stack->Parameters.DeviceIoControl.OutputBufferLength;
-  const ULONG index = buffer != NULL && in >= 4 ? Read32(buffer) : 0;
-  const ULONG value = buffer != NULL && in >= 12 ? Read16(buffer + 6) : 0;
-  const ULONG wLength = buffer != NULL && in >= 12 ? Read16(buffer + 10) : 0;
-  const struct QmAnswer* a = Lookup(node, code, index, value);
-  ULONG length, i;
-  NTSTATUS status;
-  *information = 0;
-  /* Only a buffered request has its output in the system buffer. */
-  if (a == NULL || (code & 3) != METHOD_BUFFERED) return STATUS_INVALID_DEVICE_REQUEST;
-  status = (NTSTATUS)(out < a->minSize ? a->smallStatus : a->status);
-  if (status != STATUS_SUCCESS) return status;
-  length = a->length;
-  if (a->dataAt != 0 && length > a->dataAt + wLength) length = a->dataAt + wLength;
-  if (length > out) length = out;
-  if (length > 0 && buffer == NULL) return STATUS_INVALID_USER_BUFFER;
-  for (i = in; i < a->keep && i < length; ++i) buffer[i] = 0;  /* what the caller did not send */
-  for (i = a->keep; i < length; ++i) buffer[i] = gTable.bytes[a->bytesAt + (i - a->keep)];
-  *information = length;
-  return STATUS_SUCCESS;
+  uint32_t filled = 0;
+  const NTSTATUS status =
+      (NTSTATUS)QmAnswerRequest(&gTable, node, stack->Parameters.DeviceIoControl.IoControlCode,
+                                (unsigned char*)irp->AssociatedIrp.SystemBuffer, in, out, &filled);
+  *information = filled;
+  return status;
 }
 
 static NTSTATUS NTAPI DeviceControl(PDEVICE_OBJECT device, PIRP irp) {
   Extension* ext = (Extension*)device->DeviceExtension;
   PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
+  PFILE_OBJECT file = stack->FileObject;
   ULONG_PTR information = 0;
   NTSTATUS status;
   Line line = {{0}, 0};
@@ -435,11 +376,14 @@ static NTSTATUS NTAPI DeviceControl(PDEVICE_OBJECT device, PIRP irp) {
     return Complete(irp, STATUS_SUCCESS, 4);
   }
   Lock();
-  if (gTable.header == NULL || stack->FileObject->FsContext == NULL ||
-      (ULONG_PTR)stack->FileObject->FsContext2 != gGeneration) {
+  if (!OpenedNow(file)) {
     status = STATUS_INVALID_HANDLE;  /* opened on another machine */
   } else {
-    status = Answer((ULONG)(ULONG_PTR)stack->FileObject->FsContext - 1, stack, irp, &information);
+    if ((ULONG)(ULONG_PTR)file->FsContext2 & QM_REFUSED) {
+      status = (NTSTATUS)(ULONG)(ULONG_PTR)file->FsContext;  /* the open was refused */
+    } else {
+      status = Answer((ULONG)(ULONG_PTR)file->FsContext - 1, stack, irp, &information);
+    }
     Add(&line, "ioctl ");
     AddLabel(&line, ext);
     Add(&line, " code ");
@@ -571,7 +515,7 @@ static VOID NTAPI Unload(PDRIVER_OBJECT driver) {
     if (gNameDevices[i] != NULL) IoDeleteDevice(gNameDevices[i]);
   }
   if (gTrace != NULL) ZwClose(gTrace);
-  if (gTable.file != NULL) ExFreePoolWithTag(gTable.file, QM_TAG);
+  if (gTable.file != NULL) ExFreePoolWithTag((PVOID)gTable.file, QM_TAG);
   Unlock();
   RtlInitUnicodeString(&link, L"\\DosDevices\\" QM_CONTROL_NAME);
   IoDeleteSymbolicLink(&link);

@@ -5,9 +5,17 @@ with 500 top-level windows.
 
 Run inside an X server, where Windows programs run here:
   bash scripts/wine-run.sh xvfb-run -a python3 bench/wine_bench.py
+
+With --cold N it measures instead N first switches, each on a fresh prefix
+made as the tests make theirs and with no Wine session running (--busy: beside
+a running end-to-end suite):
+  bash scripts/wine-run.sh xvfb-run -a python3 bench/wine_bench.py --cold 10 [--busy]
 """
+import argparse
 import os
+import shutil
 import statistics
+import subprocess
 import sys
 import tempfile
 import time
@@ -29,7 +37,54 @@ def wait_for_log(folder, line, process, limit=30):
     raise RuntimeError(f'{line!r} never appeared')
 
 
+def cold_starts(count, busy):
+    """N first switches, each on a fresh prefix with no Wine session."""
+    session = wine.WineSession()  # for its settings only
+    os.rmdir(session.prefix)
+    load = None
+    if busy:
+        load = subprocess.Popen([sys.executable, os.path.join(wine.ROOT, 'tests', 'e2e', 'run.py'), 'test_launcher'],
+                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        time.sleep(10)  # its session is up and running tests
+    times, failures = [], []
+    try:
+        for _ in range(count):
+            prefix = tempfile.mkdtemp(prefix='qm-cold-')
+            env = dict(session.env, WINEPREFIX=prefix)
+            try:
+                subprocess.run([session.loader, 'wineboot', '-i'], env=env, timeout=300, stdout=subprocess.DEVNULL,
+                               stderr=subprocess.DEVNULL)
+                subprocess.run(['wineserver', '-w'], env=env, timeout=300)
+                start = time.monotonic()
+                switched = subprocess.run(['bash', os.path.join(wine.ROOT, 'scripts', 'wine-usb.sh'),
+                                           os.path.join(wine.ROOT, 'tests', 'data', 'usb', 'realistic.json')],
+                                          env=env, capture_output=True, text=True, timeout=900)
+                times.append(time.monotonic() - start)
+                if switched.returncode != 0:
+                    failures.append(switched.stderr.strip())
+            finally:
+                subprocess.run(['wineserver', '-k'], env=env, timeout=60)
+                subprocess.run(['wineserver', '-w'], env=env, timeout=60)
+                shutil.rmtree(prefix, ignore_errors=True)
+    finally:
+        if load is not None:
+            load.terminate()
+            load.wait(timeout=120)
+    print(f'first switch on a fresh prefix, no Wine session running{", beside a running end-to-end suite" if busy else ""}: '
+          f'{count - len(failures)} of {count} exit 0; median {statistics.median(times):.1f} s, '
+          f'from {min(times):.1f} to {max(times):.1f} s')
+    for failure in failures:
+        print(f'  failed: {failure}')
+    return 1 if failures else 0
+
+
 def main():
+    parser = argparse.ArgumentParser(description=__doc__.split('\n\n')[0])
+    parser.add_argument('--cold', type=int, metavar='N', help='measure N cold first switches instead')
+    parser.add_argument('--busy', action='store_true', help='with --cold: beside a running end-to-end suite')
+    args = parser.parse_args()
+    if args.cold:
+        return cold_starts(args.cold, args.busy)
     session = wine.SESSION = wine.WineSession()
     print(f'Windows programs run as {session.description}')
     session.boot()

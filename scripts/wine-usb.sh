@@ -3,9 +3,12 @@
 # the USB machine a description of the simulated stack describes
 # (docs/usb-sim-format.md), served by the test USB driver through Wine's
 # own object manager, setupapi and I/O manager: the next program started in
-# that prefix sees it. The first time it installs the driver into the prefix
-# (eight root-enumerated devices from tests/usbdriver/qmusbsim.inf); each
-# call then has the running driver read the new answers.
+# that prefix sees it. A folder that is not a prefix yet (missing or empty)
+# is made one first. The first time it installs the driver into the prefix
+# (one root-enumerated device per host controller interface it can list,
+# from tests/usbdriver/qmusbsim.inf); each call then waits for the driver's
+# answer (starting it when a new Wine session has not) and has it read the
+# new answers.
 #
 #   --trace   the driver appends one line per open, request and close to
 #             $WINEPREFIX/drive_c/windows/qmusbsim-trace.txt (started anew)
@@ -48,7 +51,17 @@ wine_run() {
 fail() { echo "wine-usb.sh: $*" >&2; exit 1; }
 
 windows="$WINEPREFIX/drive_c/windows"
-[ -d "$windows" ] || fail "$WINEPREFIX is not a Wine prefix (wineboot makes one)"
+if [ ! -d "$windows" ]; then
+  # Made as the tests make theirs; a folder with other things in it is left alone.
+  [ ! -e "$WINEPREFIX" ] || [ -z "$(ls -A "$WINEPREFIX")" ] ||
+    fail "$WINEPREFIX is neither a Wine prefix nor an empty folder"
+  WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=} wine_run wineboot -i >/dev/null 2>&1 ||
+    fail "wineboot could not make a prefix in $WINEPREFIX"
+  [ -d "$windows" ] || fail "wineboot made no prefix in $WINEPREFIX"
+  # The session that made it keeps the service database locked for a long
+  # while: the driver is installed and started in a session of its own.
+  wineserver -w
+fi
 [ -x "$QM_ROOT/build/native/usbsim-answers" ] && [ -f "$build/qmusbsim-$arch.sys" ] ||
   fail "the test USB driver is not built (bash scripts/build.sh)"
 
@@ -63,9 +76,10 @@ rm -f "$windows/qmusbsim-answers.err"
 log=$(mktemp)
 trap 'rm -f "$log"' EXIT
 staged="$WINEPREFIX/drive_c/qmusbsim"
+mkdir -p "$staged"
+cmp -s "$build/qmusbsim-setup.exe" "$staged/qmusbsim-setup.exe" || cp "$build/qmusbsim-setup.exe" "$staged/"
 if ! cmp -s "$build/qmusbsim-$arch.sys" "$windows/system32/drivers/qmusbsim.sys"; then
-  mkdir -p "$staged"
-  cp "$QM_ROOT/tests/usbdriver/qmusbsim.inf" "$build/qmusbsim-setup.exe" "$staged/"
+  cp "$QM_ROOT/tests/usbdriver/qmusbsim.inf" "$staged/"
   cp "$build/qmusbsim-$arch.sys" "$staged/qmusbsim.sys"
   wine_run 'C:\qmusbsim\qmusbsim-setup.exe' install 'C:\qmusbsim\qmusbsim.inf' >"$log" 2>&1 ||
     fail "$(grep -m1 '^qmusbsim-setup' "$log" || echo 'the driver could not be installed')"

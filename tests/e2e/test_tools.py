@@ -48,6 +48,25 @@ class WindowsTools(unittest.TestCase):
                 self.assertEqual(launcher.scan_without_interface_paths(json.loads(real.stdout)),
                                  launcher.scan_without_interface_paths(json.loads(simulated)))
 
+    def test_a_first_switch_makes_the_prefix_and_starts_the_driver(self):
+        # A prefix folder not made yet, and no Wine session for it: the call
+        # makes the prefix, installs the driver and waits for its answer.
+        session = wine.SESSION
+        with tempfile.TemporaryDirectory() as work:
+            env = dict(session.env, WINEPREFIX=os.path.join(work, 'prefix'))
+            try:
+                switched = subprocess.run(['bash', os.path.join(wine.ROOT, 'scripts', 'wine-usb.sh'), REALISTIC],
+                                          env=env, capture_output=True, text=True, timeout=600)
+                self.assertEqual(switched.returncode, 0, switched.stderr)
+                with tempfile.TemporaryFile() as out:
+                    subprocess.run([session.loader, session.shipped('usbscan.exe'), '--json'], env=env, stdout=out,
+                                   stderr=subprocess.DEVNULL, timeout=60)
+                    out.seek(0)
+                    self.assertEqual(json.loads(out.read())['toolCode'], 4000)
+            finally:
+                subprocess.run(['wineserver', '-k'], env=env, timeout=60)
+                subprocess.run(['wineserver', '-w'], env=env, timeout=60)
+
     def test_qmtool_packs_and_lists_the_same_container(self):
         with tempfile.TemporaryDirectory() as work:
             source = os.path.join(work, 'tool.bin')

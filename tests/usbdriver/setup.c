@@ -2,7 +2,8 @@
  *
  *   qmusbsim-setup install INF   registers the root-enumerated devices (once
  *                                per prefix) and installs the driver for them
- *   qmusbsim-setup reload        waits for the driver, then has it read its
+ *   qmusbsim-setup reload        waits for the driver's answer (starting it
+ *                                when no one has), then has it read its
  *                                answer file again
  *
  * Exit 0, or 1 with one line on the error output. A test component. */
@@ -20,25 +21,28 @@ static int Fail(const char* what, DWORD error) {
   return 1;
 }
 
-/* One root-enumerated device whose hardware id ends in its slot. */
+/* One root-enumerated device: its hardware ids are root\qmusbsimK (the
+ * driver reads its slot K from the digits) and root\qmusbsim (the INF's). */
 static int RegisterDevice(unsigned slot) {
-  wchar_t instance[64], hardwareId[64];
+  wchar_t instance[64], hardwareIds[64];
   HDEVINFO set = SetupDiCreateDeviceInfoList(&kUsbClass, NULL);
   SP_DEVINFO_DATA device;
   DWORD error = 0;
+  int length;
   if (set == INVALID_HANDLE_VALUE) return Fail("no device list", GetLastError());
   memset(&device, 0, sizeof(device));
   device.cbSize = sizeof(device);
   swprintf(instance, 64, L"ROOT\\QMUSBSIM\\%04u", slot);
-  memset(hardwareId, 0, sizeof(hardwareId));
-  swprintf(hardwareId, 62, L"root\\qmusbsim%u", slot);  /* a list: two zeros end it */
+  memset(hardwareIds, 0, sizeof(hardwareIds));
+  length = swprintf(hardwareIds, 60, L"root\\qmusbsim%u", slot);
+  wcscpy(hardwareIds + length + 1, L"root\\qmusbsim");  /* a list: two zeros end it */
   if (!SetupDiCreateDeviceInfoW(set, instance, &kUsbClass, NULL, NULL, 0, &device)) {
     error = GetLastError();
     SetupDiDestroyDeviceInfoList(set);
     return error == ERROR_DEVINST_ALREADY_EXISTS ? 0 : Fail("the device cannot be created", error);
   }
-  if (!SetupDiSetDeviceRegistryPropertyW(set, &device, SPDRP_HARDWAREID, (const BYTE*)hardwareId,
-                                         (DWORD)((wcslen(hardwareId) + 2) * sizeof(wchar_t))) ||
+  if (!SetupDiSetDeviceRegistryPropertyW(set, &device, SPDRP_HARDWAREID, (const BYTE*)hardwareIds,
+                                         (DWORD)((length + 1 + wcslen(L"root\\qmusbsim") + 2) * sizeof(wchar_t))) ||
       !SetupDiCallClassInstaller(DIF_REGISTERDEVICE, set, &device)) {
     error = GetLastError();
   }
@@ -46,49 +50,77 @@ static int RegisterDevice(unsigned slot) {
   return error == 0 ? 0 : Fail("the device cannot be registered", error);
 }
 
-/* Installed devices come up by themselves as a session starts; this one
- * has already started, so the driver is started here. */
-static int StartDriver(void) {
-  SC_HANDLE manager = OpenSCManagerW(NULL, NULL, SC_MANAGER_CONNECT);
-  SC_HANDLE service = manager != NULL ? OpenServiceW(manager, L"qmusbsim", SERVICE_START) : NULL;
-  DWORD error = service == NULL ? GetLastError() : ERROR_SERVICE_DATABASE_LOCKED;
-  int tries;
-  /* The installation may still hold the service database for a moment. */
-  for (tries = 0; tries < 100 && service != NULL && error == ERROR_SERVICE_DATABASE_LOCKED; ++tries) {
-    error = StartServiceW(service, 0, NULL) ? 0 : GetLastError();
-    if (error == ERROR_SERVICE_DATABASE_LOCKED) Sleep(100);
+/* Every slot's device, and the driver for all of them at once. */
+static int Install(const wchar_t* inf) {
+  unsigned slot;
+  BOOL reboot = FALSE;
+  for (slot = 0; slot < QM_MAX_INTERFACES; ++slot) {
+    if (RegisterDevice(slot) != 0) return 1;
   }
-  if (service != NULL) CloseServiceHandle(service);
-  if (manager != NULL) CloseServiceHandle(manager);
-  if (error != 0 && error != ERROR_SERVICE_ALREADY_RUNNING) return Fail("the driver cannot be started", error);
+  if (!UpdateDriverForPlugAndPlayDevicesW(NULL, L"root\\qmusbsim", inf, INSTALLFLAG_FORCE, &reboot)) {
+    return Fail("the driver cannot be installed", GetLastError());
+  }
   return 0;
 }
 
-static int Install(const wchar_t* inf) {
-  unsigned slot;
-  for (slot = 0; slot < QM_MAX_INTERFACES; ++slot) {
-    wchar_t hardwareId[64];
-    BOOL reboot = FALSE;
-    if (RegisterDevice(slot) != 0) return 1;
-    swprintf(hardwareId, 64, L"root\\qmusbsim%u", slot);
-    if (!UpdateDriverForPlugAndPlayDevicesW(NULL, hardwareId, inf, INSTALLFLAG_FORCE, &reboot)) {
-      return Fail("the driver cannot be installed", GetLastError());
+/* A start that the service manager gave up on (it ends the driver's host
+ * when the host does not answer in time, as on a busy machine) is tried
+ * again, this many times in all. */
+#define QM_START_TRIES 10
+/* While the service manager is busy (another start, a start or stop
+ * pending) the helper looks again this often, and gives up only after this
+ * long: a machine that is not coming at all. */
+#define QM_POLL_MS 50
+#define QM_GIVE_UP_MS 600000
+
+static DWORD Pause(void) {
+  Sleep(QM_POLL_MS);
+  return QM_POLL_MS;
+}
+
+/* The driver's control device, once the driver answers; started here when
+ * no one has started it (a new Wine session starts installed devices by
+ * itself, perhaps not yet, perhaps in vain on a busy machine). */
+static HANDLE ControlOfTheDriver(void) {
+  SC_HANDLE manager = OpenSCManagerW(NULL, NULL, SC_MANAGER_CONNECT);
+  SC_HANDLE service = manager != NULL ? OpenServiceW(manager, L"qmusbsim", SERVICE_START | SERVICE_QUERY_STATUS) : NULL;
+  HANDLE control = INVALID_HANDLE_VALUE;
+  DWORD error = service == NULL ? GetLastError() : 0, waited = 0;
+  int tries = 0;
+  while (service != NULL && error == 0) {
+    SERVICE_STATUS status;
+    control = CreateFileW(L"\\\\.\\" QM_CONTROL_NAME, GENERIC_READ, 0, NULL, OPEN_EXISTING, 0, NULL);
+    if (control != INVALID_HANDLE_VALUE) break;
+    if (!QueryServiceStatus(service, &status)) {
+      error = GetLastError();
+    } else if (status.dwCurrentState == SERVICE_STOPPED && tries == QM_START_TRIES) {
+      error = ERROR_SERVICE_REQUEST_TIMEOUT;
+    } else if (status.dwCurrentState == SERVICE_STOPPED) {
+      const DWORD started = StartServiceW(service, 0, NULL) ? 0 : GetLastError();
+      if (started == 0 || started == ERROR_SERVICE_REQUEST_TIMEOUT) {
+        ++tries;
+      } else if (started == ERROR_SERVICE_DATABASE_LOCKED || started == ERROR_SERVICE_ALREADY_RUNNING) {
+        waited += Pause();  /* another start is under way */
+      } else {
+        error = started;
+      }
+    } else if (waited >= QM_GIVE_UP_MS) {
+      error = ERROR_TIMEOUT;
+    } else {
+      waited += Pause();  /* start pending, or running while its device appears */
     }
   }
-  return StartDriver();
+  if (service != NULL) CloseServiceHandle(service);
+  if (manager != NULL) CloseServiceHandle(manager);
+  if (control == INVALID_HANDLE_VALUE) Fail("the test USB driver cannot be started", error);
+  return control;
 }
 
 static int Reload(void) {
-  HANDLE control = INVALID_HANDLE_VALUE;
+  HANDLE control = ControlOfTheDriver();
   DWORD returned = 0, error = 0;
   LONG status = 0;
-  int tries;
-  /* The driver loads with the first of its devices, as a session starts. */
-  for (tries = 0; tries < 300 && control == INVALID_HANDLE_VALUE; ++tries) {
-    control = CreateFileW(L"\\\\.\\" QM_CONTROL_NAME, GENERIC_READ, 0, NULL, OPEN_EXISTING, 0, NULL);
-    if (control == INVALID_HANDLE_VALUE) Sleep(100);
-  }
-  if (control == INVALID_HANDLE_VALUE) return Fail("the test USB driver did not load within 30 s", GetLastError());
+  if (control == INVALID_HANDLE_VALUE) return 1;
   if (!DeviceIoControl(control, QM_IOCTL_RELOAD, NULL, 0, &status, sizeof(status), &returned, NULL)) {
     error = GetLastError();
   }

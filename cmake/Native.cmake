@@ -19,6 +19,9 @@ if(QM_FUZZ)
     target_link_options(${target} PRIVATE -fsanitize=fuzzer)
   endforeach()
   target_sources(container_fuzz PRIVATE tools/qmtool/PeReport.cpp tools/qmtool/Digest.cpp)
+  # The test USB driver's reader, from the driver's own source.
+  add_executable(driver_fuzz fuzz/driver_fuzz.cpp tests/usbdriver/AnswerTable.c)
+  target_link_options(driver_fuzz PRIVATE -fsanitize=fuzzer)
   return()
 endif()
 
@@ -56,6 +59,9 @@ target_link_libraries(container_bench PRIVATE qm_container qm_host)
 # The test USB driver's answers, from a description (a test tool; never shipped).
 add_executable(usbsim-answers tests/usbdriver/answers_main.cpp)
 target_link_libraries(usbsim-answers PRIVATE qm_usbsim qm_host)
+
+add_executable(usbsim-generate tests/usbdriver/generate_main.cpp)
+target_link_libraries(usbsim-generate PRIVATE qm_usbsim)
 
 add_executable(usbscan tools/usbscan/main.cpp)
 target_link_libraries(usbscan PRIVATE qm_app qm_usbsim qm_tools_common)

@@ -361,6 +361,12 @@ bool NtStatusOf(std::uint32_t error, std::uint32_t* status) {
   return false;
 }
 
+std::vector<std::uint32_t> ServableErrors() {
+  std::vector<std::uint32_t> errors;
+  for (const StatusMapping& mapping : kStatuses) errors.push_back(mapping.error);
+  return errors;
+}
+
 std::vector<std::uint8_t> CompileDriverAnswers(const std::string& description, const std::u16string& tracePath) {
   UsbSimStack stack = UsbSimStack::FromJson(description);
   CheckServable(stack);

@@ -15,6 +15,9 @@ namespace qm::sim {
 // when no status the driver may return maps to it.
 bool NtStatusOf(std::uint32_t error, std::uint32_t* status);
 
+// Every error the driver can return, in increasing order.
+std::vector<std::uint32_t> ServableErrors();
+
 // The answer file for the machine a description (docs/usb-sim-format.md)
 // describes, with `tracePath` (an NT path, or empty) for the driver to
 // append every request to. Throws std::runtime_error with one line naming

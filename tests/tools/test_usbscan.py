@@ -45,7 +45,7 @@ class UsbScan(unittest.TestCase):
 
     def test_json_and_trace(self):
         data = json.loads(usbscan('--sim', REALISTIC, '--json', '--trace').stdout)
-        self.assertEqual(data['result'], 0)
+        self.assertEqual((data['result'], data['toolCode']), (0, 4000))
         self.assertEqual(data['deviceCount'], 14)
         self.assertEqual([d['portPath'] for d in data['devices']][:3], ['0-1', '0-2', '0-2-1'])
         drive = data['devices'][4]

@@ -7,6 +7,8 @@
 #include <sstream>
 #include <string>
 
+#include "app/LauncherState.h"
+#include "app/StartSequence.h"
 #include "app/ToolTable.h"
 #include "tools/common/Json.h"
 #include "tools/common/ToolPlatform.h"
@@ -32,7 +34,8 @@ const char kUsage[] =
     "\n"
     "  --sim FILE   answer the requests from a simulated USB stack described in FILE\n"
     "               (the only choice on systems other than Windows)\n"
-    "  --json       print one JSON object: result, deviceCount, devices, controllers\n"
+    "  --json       print one JSON object: result, toolCode (the launcher's pick, or\n"
+    "               null), deviceCount, devices, controllers\n"
     "  --trace      with --sim and --json: add every open, request and close\n"
     "  --tools      print the controller families the launcher knows and their tools\n"
     "  --help       this text\n";
@@ -117,7 +120,10 @@ void PrintTree(std::uint32_t result) {
 
 void PrintJson(std::uint32_t result, const sim::UsbSimStack* traced) {
   std::ostringstream out;
-  out << "{\"result\": " << result << ", \"deviceCount\": " << UsbScanState.deviceCount << ", \"devices\": [";
+  const bool recognised = SelectToolCode();  // as the launcher decides
+  out << "{\"result\": " << result << ", \"toolCode\": "
+      << (recognised ? std::to_string(LauncherState.toolCode) : std::string("null"))
+      << ", \"deviceCount\": " << UsbScanState.deviceCount << ", \"devices\": [";
   for (std::size_t i = 0; i < UsbScanState.devices.size(); ++i) {
     const USB_BASIC_ALLINFO& d = UsbScanState.devices[i];
     out << (i ? ", " : "") << "{\"controllerPath\": " << JsonString(d.controllerPath)

@@ -1,0 +1,132 @@
+#include "usbsim/MachineGenerator.h"
+
+#include <random>
+#include <vector>
+
+#include "usbsim/DriverAnswers.h"
+
+namespace qm::sim {
+
+namespace {
+
+class Generator {
+ public:
+  Generator(const std::uint8_t* data, std::size_t size, const MachineShape& shape)
+      : data_(data), size_(size), shape_(shape) {}
+
+  std::string Machine() {
+    std::string json = "{\"controllers\": [";
+    const int controllers = Byte() % 13;
+    std::vector<bool> numberTaken(10, false);
+    for (int i = 0; i < controllers; ++i) json += (i ? ", " : "") + Controller(numberTaken);
+    return json + "]}";
+  }
+
+ private:
+  std::uint8_t Byte() { return offset_ < size_ ? data_[offset_++] : 0; }
+  static bool Bit(std::uint8_t flags, int bit) { return (flags >> bit) & 1; }
+
+  std::string Error() {
+    static const std::vector<std::uint32_t> kServable = ServableErrors();
+    const std::uint8_t byte = Byte();
+    if (shape_.servable) return std::to_string(kServable[byte % kServable.size()]);
+    return std::to_string(1 + byte % 40);
+  }
+
+  std::string Controller(std::vector<bool>& numberTaken) {
+    const std::uint8_t flags = Byte();
+    std::string json = "{";
+    bool named = false;
+    if (Bit(flags, 0)) {
+      const int number = Byte() % 10;
+      // Numbers may repeat: the reader must refuse such a description.
+      named = !shape_.servable || !numberTaken[number];
+      if (named) {
+        numberTaken[number] = true;
+        json += "\"number\": " + std::to_string(number) + ", ";
+      }
+    }
+    // A controller may have no way in, which the reader refuses too.
+    if (Bit(flags, 1) && (named || !shape_.servable)) json += "\"interface\": false, ";
+    if (Bit(flags, 2)) json += "\"driverKeyError\": " + Error() + ", ";
+    if (Bit(flags, 3)) json += "\"rootHubNameError\": " + Error() + ", ";
+    if (Bit(flags, 4)) json += "\"driverKeyName\": \"KEY" + std::to_string(Byte() % 3) + "\", ";  // seen twice
+    if (Bit(flags, 5)) json += "\"interfaceOpenError\": " + Error() + ", ";
+    return json + "\"rootHub\": " + Hub(0) + "}";
+  }
+
+  std::string Hub(int depth) {
+    const std::uint8_t flags = Byte();
+    std::string json = "{";
+    if (Bit(flags, 0)) json += "\"openError\": " + Error() + ", ";
+    if (Bit(flags, 1)) json += "\"nodeInfoError\": " + Error() + ", ";
+    const int ports = Byte() % 6;
+    if (Bit(flags, 2)) json += "\"numberOfPorts\": " + std::to_string(Byte()) + ", ";
+    json += "\"ports\": [";
+    for (int i = 0; i < ports; ++i) json += (i ? ", " : "") + Port(depth);
+    return json + "]}";
+  }
+
+  std::string Port(int depth) {
+    const std::uint8_t flags = Byte();
+    std::string json = "{";
+    if (Bit(flags, 0)) json += "\"connectionInfoError\": " + Error() + ", ";
+    if (Bit(flags, 1)) json += "\"status\": " + std::to_string(Byte() % 8) + ", ";
+    const int kind = (flags >> 2) % 3;
+    if (kind == 1) json += "\"device\": " + Device() + ", ";
+    // Names may repeat, as a stack that reports a hub inside itself.
+    if (kind == 2 && depth < shape_.maxDepth) {
+      std::string hub = Hub(depth + 1);
+      hub.insert(1, "\"name\": \"H" + std::to_string(Byte() % 8) + "\", " +
+                        (Bit(flags, 5) ? "\"nameError\": " + Error() + ", " : std::string()));
+      json += "\"hub\": " + hub + ", ";
+    }
+    if (json.size() > 1) json.erase(json.size() - 2);
+    return json + "}";
+  }
+
+  std::string Device() {
+    static const int kVendors[] = {0x13FE, 0x1307, 0x048D, 0x090C, 0x1234};
+    // Classes of drives (0, mass storage, vendor-specific) and of devices
+    // that are none (camera or composite, wireless, hub).
+    static const int kClasses[] = {0x00, 0x00, 0x08, 0xFF, 0xEF, 0xE0, 0x09};
+    const std::uint8_t flags = Byte();
+    std::string json = "{\"idVendor\": " + std::to_string(kVendors[Byte() % 5]) +
+                       ", \"idProduct\": " + std::to_string(0x1165 + Byte() % 5) +
+                       ", \"deviceClass\": " + std::to_string(kClasses[Byte() % 7]);
+    json += ", \"iManufacturer\": " + std::to_string(Byte() % 4) + ", \"iProduct\": " + std::to_string(Byte() % 4) +
+            ", \"iSerialNumber\": " + std::to_string(Byte() % 4);
+    if (Bit(flags, 0)) json += ", \"descriptorError\": " + Error();
+    if (Bit(flags, 1)) json += ", \"languages\": []";
+    json += ", \"strings\": {";
+    for (int index = 1, count = 0; index <= 3; ++index) {
+      if (!Bit(flags, 1 + index)) continue;
+      // Up to 300 units: longer than a descriptor holds.
+      json += std::string(count++ ? ", " : "") + "\"" + std::to_string(index) + "\": \"" +
+              std::string(Byte() * 300 / 255, 'x') + "\"";
+    }
+    return json + "}}";
+  }
+
+  const std::uint8_t* data_;
+  std::size_t size_;
+  std::size_t offset_ = 0;
+  MachineShape shape_;
+};
+
+}  // namespace
+
+std::string GenerateMachine(const std::uint8_t* data, std::size_t size, const MachineShape& shape) {
+  return Generator(data, size, shape).Machine();
+}
+
+std::string GenerateMachine(std::uint32_t seed, const MachineShape& shape, std::size_t bytes) {
+  std::mt19937 random(seed);
+  std::vector<std::uint8_t> stream(bytes);
+  // Each bit set one time in four: most controllers and hubs then answer,
+  // and the machine has drives to find beside its failures.
+  for (std::uint8_t& byte : stream) byte = static_cast<std::uint8_t>(random() & random());
+  return GenerateMachine(stream.data(), stream.size(), shape);
+}
+
+}  // namespace qm::sim

@@ -73,11 +73,6 @@ static int Install(const wchar_t* inf) {
 #define QM_POLL_MS 50
 #define QM_GIVE_UP_MS 600000
 
-static DWORD Pause(void) {
-  Sleep(QM_POLL_MS);
-  return QM_POLL_MS;
-}
-
 /* The driver's control device, once the driver answers; started here when
  * no one has started it (a new Wine session starts installed devices by
  * itself, perhaps not yet, perhaps in vain on a busy machine). */
@@ -85,7 +80,8 @@ static HANDLE ControlOfTheDriver(void) {
   SC_HANDLE manager = OpenSCManagerW(NULL, NULL, SC_MANAGER_CONNECT);
   SC_HANDLE service = manager != NULL ? OpenServiceW(manager, L"qmusbsim", SERVICE_START | SERVICE_QUERY_STATUS) : NULL;
   HANDLE control = INVALID_HANDLE_VALUE;
-  DWORD error = service == NULL ? GetLastError() : 0, waited = 0;
+  DWORD error = service == NULL ? GetLastError() : 0;
+  const DWORD begun = GetTickCount();
   int tries = 0;
   while (service != NULL && error == 0) {
     SERVICE_STATUS status;
@@ -93,6 +89,8 @@ static HANDLE ControlOfTheDriver(void) {
     if (control != INVALID_HANDLE_VALUE) break;
     if (!QueryServiceStatus(service, &status)) {
       error = GetLastError();
+    } else if (GetTickCount() - begun >= QM_GIVE_UP_MS) {
+      error = ERROR_TIMEOUT;
     } else if (status.dwCurrentState == SERVICE_STOPPED && tries == QM_START_TRIES) {
       error = ERROR_SERVICE_REQUEST_TIMEOUT;
     } else if (status.dwCurrentState == SERVICE_STOPPED) {
@@ -100,14 +98,12 @@ static HANDLE ControlOfTheDriver(void) {
       if (started == 0 || started == ERROR_SERVICE_REQUEST_TIMEOUT) {
         ++tries;
       } else if (started == ERROR_SERVICE_DATABASE_LOCKED || started == ERROR_SERVICE_ALREADY_RUNNING) {
-        waited += Pause();  /* another start is under way */
+        Sleep(QM_POLL_MS);  /* another start is under way */
       } else {
         error = started;
       }
-    } else if (waited >= QM_GIVE_UP_MS) {
-      error = ERROR_TIMEOUT;
     } else {
-      waited += Pause();  /* start pending, or running while its device appears */
+      Sleep(QM_POLL_MS);  /* start pending, or running while its device appears */
     }
   }
   if (service != NULL) CloseServiceHandle(service);

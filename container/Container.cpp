@@ -11,7 +11,9 @@ namespace qm {
 
 namespace {
 
-constexpr std::uint32_t kInvalidFileSize = 0xFFFFFFFFu;
+// A container is read whole into memory: from 4 GiB up it never can be on
+// a 32-bit system (which cannot even hold 2 GiB in one piece).
+constexpr std::uint64_t kLargestReadable = 0xFFFFFFFFu;
 
 // One very large ReadFile or WriteFile can fail where smaller ones succeed
 // (ERROR_NO_SYSTEM_RESOURCES under memory pressure; shares and XP set lower
@@ -44,11 +46,13 @@ bool WriteAll(Handle file, const std::vector<std::uint8_t>& bytes) {
 
 // Reads the whole open file; false on a failed or short read.
 bool ReadWhole(Handle file, std::vector<std::uint8_t>* image) {
-  const std::uint32_t size = Files().GetFileSize(file);
-  if (size == kInvalidFileSize) return false;  // failed, or too large to hold anyway
+  std::int64_t size = 0;
   std::vector<std::uint8_t> bytes;
+  if (!Files().GetFileSizeEx(file, &size) || size < 0) return false;
+  const auto wanted = static_cast<std::uint64_t>(size);
+  if (wanted > kLargestReadable || wanted > bytes.max_size()) return false;  // resize would throw length_error
   try {
-    bytes.resize(size);
+    bytes.resize(static_cast<std::size_t>(size));
   } catch (const std::bad_alloc&) {
     return false;  // larger than the memory we can have
   }
@@ -157,7 +161,8 @@ namespace {
 
 // Whether the open file holds exactly `expected`.
 bool Holds(Handle file, const std::vector<std::uint8_t>& expected) {
-  if (Files().GetFileSize(file) != expected.size()) return false;
+  std::int64_t size = 0;
+  if (!Files().GetFileSizeEx(file, &size) || static_cast<std::uint64_t>(size) != expected.size()) return false;
   std::vector<std::uint8_t> chunk(64 * 1024);
   for (std::size_t at = 0; at < expected.size();) {
     const auto want = static_cast<std::uint32_t>(std::min(chunk.size(), expected.size() - at));

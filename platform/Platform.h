@@ -140,8 +140,8 @@ class FileSystem : public HandleCloser {
   // CreateFileW.
   virtual Handle CreateFileW(const WidePath& path, const FileOpenRequest& request) = 0;
   virtual bool SetFileAttributes(const WidePath& path, std::uint32_t attributes) = 0;
-  // Low 32 bits of the size, 0xFFFFFFFF on failure.
-  virtual std::uint32_t GetFileSize(Handle file) = 0;
+  // GetFileSizeEx: the whole size, beyond 4 GiB too; false on failure.
+  virtual bool GetFileSizeEx(Handle file, std::int64_t* size) = 0;
   virtual bool ReadFile(Handle file, void* buffer, std::uint32_t size, std::uint32_t* bytesRead) = 0;
   virtual bool WriteFile(Handle file, const void* data, std::uint32_t size, std::uint32_t* bytesWritten) = 0;
   virtual bool DeleteFile(const WidePath& path) = 0;
@@ -150,6 +150,10 @@ class FileSystem : public HandleCloser {
   // MoveFileExW(from, to, flags); an empty `to` is passed as null (with
   // MOVEFILE_DELAY_UNTIL_REBOOT: remove `from` at the next restart).
   virtual bool MoveFileEx(const WidePath& from, const WidePath& to, std::uint32_t flags) = 0;
+  // ReplaceFileW(replaced, replacement, backup, flags, NULL, NULL); an
+  // empty `backup` is passed as null.
+  virtual bool ReplaceFile(const WidePath& replaced, const WidePath& replacement, const WidePath& backup,
+                           std::uint32_t flags) = 0;
   // The system error code of this role's last failed call.
   virtual std::uint32_t GetLastError() = 0;
 };
@@ -185,6 +189,8 @@ class WindowSystem {
   // WM_QUIT is translated and dispatched. On kQuit, *quitCode is its code.
   virtual QueuedMessage DispatchNextMessage(int* quitCode) = 0;
   virtual void PostQuitMessage(int code) = 0;
+  // GetForegroundWindow: the window the user works in, 0 when none is.
+  virtual WindowHandle GetForegroundWindow() = 0;
 };
 
 // The system and the shell: the screen, rights, elevation, version, the
@@ -212,6 +218,11 @@ class SystemShell {
   // is connected to. Returns the call's result (0 when *remoteName is set);
   // ERROR_MOD_NOT_FOUND when mpr.dll cannot be had.
   virtual std::uint32_t WNetGetConnection(const std::u16string& localName, std::u16string* remoteName) = 0;
+  // QueryDosDeviceW(deviceName, ...): what a DOS device name such as "X:"
+  // stands for in this logon session, the first of its targets
+  // (\??\C:\work for a subst letter, \Device\HarddiskVolume2 for a disk).
+  // False when the name is not defined or the call fails.
+  virtual bool QueryDosDevice(const std::u16string& deviceName, std::u16string* target) = 0;
   // RtlGenRandom: fills `buffer` with `size` random bytes; false when it cannot.
   virtual bool GenRandom(void* buffer, std::uint32_t size) = 0;
   // The ANSI code page's lead-byte test (IsDBCSLeadByte).

@@ -15,6 +15,11 @@ WidePath WidePath::Directory() const {
   return last == std::u16string::npos ? WidePath() : WidePath(units_.substr(0, last));
 }
 
+std::u16string WidePath::Drive() const {
+  const bool letter = !units_.empty() && ((units_[0] >= u'A' && units_[0] <= u'Z') || (units_[0] >= u'a' && units_[0] <= u'z'));
+  return letter && units_.size() >= 3 && units_[1] == u':' && units_[2] == u'\\' ? units_.substr(0, 2) : std::u16string();
+}
+
 WidePath WidePath::WithRandomSuffix(const char* tag, const unsigned char (&random)[8]) const {
   static const char kHex[] = "0123456789abcdef";
   std::string suffix = tag;

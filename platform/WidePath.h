@@ -24,6 +24,9 @@ class WidePath {
   WidePath Joined(const char* asciiName) const;
   // Up to, not including, the last backslash; empty when there is none.
   WidePath Directory() const;
+  // "C:" of a path that starts with a drive letter, a colon and a
+  // backslash; empty for any other path.
+  std::u16string Drive() const;
   // This path followed by `tag` and the 16 hexadecimal digits of `random`:
   // a name beside it that no one can guess.
   WidePath WithRandomSuffix(const char* tag, const unsigned char (&random)[8]) const;

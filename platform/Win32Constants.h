@@ -20,7 +20,10 @@ constexpr std::uint32_t kFileAttributeReadOnly = 0x1;
 constexpr std::uint32_t kFileAttributeDirectory = 0x10;
 constexpr std::uint32_t kFileAttributeNormal = 0x80;
 constexpr std::uint32_t kInvalidFileAttributes = 0xFFFFFFFFu;
+constexpr std::uint32_t kMoveFileReplaceExisting = 0x1;
 constexpr std::uint32_t kMoveFileDelayUntilReboot = 0x4;
+constexpr std::uint32_t kMoveFileWriteThrough = 0x8;
+constexpr std::uint32_t kReplaceFileIgnoreMergeErrors = 0x2;
 constexpr std::uint32_t kDriveRemote = 4;
 constexpr std::uint32_t kMaxPath = 260;
 
@@ -69,5 +72,9 @@ constexpr std::uint32_t kErrorModNotFound = 126;
 constexpr std::uint32_t kErrorAlreadyExists = 183;
 constexpr std::uint32_t kErrorMoreData = 234;
 constexpr std::uint32_t kErrorNoMoreItems = 259;
+constexpr std::uint32_t kErrorUnableToRemoveReplaced = 1175;
+constexpr std::uint32_t kErrorUnableToMoveReplacement = 1176;
+constexpr std::uint32_t kErrorUnableToMoveReplacement2 = 1177;
+constexpr std::uint32_t kErrorCancelled = 1223;
 
 }  // namespace qm::win

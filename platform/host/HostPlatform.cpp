@@ -56,6 +56,7 @@ class HostPlatform final : public FileSystem, public SystemShell {
   std::u16string GetCommandLine() override { return std::u16string(); }
   std::uint32_t GetDriveType(const WidePath&) override { return 0; }  // DRIVE_UNKNOWN
   std::uint32_t WNetGetConnection(const std::u16string&, std::u16string*) override { return win::kErrorNotSupported; }
+  bool QueryDosDevice(const std::u16string&, std::u16string*) override { return Unsupported(); }
   bool GenRandom(void*, std::uint32_t) override { return Unsupported(); }
 
   bool IsDbcsLeadByte(std::uint8_t byte) override { return IsLeadByteOfCodePage(codePage, byte); }
@@ -84,13 +85,14 @@ class HostPlatform final : public FileSystem, public SystemShell {
     return true;  // POSIX files carry no Windows attributes
   }
 
-  std::uint32_t GetFileSize(Handle file) override {
+  bool GetFileSizeEx(Handle file, std::int64_t* size) override {
     struct stat info;
     if (::fstat(static_cast<int>(file), &info) != 0) {
       lastError_ = WindowsError(errno);
-      return 0xFFFFFFFFu;
+      return false;
     }
-    return static_cast<std::uint32_t>(info.st_size);
+    *size = static_cast<std::int64_t>(info.st_size);
+    return true;
   }
 
   bool ReadFile(Handle file, void* buffer, std::uint32_t size, std::uint32_t* bytesRead) override {
@@ -140,6 +142,7 @@ class HostPlatform final : public FileSystem, public SystemShell {
     return win::kInvalidFileAttributes;
   }
   bool MoveFileEx(const WidePath&, const WidePath&, std::uint32_t) override { return Unsupported(); }
+  bool ReplaceFile(const WidePath&, const WidePath&, const WidePath&, std::uint32_t) override { return Unsupported(); }
 
   int WideToMultiByte(std::uint32_t, const char16_t* text, char* out, int outSize) override {
     // Latin-1: the host has no ANSI code page of its own.

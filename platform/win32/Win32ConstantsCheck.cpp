@@ -14,6 +14,9 @@ static_assert(kFileAttributeNormal == FILE_ATTRIBUTE_NORMAL && kMaxPath == MAX_P
                   kInvalidFileAttributes == INVALID_FILE_ATTRIBUTES &&
                   kMoveFileDelayUntilReboot == MOVEFILE_DELAY_UNTIL_REBOOT && kDriveRemote == DRIVE_REMOTE,
               "files");
+static_assert(kMoveFileReplaceExisting == MOVEFILE_REPLACE_EXISTING && kMoveFileWriteThrough == MOVEFILE_WRITE_THROUGH &&
+                  kReplaceFileIgnoreMergeErrors == REPLACEFILE_IGNORE_MERGE_ERRORS,
+              "moves and replaces");
 static_assert(kInfinite == INFINITE && kWaitObject0 == WAIT_OBJECT_0 && kWaitTimeout == WAIT_TIMEOUT, "waits");
 static_assert(kNormalPriorityClass == NORMAL_PRIORITY_CLASS, "priority");
 static_assert(kSeeMaskNoCloseProcess == SEE_MASK_NOCLOSEPROCESS && kSeeMaskFlagNoUi == SEE_MASK_FLAG_NO_UI &&
@@ -30,6 +33,10 @@ static_assert(kCpAcp == CP_ACP && kCpThreadAcp == CP_THREAD_ACP, "code pages");
 static_assert(kNoError == NO_ERROR && kErrorPathNotFound == ERROR_PATH_NOT_FOUND &&
                   kErrorModNotFound == ERROR_MOD_NOT_FOUND && kErrorAlreadyExists == ERROR_ALREADY_EXISTS && kErrorMoreData == ERROR_MORE_DATA,
               "more error codes");
+static_assert(kErrorUnableToRemoveReplaced == ERROR_UNABLE_TO_REMOVE_REPLACED &&
+                  kErrorUnableToMoveReplacement == ERROR_UNABLE_TO_MOVE_REPLACEMENT &&
+                  kErrorUnableToMoveReplacement2 == ERROR_UNABLE_TO_MOVE_REPLACEMENT_2 && kErrorCancelled == ERROR_CANCELLED,
+              "replace and shell error codes");
 static_assert(kErrorInvalidFunction == ERROR_INVALID_FUNCTION && kErrorFileNotFound == ERROR_FILE_NOT_FOUND &&
                   kErrorAccessDenied == ERROR_ACCESS_DENIED && kErrorInvalidHandle == ERROR_INVALID_HANDLE &&
                   kErrorGenFailure == ERROR_GEN_FAILURE && kErrorSharingViolation == ERROR_SHARING_VIOLATION &&

@@ -197,6 +197,22 @@ class Win32Platform final : public DeviceIo,
     return ERROR_MORE_DATA;
   }
 
+  bool QueryDosDevice(const std::u16string& deviceName, std::u16string* target) override {
+    std::vector<wchar_t> buffer(MAX_PATH);
+    // A target longer than the buffer fails with ERROR_INSUFFICIENT_BUFFER
+    // and says nothing of the size needed: the buffer grows up to the
+    // longest path the system can hold.
+    while (true) {
+      const DWORD stored = ::QueryDosDeviceW(WideChars(deviceName), buffer.data(), static_cast<DWORD>(buffer.size()));
+      if (stored != 0) break;
+      if (::GetLastError() != ERROR_INSUFFICIENT_BUFFER || buffer.size() >= 32768) return false;
+      buffer.assign(buffer.size() * 4, 0);
+    }
+    buffer.back() = 0;
+    *target = reinterpret_cast<const char16_t*>(buffer.data());  // the first of the targets
+    return true;
+  }
+
   bool GenRandom(void* buffer, std::uint32_t size) override { return RtlGenRandom(buffer, size) != FALSE; }
 
   bool IsDbcsLeadByte(std::uint8_t byte) override { return ::IsDBCSLeadByte(byte) != FALSE; }
@@ -225,7 +241,12 @@ class Win32Platform final : public DeviceIo,
     return ::SetFileAttributesW(WideChars(path), attributes) != FALSE;
   }
 
-  std::uint32_t GetFileSize(Handle file) override { return ::GetFileSize(AsHandle(file), nullptr); }
+  bool GetFileSizeEx(Handle file, std::int64_t* size) override {
+    LARGE_INTEGER whole = {};
+    if (!::GetFileSizeEx(AsHandle(file), &whole)) return false;
+    *size = whole.QuadPart;
+    return true;
+  }
 
   bool ReadFile(Handle file, void* buffer, std::uint32_t size, std::uint32_t* bytesRead) override {
     DWORD done = 0;
@@ -250,6 +271,12 @@ class Win32Platform final : public DeviceIo,
 
   bool MoveFileEx(const WidePath& from, const WidePath& to, std::uint32_t flags) override {
     return ::MoveFileExW(WideChars(from), to.Empty() ? nullptr : WideChars(to), flags) != FALSE;
+  }
+
+  bool ReplaceFile(const WidePath& replaced, const WidePath& replacement, const WidePath& backup,
+                   std::uint32_t flags) override {
+    return ::ReplaceFileW(WideChars(replaced), WideChars(replacement), backup.Empty() ? nullptr : WideChars(backup),
+                          flags, nullptr, nullptr) != FALSE;
   }
 
   bool DeviceIoControl(Handle device, std::uint32_t code, void* buffer, std::uint32_t size,
@@ -374,6 +401,8 @@ class Win32Platform final : public DeviceIo,
   }
 
   void PostQuitMessage(int code) override { ::PostQuitMessage(code); }
+
+  WindowHandle GetForegroundWindow() override { return reinterpret_cast<WindowHandle>(::GetForegroundWindow()); }
 
   std::string GetWindowText(WindowHandle window, int maxCount) override {
     char buffer[256] = {};

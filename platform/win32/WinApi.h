@@ -19,6 +19,8 @@
 #undef GetWindowText
 #undef MessageBox
 #undef MoveFileEx
+#undef QueryDosDevice
+#undef ReplaceFile
 #undef WNetGetConnection
 #undef SetFileAttributes
 #undef ShellExecuteEx

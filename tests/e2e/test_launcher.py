@@ -104,6 +104,21 @@ class LauncherRuns(unittest.TestCase):
         self.assertEqual(result.returncode, 0)
         self.assertEqual(sorted(os.listdir(folder.path)), before)
 
+    def test_containers_too_large_to_hold_say_so(self):
+        # Sparse files: a whole container followed by 4 GiB of zeros (its
+        # size's low 32 bits are the container's), and one of 3 GiB.
+        for name, grown_by in (('beyond4g', 4 << 30), ('of3g', 3 << 30)):
+            with self.subTest(name=name):
+                folder = self.directory(name, launcher.drive(4000))
+                container = folder.file('QM_File.ini')
+                size = os.path.getsize(container)
+                os.truncate(container, size + grown_by if name == 'beyond4g' else grown_by)
+                before = sorted(os.listdir(folder.path))
+                result, message = folder.run_expecting_message(self.work)
+                self.assertEqual(message, b'" QM_File.ini " Not Found')
+                self.assertEqual(result.returncode, 0)
+                self.assertEqual(sorted(os.listdir(folder.path)), before)
+
     def test_first_recognised_controller_decides(self):
         folder = self.directory('two', launcher.machine((0x090C, 1), (0x13FE, 2)))
         self.assert_tool_ran(folder, 4000, folder.run())

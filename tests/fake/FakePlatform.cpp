@@ -41,7 +41,8 @@ bool FakePlatform::ShellExecuteEx(const ShellExecuteRequest& request) {
   widePaths.push_back(request.file);
   Record("ShellExecuteEx(" + Quote(request.verb) + ", " + Quote(Utf8Of(request.file)) + ")");
   shellRequests.push_back(request);
-  return true;
+  lastError_ = shellExecuteError;
+  return shellExecuteError == 0;
 }
 
 bool FakePlatform::GetVersionEx(OsVersion* out) {
@@ -85,6 +86,18 @@ std::uint32_t FakePlatform::WNetGetConnection(const std::u16string& localName, s
   if (found == connections.end()) return 2250;  // ERROR_NOT_CONNECTED
   *remoteName = WidePathFromUtf8(found->second).Units();
   return win::kNoError;
+}
+
+bool FakePlatform::QueryDosDevice(const std::u16string& deviceName, std::u16string* target) {
+  const std::string name = Utf8Of(WidePath(deviceName));
+  Record("QueryDosDevice(" + Quote(name) + ")");
+  auto found = dosDevices.find(name);
+  if (found == dosDevices.end()) {
+    lastError_ = win::kErrorFileNotFound;
+    return false;
+  }
+  *target = WidePathFromUtf8(found->second).Units();
+  return true;
 }
 
 bool FakePlatform::GenRandom(void* buffer, std::uint32_t size) {
@@ -151,13 +164,16 @@ bool FakePlatform::SetFileAttributes(const WidePath& widePath, std::uint32_t att
   return true;
 }
 
-std::uint32_t FakePlatform::GetFileSize(Handle file) {
-  Record("GetFileSize()");
+bool FakePlatform::GetFileSizeEx(Handle file, std::int64_t* size) {
+  Record("GetFileSizeEx()");
   auto open = handles_.find(file);
-  if (open == handles_.end()) return 0xFFFFFFFFu;
+  if (open == handles_.end()) {
+    lastError_ = win::kErrorInvalidHandle;
+    return false;
+  }
   const FakeFile& data = files[open->second.path];
-  if (data.reportedSize >= 0) return static_cast<std::uint32_t>(data.reportedSize);
-  return static_cast<std::uint32_t>(data.data.size());
+  *size = data.reportedSize >= 0 ? data.reportedSize : static_cast<std::int64_t>(data.data.size());
+  return true;
 }
 
 std::int64_t FakePlatform::PartOf(const FakeFile& file, std::size_t position, std::uint32_t size) {
@@ -270,13 +286,51 @@ bool FakePlatform::MoveFileEx(const WidePath& wideFrom, const WidePath& wideTo, 
     lastError_ = win::kErrorSharingViolation;
     return false;
   }
-  if (files.count(to) != 0) {
+  if (files.count(to) != 0 && (flags & win::kMoveFileReplaceExisting) == 0) {
     lastError_ = win::kErrorAlreadyExists;
     return false;
   }
   files[to] = found->second;
   files.erase(from);
   return true;
+}
+
+bool FakePlatform::ReplaceFile(const WidePath& wideReplaced, const WidePath& wideReplacement,
+                               const WidePath& wideBackup, std::uint32_t flags) {
+  const std::string replaced = Utf8Of(wideReplaced);
+  const std::string replacement = Utf8Of(wideReplacement);
+  const std::string backup = Utf8Of(wideBackup);
+  Record("ReplaceFile(" + Quote(replaced) + ", " + Quote(replacement) + ", " + Quote(backup) + ", " +
+         std::to_string(flags) + ")");
+  if (files.count(replaced) == 0 || files.count(replacement) == 0) {
+    lastError_ = win::kErrorFileNotFound;
+    return false;
+  }
+  const FakeFile old = files[replaced];
+  const std::uint32_t failure = replaceFailure;
+  replaceFailure = 0;
+  lastError_ = failure;
+  switch (failure) {
+    case 0: {
+      FakeFile merged = files[replacement];
+      merged.attributes = old.attributes;  // the replaced file's identity stays
+      files[replaced] = merged;
+      files.erase(replacement);
+      if (!backup.empty()) files[backup] = old;
+      return true;
+    }
+    case win::kErrorUnableToMoveReplacement:
+      // With a backup both keep their names; without one the replaced file is gone.
+      if (backup.empty()) files.erase(replaced);
+      return false;
+    case win::kErrorUnableToMoveReplacement2:
+      // The replaced file is under the backup's name, or a name the caller is not told.
+      files[backup.empty() ? replaced + ".hidden-by-the-system" : backup] = old;
+      files.erase(replaced);
+      return false;
+    default:  // 1175 and the rest: nothing moved
+      return false;
+  }
 }
 
 bool FakePlatform::DeviceIoControl(Handle, std::uint32_t code, void*, std::uint32_t size,
@@ -346,6 +400,11 @@ QueuedMessage FakePlatform::DispatchNextMessage(int* quitCode) {
 }
 
 void FakePlatform::PostQuitMessage(int code) { Record("PostQuitMessage(" + std::to_string(code) + ")"); }
+
+WindowHandle FakePlatform::GetForegroundWindow() {
+  Record("GetForegroundWindow()");
+  return foregroundWindow;
+}
 
 void FakePlatform::Sleep(std::uint32_t milliseconds) {
   Record("Sleep(" + std::to_string(milliseconds) + ")");

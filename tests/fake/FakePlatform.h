@@ -26,7 +26,7 @@ struct FakeFile {
   bool openFails = false;         // CreateFile on it fails (locked)
   bool readFails = false;         // ReadFile reports failure
   std::int64_t readEndsAt = -1;   // reads find nothing past this many bytes
-  std::int64_t reportedSize = -1; // GetFileSize answers this instead
+  std::int64_t reportedSize = -1; // GetFileSizeEx answers this instead
   std::int64_t partSize = -1;     // each ReadFile or WriteFile moves at most this many bytes
   std::int64_t failsAt = -1;      // a read or write that would reach past this byte fails
   int deleteFailures = 0;         // DeleteFile fails this many times first
@@ -71,6 +71,12 @@ class FakePlatform : public DeviceIo,
   std::map<std::string, std::uint32_t> driveTypes;   // by root ("Z:\\"); 3 (fixed) otherwise
   std::map<std::string, std::string> connections;    // "Z:" -> "\\\\server\\share"
   bool mprMissing = false;                           // mpr.dll cannot be loaded
+  std::map<std::string, std::string> dosDevices;     // "X:" -> its target, \??\C:\work for a subst letter
+  std::uint32_t shellExecuteError = 0;               // ShellExecuteEx fails with this code
+  WindowHandle foregroundWindow = 0;                 // GetForegroundWindow
+  // The next ReplaceFile fails with this code, leaving the files as
+  // Windows documents for it (1175, 1176, 1177; others move nothing).
+  std::uint32_t replaceFailure = 0;
   int codePage = 1252;  // the ANSI code page: decides the lead-byte test
   std::map<std::string, FakeFile> files;  // by the UTF-8 spelling of their paths
   std::vector<FakeWindow> windows;  // the desktop's top-level windows, in order
@@ -111,13 +117,16 @@ class FakePlatform : public DeviceIo,
   Handle CreateFile(const std::string& path, const FileOpenRequest& request) override;
   Handle CreateFileW(const WidePath& path, const FileOpenRequest& request) override;
   bool SetFileAttributes(const WidePath& path, std::uint32_t attributes) override;
-  std::uint32_t GetFileSize(Handle file) override;
+  bool GetFileSizeEx(Handle file, std::int64_t* size) override;
   bool ReadFile(Handle file, void* buffer, std::uint32_t size, std::uint32_t* bytesRead) override;
   bool WriteFile(Handle file, const void* data, std::uint32_t size, std::uint32_t* bytesWritten) override;
   bool CloseHandle(Handle handle) override;
   bool DeleteFile(const WidePath& path) override;
   std::uint32_t GetFileAttributes(const WidePath& path) override;
   bool MoveFileEx(const WidePath& from, const WidePath& to, std::uint32_t flags) override;
+  bool ReplaceFile(const WidePath& replaced, const WidePath& replacement, const WidePath& backup,
+                   std::uint32_t flags) override;
+  bool QueryDosDevice(const std::u16string& deviceName, std::u16string* target) override;
   std::u16string GetCommandLine() override;
   std::uint32_t GetDriveType(const WidePath& root) override;
   std::uint32_t WNetGetConnection(const std::u16string& localName, std::u16string* remoteName) override;
@@ -144,6 +153,7 @@ class FakePlatform : public DeviceIo,
   std::string GetWindowText(WindowHandle window, int maxCount) override;
   QueuedMessage DispatchNextMessage(int* quitCode) override;
   void PostQuitMessage(int code) override;
+  WindowHandle GetForegroundWindow() override;
 
  private:
   struct OpenFile {

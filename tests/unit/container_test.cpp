@@ -366,6 +366,18 @@ TEST_F(ContainerTest, ShortOrFailedReadIsNotAReadableContainer) {
   fake.files[kPath].readFails = true;
   EXPECT_FALSE(LoadContainer(WidePathFromUtf8(kPath)));
   EXPECT_EQ(fake.openHandles(), 0);
+
+  // From 4 GiB up, never read: not as its size's low 32 bits (a whole
+  // container after 4 GiB of anything, or an empty file).
+  fake.files[kPath].readFails = false;
+  for (const std::int64_t size : {(std::int64_t{1} << 32) + std::int64_t(kTwoRecords.size()), std::int64_t{1} << 32}) {
+    fake.files[kPath].reportedSize = size;
+    fake.calls.clear();
+    EXPECT_FALSE(LoadContainer(WidePathFromUtf8(kPath))) << size;
+    EXPECT_EQ(fake.CountCalls("ReadFile"), 0);
+    EXPECT_FALSE(HoldFile(WidePathFromUtf8(kPath), ContainerState.extracted).Valid());
+  }
+  EXPECT_EQ(fake.openHandles(), 0);
 }
 
 TEST_F(ContainerTest, BigFilesMoveInPartsAndAFailureInTheMiddleFailsTheWhole) {

@@ -18,4 +18,50 @@ WidePath AtomicFile::UnguessableName() const {
   return destination_.WithRandomSuffix(".qmtool-", bytes);
 }
 
+namespace {
+
+bool Exists(FileSystem& files, const WidePath& path) {
+  return files.GetFileAttributes(path) != win::kInvalidFileAttributes;
+}
+
+// Missing for certain, not merely out of reach.
+bool Missing(FileSystem& files, const WidePath& path) {
+  return files.GetFileAttributes(path) == win::kInvalidFileAttributes &&
+         files.GetLastError() == win::kErrorFileNotFound;
+}
+
+// The backup once the name holds a file again: removed, or said to stay.
+bool BackupLeft(FileSystem& files, const WidePath& backup) {
+  return Exists(files, backup) && !files.DeleteFile(backup);
+}
+
+}  // namespace
+
+ReplaceResult ReplaceKeepingBackup(FileSystem& files, const WidePath& destination, const WidePath& replacement,
+                                   const WidePath& backup) {
+  ReplaceResult result;
+  if (files.ReplaceFile(destination, replacement, backup, win::kReplaceFileIgnoreMergeErrors)) {
+    result.outcome = Replacement::kDone;
+    result.backupLeft = BackupLeft(files, backup);
+    return result;
+  }
+  result.error = files.GetLastError();
+  // What the code documents is checked against the name itself: only a
+  // name that is certainly empty is filled.
+  if (!Missing(files, destination)) {
+    result.backupLeft = Exists(files, backup);
+    return result;
+  }
+  // The old file back first: a failed write leaves the destination as it was.
+  if (Exists(files, backup) && files.MoveFileEx(backup, destination, win::kMoveFileWriteThrough)) return result;
+  if (files.MoveFileEx(replacement, destination, win::kMoveFileReplaceExisting | win::kMoveFileWriteThrough)) {
+    result.outcome = Replacement::kDone;
+    result.backupLeft = BackupLeft(files, backup);
+    return result;
+  }
+  result.outcome = Replacement::kNameEmpty;
+  result.backupLeft = Exists(files, backup);
+  return result;
+}
+
 }  // namespace qm

@@ -6,7 +6,9 @@
 // whose permissions it keeps when it replaces one (on Windows its attributes
 // and security, and a read-only destination is refused and left as it
 // was). Until Commit succeeds, the destructor removes it, whatever went
-// wrong.
+// wrong, unless it has become the only copy of anything: a replace on
+// Windows that could put no file back under the destination's name keeps
+// it, and the error names it.
 //
 // Each operation returns false with a one-line reason ("the disk is full",
 // ...) in *error. What the systems share is in platform/AtomicFile.cpp;
@@ -17,6 +19,7 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/Platform.h"
 #include "platform/WidePath.h"
 
 namespace qm {
@@ -48,6 +51,31 @@ class AtomicFile {
   std::intptr_t file_ = -1;  // a descriptor or a HANDLE; -1 when closed
   bool created_ = false;
   bool committed_ = false;
+  bool holdsTheOnlyCopy_ = false;  // the temporary file is all there is of the new bytes: never removed
 };
+
+// How a replacement of an existing file on Windows ended.
+enum class Replacement {
+  kDone,         // the destination's name holds the new file
+  kLeftAsItWas,  // it holds the old file
+  kNameEmpty,    // it holds nothing: the new file is still at the temporary name
+};
+
+struct ReplaceResult {
+  Replacement outcome = Replacement::kLeftAsItWas;
+  std::uint32_t error = 0;  // what ReplaceFileW failed with
+  bool backupLeft = false;  // the old file also stays under the backup's name
+};
+
+// Puts `replacement` in the place of the file `destination` with
+// ReplaceFileW, the old file going to `backup` (a new name beside it), and
+// never loses both: when the replace fails part way and leaves the
+// destination's name empty (ERROR_UNABLE_TO_MOVE_REPLACEMENT_2 moves the old
+// file to the backup's name), the old file is put back, or else the new one
+// moved into place. The backup is removed once the name holds either.
+// Portable, on the seam's calls, so that failures only Windows produces can
+// be tested.
+ReplaceResult ReplaceKeepingBackup(FileSystem& files, const WidePath& destination, const WidePath& replacement,
+                                   const WidePath& backup);
 
 }  // namespace qm

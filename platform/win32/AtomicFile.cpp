@@ -3,6 +3,7 @@
 // MoveFileExW with MOVEFILE_WRITE_THROUGH to a new one.
 #include "platform/AtomicFile.h"
 
+#include "platform/win32/Win32Platform.h"
 #include "platform/win32/WinApi.h"
 
 #include <ntsecapi.h>
@@ -13,14 +14,13 @@ namespace {
 
 HANDLE AsHandle(std::intptr_t file) { return reinterpret_cast<HANDLE>(file); }
 
+std::string Reason(DWORD code) {
+  if (code == ERROR_DISK_FULL || code == ERROR_HANDLE_DISK_FULL) return "the disk is full";
+  return "Windows error " + std::to_string(code);
+}
+
 bool Fail(std::string* error, const WidePath& path) {
-  const std::string what = Utf8Of(path);
-  const DWORD code = ::GetLastError();
-  if (code == ERROR_DISK_FULL || code == ERROR_HANDLE_DISK_FULL) {
-    *error = what + ": the disk is full";
-  } else {
-    *error = what + ": Windows error " + std::to_string(code);
-  }
+  *error = Utf8Of(path) + ": " + Reason(::GetLastError());
   return false;
 }
 
@@ -32,7 +32,7 @@ bool AtomicFile::RandomBytes(unsigned char* bytes, std::size_t count) {
 
 AtomicFile::~AtomicFile() {
   CloseQuietly();
-  if (created_ && !committed_) ::DeleteFileW(WideChars(temporary_));
+  if (created_ && !committed_ && !holdsTheOnlyCopy_) ::DeleteFileW(WideChars(temporary_));
 }
 
 void AtomicFile::CloseQuietly() {
@@ -76,14 +76,33 @@ bool AtomicFile::Commit(std::string* error) {
     *error = Utf8Of(destination_) + ": the file is read-only and was left as it was";
     return false;
   }
+  if (!replaces) {
+    if (!::MoveFileExW(WideChars(temporary_), WideChars(destination_), MOVEFILE_WRITE_THROUGH)) {
+      return Fail(error, destination_);
+    }
+    committed_ = true;
+    return true;
+  }
   // A rename over the destination would give it the new file's attributes
-  // and the folder's inherited security instead of its own.
-  const BOOL done = replaces ? ::ReplaceFileW(WideChars(destination_), WideChars(temporary_), nullptr,
-                                              REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr)
-                             : ::MoveFileExW(WideChars(temporary_), WideChars(destination_), MOVEFILE_WRITE_THROUGH);
-  if (!done) return Fail(error, destination_);
-  committed_ = true;
-  return true;
+  // and the folder's inherited security instead of its own: it is replaced,
+  // with a backup so that a replace that fails part way loses neither file.
+  const WidePath backup = UnguessableName();
+  const ReplaceResult result = ReplaceKeepingBackup(*Win32Roles().files, destination_, temporary_, backup);
+  const std::string failed = Utf8Of(destination_) + ": " + Reason(result.error);
+  switch (result.outcome) {
+    case Replacement::kDone:
+      committed_ = true;
+      return true;
+    case Replacement::kLeftAsItWas:
+      *error = failed + (result.backupLeft ? "; a copy of the old file is in " + Utf8Of(backup) : "");
+      return false;
+    case Replacement::kNameEmpty:
+      holdsTheOnlyCopy_ = true;
+      *error = failed + ", and nothing could be put back under its name: the new file is " + Utf8Of(temporary_) +
+               (result.backupLeft ? ", the old one " + Utf8Of(backup) : "");
+      return false;
+  }
+  return false;
 }
 
 }  // namespace qm

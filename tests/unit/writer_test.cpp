@@ -6,6 +6,7 @@
 
 #include "container/Container.h"
 #include "container/Writer.h"
+#include "platform/AtomicFile.h"
 #include "tests/fake/FakePlatform.h"
 
 namespace qm {
@@ -126,6 +127,50 @@ TEST_F(WriterTest, VerifyNamesEveryBrokenRule) {
   EXPECT_TRUE(VerifyContainer(Bytes("intro\r\nQM_FileName:aQM_FileSize:1 \r\nQM_FilePlace:0\n"
                                     "QM_FindHwnd:tQM_Program_Start:x"))
                   .empty());
+}
+
+// The replace of an existing output on Windows, through each way
+// ReplaceFileW can fail: the name always ends up holding one of the two
+// files, or, when nothing can be moved back, both stay where they are.
+TEST_F(WriterTest, AReplaceThatFailsPartWayLosesNeitherFile) {
+  const WidePath out = "C:\\out.ini"_w, temporary = "C:\\out.ini.qmtool-1"_w, backup = "C:\\out.ini.qmtool-2"_w;
+  struct Row {
+    std::uint32_t failure;
+    bool oldStuck, newStuck;  // the old file, or the new one, cannot be renamed
+    Replacement outcome;
+    const char* named;  // what then stands under the output's name
+    bool backupLeft;
+  };
+  const Row rows[] = {
+      {0, false, false, Replacement::kDone, "new", false},
+      {1175, false, false, Replacement::kLeftAsItWas, "old", false},  // nothing moved
+      {1176, false, false, Replacement::kLeftAsItWas, "old", false},  // with a backup, nothing moved
+      {5, false, false, Replacement::kLeftAsItWas, "old", false},
+      {1177, false, false, Replacement::kLeftAsItWas, "old", false},  // the old file moved back from the backup
+      {1177, true, false, Replacement::kDone, "new", false},          // or else the new one moved into place
+      {1177, true, true, Replacement::kNameEmpty, nullptr, true},     // neither: both kept, and said
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(testing::Message() << row.failure << " " << row.oldStuck << row.newStuck);
+    fake.files.clear();
+    fake.files["C:\\out.ini"].data = "old";
+    fake.files["C:\\out.ini"].renameFails = row.oldStuck;
+    fake.files["C:\\out.ini.qmtool-1"].data = "new";
+    fake.files["C:\\out.ini.qmtool-1"].renameFails = row.newStuck;
+    fake.replaceFailure = row.failure;
+    const ReplaceResult result = ReplaceKeepingBackup(fake, out, temporary, backup);
+    EXPECT_EQ(result.outcome, row.outcome);
+    EXPECT_EQ(result.error, row.failure);
+    EXPECT_EQ(result.backupLeft, row.backupLeft);
+    if (row.named != nullptr) {
+      EXPECT_EQ(fake.files["C:\\out.ini"].data, row.named);
+    } else {
+      EXPECT_EQ(fake.files.count("C:\\out.ini"), 0u);
+      EXPECT_EQ(fake.files["C:\\out.ini.qmtool-1"].data, "new");
+      EXPECT_EQ(fake.files["C:\\out.ini.qmtool-2"].data, "old");
+    }
+    EXPECT_EQ(fake.files.count("C:\\out.ini.qmtool-2"), row.backupLeft ? 1u : 0u);
+  }
 }
 
 }  // namespace

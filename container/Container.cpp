@@ -145,7 +145,28 @@ bool ReadContainerFile(const WidePath& path, std::vector<std::uint8_t>* image) {
   return ReadWhole(file.Get(), image);
 }
 
-void RemoveAtRestart(const WidePath& path) { Files().MoveFileEx(path, WidePath(), win::kMoveFileDelayUntilReboot); }
+namespace {
+
+// On a share: a UNC path, or one on a drive the system reports remote.
+bool OnNetworkShare(const WidePath& path) {
+  std::u16string units = path.Units();
+  if (units.compare(0, 4, u"\\\\?\\") == 0) {
+    if (units.compare(4, 4, u"UNC\\") == 0) return true;  // \\?\UNC\server\share
+    units.erase(0, 4);                                    // \\?\C:\...
+  }
+  if (units.compare(0, 2, u"\\\\") == 0) return true;
+  const std::u16string drive = WidePath(units).Drive();
+  return !drive.empty() && System().GetDriveType(WidePath(drive + u"\\")) == win::kDriveRemote;
+}
+
+}  // namespace
+
+void RemoveAtRestart(const WidePath& path) {
+  // The deletions Windows makes at its start run before the network is
+  // there: a file on a share is left as it is, not scheduled in vain.
+  if (OnNetworkShare(path)) return;
+  Files().MoveFileEx(path, WidePath(), win::kMoveFileDelayUntilReboot);
+}
 
 WriteOutcome WriteNewFile(const WidePath& path, const std::vector<std::uint8_t>& bytes) {
   ClearName(path);

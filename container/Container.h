@@ -111,7 +111,9 @@ enum class WriteOutcome {
 // is written.
 WriteOutcome WriteNewFile(const WidePath& path, const std::vector<std::uint8_t>& bytes);
 
-// Asks the system to delete `path` at the next restart (administrators only).
+// Asks the system to delete `path` at the next restart (administrators
+// only); a file on a network share, which the system cannot delete then,
+// is left.
 void RemoveAtRestart(const WidePath& path);
 
 }  // namespace qm

@@ -423,6 +423,18 @@ TEST_F(WatchTest, LockedFileIsTriedThreeTimesThenLeftForTheNextRestart) {
   LauncherState.extractedCount = 1;
   DeleteExtractedFiles();
   EXPECT_TRUE(fake.scheduledRemovals.empty());
+  // Windows cannot delete a file on a share at its start: none is
+  // scheduled. A removable drive's is, for when it is attached then.
+  fake.driveTypes["Z:\\"] = 4;  // DRIVE_REMOTE
+  fake.driveTypes["E:\\"] = 2;  // DRIVE_REMOVABLE
+  for (const char* path : {"\\\\nas\\x\\Elm_5.exe", "\\\\?\\UNC\\nas\\x\\Elm_5.exe", "Z:\\Elm_5.exe", "E:\\Elm_5.exe"}) {
+    fake.scheduledRemovals.clear();
+    fake.files[path].deleteFailures = 5;
+    LauncherState.extractedFiles[0] = WidePathFromUtf8(path);
+    LauncherState.extractedCount = 1;
+    DeleteExtractedFiles();
+    EXPECT_EQ(fake.scheduledRemovals.size(), path[0] == 'E' ? 1u : 0u) << path;
+  }
 }
 
 TEST_F(WatchTest, OtherTimersAndTitlesThatNeverAppearChangeNothing) {

@@ -70,17 +70,64 @@ bool StartedAsElevatedCopy(const std::u16string& commandLine) {
   return false;
 }
 
-WidePath RelaunchPath(const WidePath& modulePath) {
-  const std::u16string& units = modulePath.Units();
-  const bool driveLetter = units.size() >= 3 && units[1] == u':' && units[2] == u'\\' &&
-                           ((units[0] >= u'A' && units[0] <= u'Z') || (units[0] >= u'a' && units[0] <= u'z'));
-  if (!driveLetter || System().GetDriveType(WidePath(units.substr(0, 3))) != win::kDriveRemote) return modulePath;
-  std::u16string share;
-  if (System().WNetGetConnection(units.substr(0, 2), &share) != win::kNoError) return modulePath;
-  if (share.size() < 3 || share.compare(0, 2, u"\\\\") != 0) return modulePath;  // not a UNC name
-  if (share.back() == u'\\') share.pop_back();
-  return WidePath(share + units.substr(2));
+namespace {
+
+// A subst letter, like every DOS device name, belongs to the logon session
+// that made it, and an elevated copy runs in another: the path is taken by
+// what its letter stands for. QueryDosDeviceW names a subst letter's target
+// \??\C:\work (or \??\UNC\server\share); a drive's own is a device, such as
+// \Device\HarddiskVolume2, and ends the search.
+WidePath WithoutSubstLetters(const WidePath& path) {
+  std::u16string units = path.Units();
+  // One step per letter at most: a subst letter may stand for a path on another.
+  for (int step = 0; step < 26; ++step) {
+    const std::u16string drive = WidePath(units).Drive();
+    std::u16string target;
+    if (drive.empty() || !System().QueryDosDevice(drive, &target) || target.compare(0, 4, u"\\??\\") != 0) break;
+    target.erase(0, 4);
+    if (target.compare(0, 4, u"UNC\\") == 0 && target.size() > 4) {
+      target.replace(0, 3, u"\\");  // UNC\server\share: \\server\share
+    } else if (WidePath(target + u"\\").Drive().empty()) {
+      break;  // a target that is no path (a volume, a device) is left to the system
+    }
+    if (target.back() == u'\\') target.pop_back();  // a drive's root, "C:\"
+    units = target + units.substr(2);
+  }
+  return WidePath(units);
 }
+
+}  // namespace
+
+WidePath RelaunchPath(const WidePath& modulePath) {
+  const WidePath path = WithoutSubstLetters(modulePath);
+  const std::u16string drive = path.Drive();
+  if (drive.empty() || System().GetDriveType(WidePath(drive + u"\\")) != win::kDriveRemote) return path;
+  std::u16string share;
+  if (System().WNetGetConnection(drive, &share) != win::kNoError) return path;
+  if (share.size() < 3 || share.compare(0, 2, u"\\\\") != 0) return path;  // not a UNC name
+  if (share.back() == u'\\') share.pop_back();
+  return WidePath(share + path.Units().substr(2));
+}
+
+namespace {
+
+// The window the consent prompt belongs to. Windows Vista and later bring
+// the prompt to the front only for a request that names the window in the
+// foreground; for any other (the hidden frame, or none) it flashes on the
+// taskbar, where a user who sees no window of the launcher does not look.
+// Microsoft's compatibility fix for such requests names the active window
+// in their place. The frame is never shown, so it is never that window: the
+// request names the one the user works in, as a rule the folder they
+// started the launcher from. On XP "runas" opens a Run As dialog of this
+// process, modal to the window named, which would lock another program's
+// window while it is open: there the request names none.
+WindowHandle ConsentOwner() {
+  OsVersion version;
+  if (!System().GetVersionEx(&version) || version.major < 6) return 0;
+  return Desktop().GetForegroundWindow();
+}
+
+}  // namespace
 
 void RequestElevatedRelaunch(WindowHandle frame) {
   WidePath modulePath;
@@ -96,12 +143,18 @@ void RequestElevatedRelaunch(WindowHandle frame) {
   // NOASYNC: the request is complete when the call returns, and this
   // instance ends right after it.
   request.fMask = win::kSeeMaskNoCloseProcess | win::kSeeMaskFlagNoUi | win::kSeeMaskNoAsync;
+  request.hwnd = ConsentOwner();
   request.verb = "runas";
   request.file = file;
   request.parameters = kElevatedCopyMarker;
   request.directory = CurrentDirectoryOf(LauncherDirectory(file));
   request.nShow = win::kSwHide;
-  System().ShellExecuteEx(request);
+  // A declined prompt is the user's answer and ends the launcher silently.
+  // Any other failure (the elevated account cannot reach the share, a path
+  // too long, a policy that refuses) would leave nothing on the screen.
+  if (!System().ShellExecuteEx(request) && System().GetLastError() != win::kErrorCancelled) {
+    ShowLauncherMessage(frame, kRightsNeeded);
+  }
 }
 
 void RunFrameStartup(WindowHandle frame) {

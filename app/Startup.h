@@ -46,18 +46,20 @@ extern const char16_t kElevatedCopyMarker[];  // "/elevated"
 // its arguments after the program's name.
 bool StartedAsElevatedCopy(const std::u16string& commandLine);
 
-// The path to start the elevated copy by: a path on a mapped network drive
-// by its UNC name (an elevated process does not see the drive letters the
-// user mapped); any other path, or one whose connection cannot be read, as
-// it is.
+// The path to start the elevated copy by, which sees neither the drive
+// letters the user mapped nor those made with subst: a path on a subst
+// letter by the path the letter stands for, and then a path on a mapped
+// network drive by its UNC name; any other path, or one whose letter cannot
+// be read, as it is.
 WidePath RelaunchPath(const WidePath& modulePath);
 
 // Asks the shell for an elevated copy of this executable ("runas", the
 // marker as its one parameter, its folder as the directory, hidden, the
-// request complete before the call returns). The result is not looked at;
-// this instance ends. A path the system cut short is never started: the
-// container message is shown on `frame` instead, as the start sequence
-// shows it.
+// request complete before the call returns, on Vista and later for the
+// window in the foreground). A declined prompt ends this instance silently;
+// any other failure shows the box that says the rights are needed. A path
+// the system cut short is never started: the container message is shown
+// on `frame` instead, as the start sequence shows it.
 void RequestElevatedRelaunch(WindowHandle frame);
 
 // What the frame does once its window exists: without administrator rights,

@@ -22,6 +22,8 @@ class StartupTest : public ::testing::Test {
 TEST_F(StartupTest, NonAdministratorRequestsExactlyOneElevatedCopyAndNothingElse) {
   fake.admin = false;
   fake.modulePath = "C:\\Downloads\\QuillmarkLauncher.exe";
+  fake.dosDevices["C:"] = "\\Device\\HarddiskVolume2";
+  fake.foregroundWindow = 0x3C;  // the folder the user started the launcher from
   RunFrameStartup(77);
 
   ASSERT_EQ(fake.shellRequests.size(), 1u);
@@ -30,16 +32,38 @@ TEST_F(StartupTest, NonAdministratorRequestsExactlyOneElevatedCopyAndNothingElse
   EXPECT_EQ(request.file, "C:\\Downloads\\QuillmarkLauncher.exe"_w);
   EXPECT_EQ(request.parameters, u"/elevated");        // the marker, so that it cannot start another
   EXPECT_EQ(request.directory, "C:\\Downloads"_w);    // not the system folder
-  EXPECT_EQ(request.hwnd, 0u);
+  EXPECT_EQ(request.hwnd, 0x3Cu);  // so that the consent prompt comes to the front
   EXPECT_EQ(request.nShow, 0);
   EXPECT_EQ(request.cbSize, 60u);
   EXPECT_EQ(request.fMask, 0x540u);  // NOCLOSEPROCESS | FLAG_NO_UI | NOASYNC
   // Rights test, marker, module path, its drive, the request: no scan, no
   // box, no process.
   EXPECT_EQ(fake.calls, (std::vector<std::string>{
-                            "IsUserAnAdmin()", "GetCommandLine()", "GetModuleFileName()", "GetDriveType(\"C:\\\")",
+                            "IsUserAnAdmin()", "GetCommandLine()", "GetModuleFileName()", "QueryDosDevice(\"C:\")",
+                            "GetDriveType(\"C:\\\")", "GetVersionEx()", "GetForegroundWindow()",
                             "ShellExecuteEx(\"runas\", \"C:\\Downloads\\QuillmarkLauncher.exe\")"}));
   EXPECT_FALSE(LauncherState.keepRunning);
+
+  // XP's Run As dialog would be modal to the window named: none.
+  fake.version = OsVersion{5, 1, 2600};
+  RunFrameStartup(77);
+  EXPECT_EQ(fake.shellRequests.back().hwnd, 0u);
+}
+
+TEST_F(StartupTest, ElevationThatFailsForAnyReasonButADeclineSaysSo) {
+  fake.admin = false;
+  // Declined; access denied; the share unreachable; a path too long; refused by policy.
+  for (const std::uint32_t error : {1223u, 5u, 53u, 206u, 1260u}) {
+    SCOPED_TRACE(error);
+    fake.shellExecuteError = error;
+    fake.messageBoxes.clear();
+    RunFrameStartup(77);
+    ASSERT_EQ(fake.messageBoxes.size(), error == 1223u ? 0u : 1u);
+    if (error != 1223u) {
+      EXPECT_EQ(fake.messageBoxes[0].text, "Quillmark Needs Administrator Rights");
+    }
+  }
+  EXPECT_EQ(fake.shellRequests.size(), 5u);  // one request a run, never a retry
 }
 
 TEST_F(StartupTest, CopyStartedWithTheMarkerThatLacksTheRightsSaysSoAndStartsNothing) {
@@ -75,10 +99,16 @@ TEST_F(StartupTest, CopyStartedWithTheMarkerThatLacksTheRightsSaysSoAndStartsNot
   EXPECT_FALSE(LauncherState.keepRunning);
 }
 
-TEST_F(StartupTest, CopyOnAMappedNetworkDriveIsStartedByItsUncPath) {
+TEST_F(StartupTest, CopyOnAMappedOrSubstDriveIsStartedByThePathTheElevatedCopySees) {
   fake.admin = false;
   fake.driveTypes["Z:\\"] = 4;  // DRIVE_REMOTE
   fake.connections["Z:"] = "\\\\server\\share";
+  fake.dosDevices["S:"] = "\\??\\C:\\work";           // subst S: C:\work
+  fake.dosDevices["R:"] = "\\??\\Z:\\";               // subst R: Z:\ (the mapped drive)
+  fake.dosDevices["U:"] = "\\??\\UNC\\nas\\x";       // a letter defined for a share
+  fake.dosDevices["V:"] = "\\??\\Volume{5d1c}\\";     // no path: left to the system
+  fake.dosDevices["C:"] = "\\Device\\HarddiskVolume2";
+  fake.dosDevices["Z:"] = "\\Device\\LanmanRedirector\\;Z:0000\\server\\share";
   struct Row {
     const char* modulePath;
     const char* file;
@@ -89,6 +119,10 @@ TEST_F(StartupTest, CopyOnAMappedNetworkDriveIsStartedByItsUncPath) {
       {"Z:\\QuillmarkLauncher.exe", "\\\\server\\share\\QuillmarkLauncher.exe", "\\\\server\\share"},
       {"C:\\QuillmarkLauncher.exe", "C:\\QuillmarkLauncher.exe", "C:\\"},  // a drive's root as its root
       {"\\\\nas\\x\\QuillmarkLauncher.exe", "\\\\nas\\x\\QuillmarkLauncher.exe", "\\\\nas\\x"},
+      {"S:\\tools\\QuillmarkLauncher.exe", "C:\\work\\tools\\QuillmarkLauncher.exe", "C:\\work\\tools"},
+      {"R:\\QuillmarkLauncher.exe", "\\\\server\\share\\QuillmarkLauncher.exe", "\\\\server\\share"},
+      {"U:\\QuillmarkLauncher.exe", "\\\\nas\\x\\QuillmarkLauncher.exe", "\\\\nas\\x"},
+      {"V:\\QuillmarkLauncher.exe", "V:\\QuillmarkLauncher.exe", "V:\\"},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.modulePath);

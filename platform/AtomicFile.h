@@ -72,7 +72,8 @@ struct ReplaceResult {
 // never loses both: when the replace fails part way and leaves the
 // destination's name empty (ERROR_UNABLE_TO_MOVE_REPLACEMENT_2 moves the old
 // file to the backup's name), the old file is put back, or else the new one
-// moved into place. The backup is removed once the name holds either.
+// moved into place. Once the name holds the new file the backup is removed;
+// any other backup left is said in the result, never removed.
 // Portable, on the seam's calls, so that failures only Windows produces can
 // be tested.
 ReplaceResult ReplaceKeepingBackup(FileSystem& files, const WidePath& destination, const WidePath& replacement,

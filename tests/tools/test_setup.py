@@ -1,0 +1,86 @@
+"""scripts/setup.sh against a stand-in apt-get: a package archive caught
+mid-sync (every update fails, the first install fails) still installs from
+the release's main suites; when that fails too, set-up ends with one line."""
+import os
+import subprocess
+import tempfile
+import unittest
+
+ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), '..', '..'))
+
+STANDIN = r'''#!/bin/sh
+echo "apt-get $*" >>"$STANDIN_LOG"
+for option; do
+  case $option in Dir::Etc::SourceList=*) sed 's/^/  source: /' "${option#*=}" >>"$STANDIN_LOG" ;; esac
+done
+case "$*" in
+  *" update"*) exit 100 ;;
+  *Dir::Etc::SourceList*" install "*) [ "$STANDIN_FALLBACK" = works ] && exit 0; exit 100 ;;
+  *) exit 100 ;;
+esac
+'''
+
+
+def codename():
+    with open('/etc/os-release') as release:
+        for line in release:
+            if line.startswith('VERSION_CODENAME='):
+                return line.split('=', 1)[1].strip().strip('"')
+    return ''
+
+
+@unittest.skipUnless(codename(), 'not a Debian machine')
+class SetupOnAnArchiveMidSync(unittest.TestCase):
+    def run_setup(self, fallback):
+        work = tempfile.mkdtemp()
+        bin_dir = os.path.join(work, 'bin')
+        os.makedirs(bin_dir)
+        os.makedirs(os.path.join(work, 'apt', 'sources.list.d'))
+        with open(os.path.join(work, 'apt', 'sources.list.d', 'debian.sources'), 'w') as sources:
+            sources.write(f'Types: deb\nURIs: http://archive.invalid/debian\nSuites: {codename()} {codename()}-updates\n'
+                          'Components: main\n\nTypes: deb\nURIs: http://archive.invalid/debian-security\n'
+                          f'Suites: {codename()}-security\nComponents: main\n')
+        commands = {'apt-get': STANDIN, 'dpkg-query': '#!/bin/sh\nexit 1\n', 'id': '#!/bin/sh\necho 0\n',
+                    'dpkg': '#!/bin/sh\necho i386\n'}
+        for name, text in commands.items():
+            path = os.path.join(bin_dir, name)
+            with open(path, 'w') as script:
+                script.write(text)
+            os.chmod(path, 0o755)
+        os.makedirs(os.path.join(work, 'cache'))  # an emulator already kept: set-up alone is on trial
+        with open(os.path.join(work, 'cache', 'qemu-i386'), 'w') as emulator:
+            emulator.write('#!/bin/sh\necho "qemu-i386 version 10.0.0"\n')
+        os.chmod(os.path.join(work, 'cache', 'qemu-i386'), 0o755)
+        log = os.path.join(work, 'apt.log')
+        env = dict(os.environ, PATH=bin_dir + ':' + os.environ['PATH'], STANDIN_LOG=log, STANDIN_FALLBACK=fallback,
+                   QM_APT_ETC=os.path.join(work, 'apt'), QM_CACHE=os.path.join(work, 'cache'),
+                   QM_SETUP_RETRY_PAUSE='0')
+        result = subprocess.run(['bash', os.path.join(ROOT, 'scripts', 'setup.sh')], env=env, capture_output=True,
+                                text=True)
+        with open(log) as calls:
+            return result, calls.read().splitlines()
+
+    def test_the_main_suites_install_what_the_first_install_could_not(self):
+        result, calls = self.run_setup('works')
+        self.assertEqual(result.returncode, 0, result.stdout + result.stderr)
+        plain = [call for call in calls if 'Dir::Etc::SourceList' not in call]
+        self.assertEqual(sum(' update' in call for call in plain), 3)  # tried again, then only a warning
+        self.assertEqual(sum(' install ' in call for call in plain), 1)
+        self.assertIn('warning: apt-get update failed 3 times', result.stdout)
+        self.assertTrue(any('Dir::Etc::SourceList' in call and ' install ' in call for call in calls))
+        sources = sorted({call.split('] ')[-1] for call in calls if call.startswith('  source: ')})
+        self.assertEqual(sources, [f'http://archive.invalid/debian {codename()} main',
+                                   f'http://archive.invalid/debian {codename()}-updates main'])
+        self.assertIn(f'installing again from {codename()} and {codename()}-updates alone', result.stdout)
+        self.assertIn('setup: all packages present', result.stdout)
+
+    def test_when_everything_fails_one_line_says_what_to_do(self):
+        result, _ = self.run_setup('fails')
+        self.assertNotEqual(result.returncode, 0)
+        self.assertEqual(len(result.stderr.strip().splitlines()), 1, result.stderr)
+        self.assertIn('run bash scripts/setup.sh again', result.stderr)
+        self.assertNotIn('all packages present', result.stdout)
+
+
+if __name__ == '__main__':
+    unittest.main()

@@ -37,8 +37,10 @@ add_executable(unit_tests
   tests/unit/writer_test.cpp
   tests/unit/usb_test.cpp
   tests/unit/usbsim_test.cpp
-  tests/unit/launcher_test.cpp)
+  tests/unit/launcher_test.cpp
+  tests/usbdriver/AnswerTable.c)
 target_link_libraries(unit_tests PRIVATE qm_app qm_usbsim qm_fake GTest::gtest GTest::gtest_main)
+target_compile_definitions(unit_tests PRIVATE QM_SOURCE_DIR="${CMAKE_SOURCE_DIR}")
 include(GoogleTest)
 gtest_discover_tests(unit_tests)
 

@@ -118,13 +118,22 @@ void CheckServable(UsbSimStack& stack) {
 
 // --- asking the stack ---
 
-constexpr std::uint32_t kFullSize = 65536;
-constexpr std::uint32_t kUnknownCode = 0x00220000;  // FILE_DEVICE_USB, function 0: no request of the walk
+// Room for the longest reply: a descriptor request's header and 65535 bytes.
+constexpr std::uint32_t kFullSize = usb::kDescriptorData + 65535;
+constexpr std::uint32_t kUnknownCode = 0x00220000;  // FILE_DEVICE_USB, function 0: no request of the stack
+
+// What picks one answer of a request from another: the buffer's first word
+// (a port, a user request's code) and a masked word at `valueAt`.
+struct Key {
+  std::uint32_t index = QM_ANSWER_ANY;
+  std::uint32_t valueAt = 0;
+  std::uint32_t valueMask = 0;
+  std::uint32_t value = QM_ANSWER_ANY;
+};
 
 struct Question {
   std::uint32_t code;
-  std::uint32_t index;  // QM_ANSWER_ANY: not sent
-  std::uint32_t value;  // QM_ANSWER_ANY: not sent
+  Key key;
 };
 
 struct Reply {
@@ -139,33 +148,49 @@ std::uint32_t StatusOf(std::uint32_t error) {
   return status;
 }
 
-bool HasConnectionIndex(std::uint32_t code) {
-  return code == usb::kIoctlGetNodeConnectionInformation || code == usb::kIoctlGetNodeConnectionName ||
-         code == usb::kIoctlGetDescriptorFromNodeConnection;
+// The caller's bytes that a reply leaves as they were: its inputs.
+std::uint32_t KeptBytes(const Question& q) {
+  switch (q.code) {
+    case usb::kIoctlGetDescriptorFromNodeConnection: return 0xFFF;  // index and setup packet
+    case usb::kIoctlGetNodeConnectionInformationExV2: return 0xFF;  // index and Length
+    case usb::kIoctlUsbUserRequest:
+      // The request's code and RequestBufferLength; a power state map's SystemState.
+      return q.key.index == usb::kUserGetPowerStateMap ? 0xF0F0F : 0xF0F;
+    case usb::kIoctlGetNodeConnectionInformation:
+    case usb::kIoctlGetNodeConnectionInformationEx:
+    case usb::kIoctlGetNodeConnectionName:
+    case usb::kIoctlGetNodeConnectionDriverkeyName:
+    case usb::kIoctlGetPortConnectorProperties:
+      return 0xF;  // the connection index
+    default:
+      return 0;
+  }
 }
 
-// The caller's first bytes that a reply leaves as they were.
-std::uint32_t KeptBytes(std::uint32_t code) {
-  if (code == usb::kIoctlGetDescriptorFromNodeConnection) return usb::kDescriptorData;
-  return HasConnectionIndex(code) ? 4 : 0;
+// The reply a smaller buffer gets when the stack answers it as the whole
+// one, cut at the buffer's end.
+Reply Cut(const Reply& whole, std::uint32_t size) {
+  Reply cut = whole;
+  if (cut.status == 0 && cut.bytes.size() > size) cut.bytes.resize(size);
+  return cut;
 }
 
 class Asker {
  public:
   Asker(UsbSimStack& stack, Handle handle) : stack_(stack), handle_(handle), buffer_(kFullSize) {}
 
-  Reply Ask(const Question& question, std::uint32_t size) {
-    std::fill(buffer_.begin(), buffer_.end(), 0);
-    if (question.index != QM_ANSWER_ANY) usb::Write32(&buffer_[usb::kConnectionIndex], question.index);
-    if (question.value != QM_ANSWER_ANY) {
-      buffer_[usb::kSetupRequestType] = usb::kRequestTypeDeviceToHost;
-      buffer_[usb::kSetupRequest] = usb::kRequestGetDescriptor;
-      usb::Write16(&buffer_[usb::kSetupValue], static_cast<std::uint16_t>(question.value));
-      usb::Write16(&buffer_[usb::kSetupIndex], (question.value & 0xFF) != 0 ? 1033 : 0);
-      usb::Write16(&buffer_[usb::kSetupLength], 0xFFFF);  // the whole descriptor; the driver cuts it
+  // Asks in a buffer of `size` bytes whose bytes the question does not set
+  // are `fill`.
+  Reply Ask(const Question& q, std::uint32_t size, std::uint8_t fill = 0) {
+    std::fill(buffer_.begin(), buffer_.begin() + size, fill);
+    std::uint8_t sent[32] = {};
+    // The inputs: what the question sets, and every byte the reply keeps.
+    const std::uint32_t inputs = Compose(q, sent) | KeptBytes(q);
+    for (std::uint32_t i = 0; i < std::min<std::uint32_t>(32, size); ++i) {
+      if ((inputs >> i) & 1) buffer_[i] = sent[i];
     }
     Reply reply;
-    if (stack_.Request(handle_, question.code, buffer_.data(), size)) {
+    if (stack_.Request(handle_, q.code, buffer_.data(), size)) {
       const std::uint32_t filled = std::min(stack_.LastInformation(), size);
       reply.bytes.assign(buffer_.begin(), buffer_.begin() + filled);
     } else {
@@ -174,83 +199,178 @@ class Asker {
     return reply;
   }
 
-  // The answer to `question`, with the smallest buffer the stack answers it
-  // in as it does in a whole one.
-  QmAnswer Answer(const Question& question, const Reply& whole, std::vector<std::uint8_t>* bytes) {
-    std::uint32_t low = 0, high = kFullSize;
-    while (low < high) {
-      const std::uint32_t middle = low + (high - low) / 2;
-      if (Ask(question, middle).status == whole.status) {
-        high = middle;
-      } else {
-        low = middle + 1;
-      }
+  // The whole reply, checked: whatever the caller's other bytes were, the
+  // stack writes every byte of its reply that is not an input.
+  Reply Whole(const Question& q) {
+    Reply zeros = Ask(q, kFullSize, 0x00);
+    const Reply ones = Ask(q, kFullSize, 0xFF);
+    bool same = zeros.status == ones.status && zeros.bytes.size() == ones.bytes.size();
+    const std::uint32_t kept = KeptBytes(q);
+    for (std::size_t i = 0; same && i < zeros.bytes.size(); ++i) {
+      same = (i < 32 && ((kept >> i) & 1)) || zeros.bytes[i] == ones.bytes[i];
     }
+    if (!same) throw std::logic_error("the simulated stack leaves part of a reply to " + std::to_string(q.code) +
+                                      " as the caller's buffer had it");
+    return zeros;
+  }
+
+  // The answers to `q`, one for each range of buffer sizes that the stack
+  // answers alike (the largest first), each found by halving: within a
+  // range every buffer gets the range's largest reply, cut to its size.
+  void Answers(const Question& q, std::vector<QmAnswer>* answers, std::vector<std::uint8_t>* bytes) {
+    std::uint32_t size = kFullSize;
+    Reply reply = Whole(q);
+    for (;;) {
+      std::uint32_t low = 0, high = size;
+      while (low < high) {
+        const std::uint32_t middle = low + (high - low) / 2;
+        if (Ask(q, middle) == Cut(reply, middle)) {
+          high = middle;
+        } else {
+          low = middle + 1;
+        }
+      }
+      answers->push_back(AnswerOf(q, reply, low, bytes));
+      if (low == 0) return;
+      size = low - 1;
+      reply = Ask(q, size);
+    }
+  }
+
+ private:
+  // What a caller sets for the question in the buffer's first 32 bytes:
+  // the index, and the value where the request reads it (a descriptor's
+  // setup packet asks for all of it). Returns a mask of the bytes set.
+  static std::uint32_t Compose(const Question& q, std::uint8_t* sent) {
+    std::uint32_t set = 0;
+    if (q.key.index != QM_ANSWER_ANY) {
+      usb::Write32(sent, q.key.index);
+      set |= 0xF;
+    }
+    const std::uint32_t value = q.key.value == QM_ANSWER_ANY ? 0 : q.key.value;
+    if (q.code == usb::kIoctlGetDescriptorFromNodeConnection) {
+      sent[usb::kSetupRequestType] = usb::kRequestTypeDeviceToHost;
+      sent[usb::kSetupRequest] = usb::kRequestGetDescriptor;
+      usb::Write16(sent + usb::kSetupValue, static_cast<std::uint16_t>(value));
+      usb::Write16(sent + usb::kSetupIndex, (value & 0xFF) != 0 ? 1033 : 0);
+      usb::Write16(sent + usb::kSetupLength, 0xFFFF);  // the whole descriptor; the driver cuts it
+      set |= 0xFF0;
+    } else if (q.key.valueMask != 0 && q.key.valueAt + 4 <= 32) {
+      usb::Write32(sent + q.key.valueAt, value);
+      set |= 0xFu << q.key.valueAt;
+    }
+    if (q.code == usb::kIoctlGetNodeConnectionInformationExV2) {
+      usb::Write32(sent + usb::kConnectionV2Length, usb::kConnectionV2Size);
+      set |= 0xF0;
+    }
+    return set;
+  }
+
+  QmAnswer AnswerOf(const Question& q, const Reply& reply, std::uint32_t minSize, std::vector<std::uint8_t>* bytes) {
     QmAnswer answer = {};
-    answer.code = question.code;
-    answer.index = question.index;
-    answer.value = question.value;
-    answer.minSize = low;
-    answer.smallStatus = low > 0 ? Ask(question, low - 1).status : 0;
-    answer.status = whole.status;
-    answer.keep = KeptBytes(question.code);
-    answer.dataAt = question.code == usb::kIoctlGetDescriptorFromNodeConnection ? usb::kDescriptorData : 0;
-    answer.length = static_cast<std::uint32_t>(whole.bytes.size());
+    answer.code = q.code;
+    answer.index = q.key.index;
+    answer.valueAt = q.key.valueAt;
+    answer.valueMask = q.key.valueMask;
+    answer.value = q.key.value;
+    answer.minSize = minSize;
+    answer.status = reply.status;
+    answer.keepMask = KeptBytes(q);
+    answer.dataAt = q.code == usb::kIoctlGetDescriptorFromNodeConnection ? usb::kDescriptorData : 0;
+    answer.length = static_cast<std::uint32_t>(reply.bytes.size());
     answer.bytesAt = static_cast<std::uint32_t>(bytes->size());
-    if (whole.bytes.size() > answer.keep) bytes->insert(bytes->end(), whole.bytes.begin() + answer.keep, whole.bytes.end());
+    bytes->insert(bytes->end(), reply.bytes.begin(), reply.bytes.end());
     while (bytes->size() % 4 != 0) bytes->push_back(0);
     return answer;
   }
 
- private:
   UsbSimStack& stack_;
   Handle handle_;
   std::vector<std::uint8_t> buffer_;
 };
 
-// Every question the walk can send to one open name, most specific first
-// (a specific question answered as its fallback is left out), and last
-// the answer to every other code.
-std::vector<QmAnswer> AnswersOf(UsbSimStack& stack, Handle handle, bool hub, std::vector<std::uint8_t>* bytes) {
+// How the answers of one request code are keyed: by index (ports, user
+// request codes), and for each index by values of a word of the buffer.
+struct Plan {
+  std::uint32_t code;
+  std::vector<std::uint32_t> indices;  // none: the request has no index
+  std::uint32_t valueAt = 0, valueMask = 0;
+  std::vector<std::uint32_t> (*valuesFor)(std::uint32_t index) = nullptr;
+};
+
+std::vector<std::uint32_t> DescriptorValues(std::uint32_t) {
+  std::vector<std::uint32_t> values{0x0100, usb::kConfigurationDescriptorValue, usb::kQualifierDescriptorValue,
+                                    usb::kBosDescriptorValue};
+  for (std::uint32_t string = 0; string <= 0xFF; ++string) values.push_back(usb::kStringDescriptorValue | string);
+  return values;
+}
+
+std::vector<std::uint32_t> AskingForUsb3(std::uint32_t) { return {usb::kProtocolUsb300}; }
+
+std::vector<std::uint32_t> PowerStates(std::uint32_t request) {
+  if (request != usb::kUserGetPowerStateMap) return {};
+  return {101, 102, 103, 104, 105, 106};  // WdmUsbPowerSystemWorking to ...Shutdown
+}
+
+std::vector<std::uint32_t> Range(std::uint32_t first, std::uint32_t last) {
+  std::vector<std::uint32_t> numbers;
+  for (std::uint32_t n = first; n <= last; ++n) numbers.push_back(n);
+  return numbers;
+}
+
+std::vector<Plan> PlansFor(std::uint32_t ports) {
+  const std::vector<std::uint32_t> all = Range(1, ports);
+  return {
+      {usb::kIoctlGetHcdDriverkeyName, {}},
+      {usb::kIoctlGetRootHubName, {}},  // a hub's node information shares the code
+      {usb::kIoctlGetHubInformationEx, {}},
+      {usb::kIoctlGetHubCapabilities, {}},
+      {usb::kIoctlGetHubCapabilitiesEx, {}},
+      {usb::kIoctlUsbUserRequest,
+       {usb::kUserGetControllerInfo0, usb::kUserGetControllerDriverKey, usb::kUserGetPowerStateMap,
+        usb::kUserGetRootHubSymbolicName},
+       usb::kUserHeaderSize, 0xFFFFFFFF, PowerStates},
+      {usb::kIoctlGetNodeConnectionInformation, all},
+      {usb::kIoctlGetNodeConnectionInformationEx, all},
+      {usb::kIoctlGetNodeConnectionInformationExV2, all, usb::kConnectionV2Protocols, usb::kProtocolUsb300,
+       AskingForUsb3},
+      {usb::kIoctlGetNodeConnectionName, all},
+      {usb::kIoctlGetNodeConnectionDriverkeyName, all},
+      {usb::kIoctlGetPortConnectorProperties, all},
+      {usb::kIoctlGetDescriptorFromNodeConnection, all, usb::kSetupValue, 0xFFFF, DescriptorValues},
+  };
+}
+
+// Every question a client can send to one open name, most specific first
+// (a specific question answered as its fallback is left out), and last the
+// answer to every other code.
+std::vector<QmAnswer> AnswersOf(UsbSimStack& stack, Handle handle, std::vector<std::uint8_t>* bytes) {
   Asker asker(stack, handle);
   std::vector<QmAnswer> answers;
-  auto add = [&](const Question& question, const Reply& whole) { answers.push_back(asker.Answer(question, whole, bytes)); };
-  auto ask = [&](const Question& question) { return asker.Ask(question, kFullSize); };
-
-  const Question driverKey{usb::kIoctlGetHcdDriverkeyName, QM_ANSWER_ANY, QM_ANSWER_ANY};
-  add(driverKey, ask(driverKey));
-  // The root hub name request and the node information request share a code.
-  const Question node{usb::kIoctlGetNodeInformation, QM_ANSWER_ANY, QM_ANSWER_ANY};
-  const Reply nodeReply = ask(node);
-  add(node, nodeReply);
-  // A hub's ports, as its node information counts them.
-  std::uint32_t ports = 0;
-  if (hub && nodeReply.status == 0 && nodeReply.bytes.size() > usb::kNodeInfoNumberOfPorts) {
-    ports = nodeReply.bytes[usb::kNodeInfoNumberOfPorts];
-  }
-  for (std::uint32_t code : {usb::kIoctlGetNodeConnectionInformation, usb::kIoctlGetNodeConnectionName}) {
-    const Reply fallback = ask({code, 0, QM_ANSWER_ANY});  // no port has the number 0
-    for (std::uint32_t port = 1; port <= ports; ++port) {
-      const Reply reply = ask({code, port, QM_ANSWER_ANY});
-      if (!(reply == fallback)) add({code, port, QM_ANSWER_ANY}, reply);
+  // A hub's ports, even those of a hub that does not answer about itself.
+  const Hub* hub = stack.HubOf(handle);
+  for (const Plan& plan : PlansFor(hub != nullptr ? static_cast<std::uint32_t>(hub->numberOfPorts) : 0)) {
+    // The fallbacks ask with no such index (0) and no such value (0).
+    const Key none{plan.indices.empty() ? QM_ANSWER_ANY : 0, plan.valueAt, plan.valueMask,
+                   plan.valueMask != 0 ? 0 : QM_ANSWER_ANY};
+    const Question fallback{plan.code, none};
+    const Reply codeReply = asker.Whole(fallback);
+    for (std::uint32_t index : plan.indices) {
+      const Question indexFallback{plan.code, {index, plan.valueAt, plan.valueMask, none.value}};
+      const Reply indexReply = asker.Whole(indexFallback);
+      const std::vector<std::uint32_t> values = plan.valuesFor != nullptr ? plan.valuesFor(index)
+                                                                          : std::vector<std::uint32_t>();
+      for (std::uint32_t value : values) {
+        const Question q{plan.code, {index, plan.valueAt, plan.valueMask, value}};
+        if (!(asker.Whole(q) == indexReply)) asker.Answers(q, &answers, bytes);
+      }
+      if (!(indexReply == codeReply)) asker.Answers({plan.code, {index, 0, 0, QM_ANSWER_ANY}}, &answers, bytes);
     }
-    add({code, QM_ANSWER_ANY, QM_ANSWER_ANY}, fallback);
+    asker.Answers({plan.code, {QM_ANSWER_ANY, 0, 0, QM_ANSWER_ANY}}, &answers, bytes);
   }
-  const std::uint32_t descriptor = usb::kIoctlGetDescriptorFromNodeConnection;
-  for (std::uint32_t port = 1; port <= ports; ++port) {
-    const Reply fallback = ask({descriptor, port, 0});  // a descriptor the walk never asks for
-    std::vector<std::uint32_t> values{0x0100};
-    for (std::uint32_t string = 0; string <= 0xFF; ++string) values.push_back(usb::kStringDescriptorValue | string);
-    for (std::uint32_t value : values) {
-      const Reply reply = ask({descriptor, port, value});
-      if (!(reply == fallback)) add({descriptor, port, value}, reply);
-    }
-    add({descriptor, port, QM_ANSWER_ANY}, fallback);
-  }
-  add({descriptor, QM_ANSWER_ANY, QM_ANSWER_ANY}, ask({descriptor, 0, 0x0100}));
-  const Question unknown{kUnknownCode, QM_ANSWER_ANY, QM_ANSWER_ANY};
-  add(unknown, ask(unknown));
-  answers.back().code = QM_ANSWER_ANY;
+  const std::size_t first = answers.size();
+  asker.Answers({kUnknownCode, {}}, &answers, bytes);
+  for (std::size_t i = first; i < answers.size(); ++i) answers[i].code = QM_ANSWER_ANY;
   return answers;
 }
 
@@ -280,23 +400,23 @@ struct Compiled {
 
   // Opens `path` in the stack; returns the node its answers are under, or
   // QM_ANSWER_ANY when the open fails (with *openStatus).
-  std::uint32_t NodeFor(UsbSimStack& stack, const std::string& path, bool hub, std::uint32_t* openStatus) {
+  std::uint32_t NodeFor(UsbSimStack& stack, const std::string& path, std::uint32_t* openStatus) {
     const Handle handle = stack.Open(path);
     if (handle == kInvalidHandle) {
       *openStatus = StatusOf(stack.LastError());
       return QM_ANSWER_ANY;
     }
     *openStatus = 0;
-    std::vector<QmAnswer> found = AnswersOf(stack, handle, hub, &bytes);
+    std::vector<QmAnswer> found = AnswersOf(stack, handle, &bytes);
     stack.Close(handle);
     nodes.push_back({static_cast<std::uint32_t>(answers.size()), static_cast<std::uint32_t>(found.size())});
     answers.insert(answers.end(), found.begin(), found.end());
     return static_cast<std::uint32_t>(nodes.size() - 1);
   }
 
-  void AddName(UsbSimStack& stack, const std::u16string& name, bool hub) {
+  void AddName(UsbSimStack& stack, const std::u16string& name) {
     QmName entry = {};
-    entry.node = NodeFor(stack, "\\\\.\\" + std::string(name.begin(), name.end()), hub, &entry.openStatus);
+    entry.node = NodeFor(stack, "\\\\.\\" + std::string(name.begin(), name.end()), &entry.openStatus);
     entry.units = static_cast<std::uint32_t>(name.size());
     names.push_back({entry, name});
   }
@@ -338,8 +458,8 @@ std::vector<std::uint8_t> Write(const Compiled& compiled, const std::u16string& 
     Put32(&out, node.answerCount);
   }
   for (const QmAnswer& a : compiled.answers) {
-    for (std::uint32_t word : {a.code, a.index, a.value, a.minSize, a.smallStatus, a.status, a.keep, a.dataAt, a.length,
-                               a.bytesAt}) {
+    for (std::uint32_t word : {a.code, a.index, a.valueAt, a.valueMask, a.value, a.minSize, a.status, a.keepMask,
+                               a.dataAt, a.length, a.bytesAt}) {
       Put32(&out, word);
     }
   }
@@ -376,7 +496,7 @@ std::vector<std::uint8_t> CompileDriverAnswers(const std::string& description, c
     const Handle probe = stack.Open("\\\\.\\" + name);
     if (probe == kInvalidHandle) continue;  // no such name: the system says "not found" as the stack does
     stack.Close(probe);
-    compiled.AddName(stack, std::u16string(name.begin(), name.end()), false);
+    compiled.AddName(stack, std::u16string(name.begin(), name.end()));
   }
   std::vector<std::u16string> hubNames;
   for (const Controller& controller : stack.Controllers()) {
@@ -385,7 +505,7 @@ std::vector<std::uint8_t> CompileDriverAnswers(const std::string& description, c
   }
   std::map<std::u16string, bool> served;
   for (const std::u16string& name : hubNames) {
-    if (served.emplace(name, true).second) compiled.AddName(stack, name, true);
+    if (served.emplace(name, true).second) compiled.AddName(stack, name);
   }
   const Handle list = stack.OpenInterfaceList(kGuidDevinterfaceUsbHostController);
   DeviceInterfaceData data;
@@ -393,7 +513,7 @@ std::vector<std::uint8_t> CompileDriverAnswers(const std::string& description, c
     std::string path;
     stack.InterfacePath(list, data, &path);
     QmInterface item = {};
-    item.node = compiled.NodeFor(stack, path, false, &item.openStatus);
+    item.node = compiled.NodeFor(stack, path, &item.openStatus);
     // Wine opens a device interface even when its driver fails the open: an
     // interface that cannot be opened is not listed, which the walk skips
     // alike.

@@ -52,6 +52,11 @@ class Generator {
     if (Bit(flags, 3)) json += "\"rootHubNameError\": " + Error() + ", ";
     if (Bit(flags, 4)) json += "\"driverKeyName\": \"KEY" + std::to_string(Byte() % 3) + "\", ";  // seen twice
     if (Bit(flags, 5)) json += "\"interfaceOpenError\": " + Error() + ", ";
+    if (Bit(flags, 6)) {
+      static const char* kFlavors[] = {"0", "100", "200", "1000", "2000"};  // generic, OHCI, UHCI, EHCI, NEC
+      json += "\"pciVendorId\": " + std::to_string(Byte() * 257) + ", \"controllerFlavor\": " + kFlavors[Byte() % 5] +
+              ", ";
+    }
     return json + "\"rootHub\": " + Hub(0) + "}";
   }
 
@@ -62,6 +67,7 @@ class Generator {
     if (Bit(flags, 1)) json += "\"nodeInfoError\": " + Error() + ", ";
     const int ports = Byte() % 6;
     if (Bit(flags, 2)) json += "\"numberOfPorts\": " + std::to_string(Byte()) + ", ";
+    if (Bit(flags, 3)) json += "\"busPowered\": true, \"wHubCharacteristics\": " + std::to_string(Byte()) + ", ";
     json += "\"ports\": [";
     for (int i = 0; i < ports; ++i) json += (i ? ", " : "") + Port(depth);
     return json + "]}";
@@ -73,19 +79,51 @@ class Generator {
     if (Bit(flags, 0)) json += "\"connectionInfoError\": " + Error() + ", ";
     if (Bit(flags, 1)) json += "\"status\": " + std::to_string(Byte() % 8) + ", ";
     const int kind = (flags >> 2) % 3;
-    if (kind == 1) json += "\"device\": " + Device() + ", ";
+    bool superSpeed = false;
+    if (kind == 1) json += "\"device\": " + Device(&superSpeed) + ", ";
     // Names may repeat, as a stack that reports a hub inside itself.
     if (kind == 2 && depth < shape_.maxDepth) {
       std::string hub = Hub(depth + 1);
       hub.insert(1, "\"name\": \"H" + std::to_string(Byte() % 8) + "\", " +
                         (Bit(flags, 5) ? "\"nameError\": " + Error() + ", " : std::string()));
+      if (Bit(flags, 6)) hub.insert(1, "\"device\": " + Device(&superSpeed) + ", ");
       json += "\"hub\": " + hub + ", ";
     }
+    // A device at SuperSpeed needs a port that carries it; only a machine
+    // the reader may refuse leaves that to chance.
+    if (superSpeed && (shape_.servable || Bit(flags, 7))) json += "\"superSpeed\": true, ";
+    if (Bit(flags, 7)) json += "\"connector\": {\"userConnectable\": false, \"companionPort\": 2}, ";
     if (json.size() > 1) json.erase(json.size() - 2);
     return json + "}";
   }
 
-  std::string Device() {
+  // The descriptors beyond the device descriptor: a configuration of one or
+  // two interfaces (class-specific bytes, endpoints of every type), the
+  // qualifier and the BOS, answered or stalled.
+  std::string Descriptors(int speed) {
+    static const char* kMaxPower[] = {"0", "100", "500", "896"};
+    const std::uint8_t flags = Byte();
+    std::string json;
+    if (Bit(flags, 0)) {
+      json += ", \"configuration\": {\"bmAttributes\": " + std::to_string(0x80 | (Byte() & 0x60)) +
+              ", \"MaxPower\": " + (speed >= 3 ? "896" : kMaxPower[Byte() % 3]) + ", \"interfaces\": [";
+      const int interfaces = 1 + Byte() % 2;
+      for (int i = 0; i < interfaces; ++i) {
+        json += std::string(i ? ", " : "") + "{\"number\": " + std::to_string(i) +
+                ", \"class\": " + std::to_string(Byte()) + ", \"endpoints\": [{\"address\": " +
+                std::to_string(0x81 + i) + ", \"attributes\": " + std::to_string(Byte() % 4) +
+                ", \"maxPacketSize\": " + std::to_string(Byte() * 4) + "}]" +
+                (Bit(flags, 1) ? ", \"extra\": \"09 21 11 01 00 01 22 3e 00\"" : "") + "}";
+      }
+      json += "]}";
+    }
+    if (Bit(flags, 2)) json += std::string(", \"deviceQualifier\": ") + (Bit(flags, 3) ? "true" : "false");
+    if (Bit(flags, 4)) json += Bit(flags, 5) ? ", \"bos\": false" : ", \"bos\": \"07 10 02 06 00 00 00\"";
+    if (Bit(flags, 6)) json += ", \"driverKeyName\": \"KEY" + std::to_string(Byte() % 4) + "\"";
+    return json;
+  }
+
+  std::string Device(bool* superSpeed) {
     static const int kVendors[] = {0x13FE, 0x1307, 0x048D, 0x090C, 0x1234};
     // Classes of drives (0, mass storage, vendor-specific) and of devices
     // that are none (camera or composite, wireless, hub).
@@ -98,6 +136,14 @@ class Generator {
             ", \"iSerialNumber\": " + std::to_string(Byte() % 4);
     if (Bit(flags, 0)) json += ", \"descriptorError\": " + Error();
     if (Bit(flags, 1)) json += ", \"languages\": []";
+    if (Bit(flags, 5)) {
+      static const char* kSpeeds[] = {"low", "full", "high", "super", "super+"};
+      static const char* kVersions[] = {"272", "512", "513", "528", "768", "784"};  // 1.10 to 3.10
+      const int speed = Byte() % 5;
+      *superSpeed = speed >= 3;
+      json += std::string(", \"speed\": \"") + kSpeeds[speed] + "\", \"bcdUSB\": " + kVersions[Byte() % 6] +
+              Descriptors(speed);
+    }
     json += ", \"strings\": {";
     for (int index = 1, count = 0; index <= 3; ++index) {
       if (!Bit(flags, 1 + index)) continue;

@@ -4,52 +4,30 @@
 #include <stdexcept>
 
 #include "usb/UsbIoctl.h"
+#include "usbsim/Answers.h"
 
 namespace qm::sim {
 
 namespace {
 
 using win::kErrorFileNotFound;
-using win::kErrorGenFailure;  // a stalled device request
-using win::kErrorInvalidFunction;
 using win::kErrorInvalidHandle;
 using win::kErrorInvalidParameter;
 
-// Writes as much of the name structure as fits; returns the bytes filled.
-std::uint32_t WriteName(std::uint8_t* buffer, std::uint32_t size, std::uint32_t lengthAt, std::uint32_t textAt,
-                        const std::u16string& name) {
-  // ActualLength: the structure's size with the whole name and its zero.
-  const std::uint32_t actual = textAt + 2 * static_cast<std::uint32_t>(name.size() + 1);
-  if (lengthAt + 4 > size) return 0;
-  usb::Write32(buffer + lengthAt, actual);
-  std::uint32_t at = textAt;
-  for (char16_t unit : name) {
-    if (at + 2 > size) return at;
-    usb::Write16(buffer + at, unit);
-    at += 2;
+// The requests whose buffer begins with a port's connection index.
+bool IsPortRequest(std::uint32_t code) {
+  switch (code) {
+    case usb::kIoctlGetNodeConnectionInformation:
+    case usb::kIoctlGetNodeConnectionInformationEx:
+    case usb::kIoctlGetNodeConnectionInformationExV2:
+    case usb::kIoctlGetNodeConnectionName:
+    case usb::kIoctlGetNodeConnectionDriverkeyName:
+    case usb::kIoctlGetDescriptorFromNodeConnection:
+    case usb::kIoctlGetPortConnectorProperties:
+      return true;
+    default:
+      return false;
   }
-  if (at + 2 > size) return at;
-  usb::Write16(buffer + at, 0);
-  return at + 2;
-}
-
-std::vector<std::uint8_t> DeviceDescriptor(const Device& device) {
-  std::vector<std::uint8_t> d(usb::kDeviceDescriptorSize, 0);
-  d[0] = 18;
-  d[1] = 1;  // DEVICE
-  usb::Write16(&d[2], 0x0200);
-  d[usb::kDescDeviceClass] = device.deviceClass;
-  d[usb::kDescDeviceSubClass] = device.deviceSubClass;
-  d[usb::kDescDeviceProtocol] = device.deviceProtocol;
-  d[7] = 64;
-  usb::Write16(&d[usb::kDescIdVendor], device.idVendor);
-  usb::Write16(&d[usb::kDescIdProduct], device.idProduct);
-  usb::Write16(&d[12], 0x0100);
-  d[usb::kDescIManufacturer] = device.iManufacturer;
-  d[usb::kDescIProduct] = device.iProduct;
-  d[usb::kDescISerialNumber] = device.iSerialNumber;
-  d[17] = 1;
-  return d;
 }
 
 }  // namespace
@@ -124,7 +102,7 @@ bool UsbSimStack::Request(Handle handle, std::uint32_t code, std::uint8_t* buffe
   TraceEntry entry{"ioctl", found == open_.end() ? std::string() : found->second.path};
   entry.code = code;
   entry.size = size;
-  if (code != usb::kIoctlGetHcdDriverkeyName && code != usb::kIoctlGetNodeInformation && size >= 4) {
+  if (IsPortRequest(code) && size >= 4) {
     entry.hasConnectionIndex = true;
     entry.connectionIndex = usb::Read32(buffer + usb::kConnectionIndex);
   }
@@ -137,105 +115,16 @@ bool UsbSimStack::Request(Handle handle, std::uint32_t code, std::uint8_t* buffe
   bool ok = false;
   if (found == open_.end()) {
     ok = Fail(kErrorInvalidHandle);
-  } else if (found->second.controller != nullptr) {
-    ok = ControllerRequest(*found->second.controller, code, buffer, size);
   } else {
-    ok = HubRequest(*found->second.hub, code, buffer, size);
+    const Outcome outcome = found->second.controller != nullptr
+                                ? AnswerControllerRequest(*found->second.controller, code, buffer, size)
+                                : AnswerHubRequest(*found->second.hub, code, buffer, size);
+    information_ = outcome.filled;
+    ok = outcome.error == 0 || Fail(outcome.error);
   }
   entry.ok = ok;
   trace_.push_back(entry);
   return ok;
-}
-
-bool UsbSimStack::ControllerRequest(Controller& controller, std::uint32_t code, std::uint8_t* buffer,
-                                    std::uint32_t size) {
-  if (size < 8) return Fail(kErrorInvalidParameter);
-  if (code == usb::kIoctlGetHcdDriverkeyName) {
-    if (controller.driverKeyError != 0) return Fail(controller.driverKeyError);
-    information_ = WriteName(buffer, size, usb::kNameActualLength, usb::kNameText, controller.driverKeyName);
-    return true;
-  }
-  if (code == usb::kIoctlGetRootHubName) {
-    if (controller.rootHubNameError != 0) return Fail(controller.rootHubNameError);
-    information_ = WriteName(buffer, size, usb::kNameActualLength, usb::kNameText, controller.rootHubName);
-    return true;
-  }
-  return Fail(kErrorInvalidFunction);  // hub requests mean nothing to a controller
-}
-
-bool UsbSimStack::HubRequest(Hub& hub, std::uint32_t code, std::uint8_t* buffer, std::uint32_t size) {
-  if (code == usb::kIoctlGetNodeInformation) {
-    if (hub.nodeInfoError != 0) return Fail(hub.nodeInfoError);
-    if (size < usb::kNodeInfoSize) return Fail(kErrorInvalidParameter);
-    std::memset(buffer, 0, usb::kNodeInfoSize);
-    buffer[usb::kNodeInfoDescriptorLength] = 9;
-    buffer[usb::kNodeInfoDescriptorType] = 0x29;
-    buffer[usb::kNodeInfoNumberOfPorts] = static_cast<std::uint8_t>(hub.numberOfPorts);
-    information_ = usb::kNodeInfoSize;
-    return true;
-  }
-  if (code != usb::kIoctlGetNodeConnectionInformation && code != usb::kIoctlGetNodeConnectionName &&
-      code != usb::kIoctlGetDescriptorFromNodeConnection) {
-    return Fail(kErrorInvalidFunction);  // controller requests mean nothing to a hub
-  }
-  if (size < usb::kDescriptorData) return Fail(kErrorInvalidParameter);
-  const std::uint32_t index = usb::Read32(buffer + usb::kConnectionIndex);
-  if (index < 1 || index > static_cast<std::uint32_t>(hub.numberOfPorts)) return Fail(kErrorInvalidParameter);
-  static const Port kEmptyPort;
-  const Port& port = index <= hub.ports.size() ? hub.ports[index - 1] : kEmptyPort;
-
-  if (code == usb::kIoctlGetNodeConnectionInformation) {
-    if (port.connectionInfoError != 0) return Fail(port.connectionInfoError);
-    if (size < usb::kConnectionInfoFixedSize) return Fail(kErrorInvalidParameter);
-    std::memset(buffer + 4, 0, usb::kConnectionInfoFixedSize - 4);
-    if (port.device) {
-      const std::vector<std::uint8_t> descriptor = DeviceDescriptor(*port.device);
-      std::memcpy(buffer + usb::kConnectionDeviceDescriptor, descriptor.data(), descriptor.size());
-    }
-    buffer[usb::kConnectionDeviceIsHub] = port.hub ? 1 : 0;
-    usb::Write32(buffer + usb::kConnectionStatus, port.status);
-    information_ = usb::kConnectionInfoFixedSize;  // no open pipes follow
-    return true;
-  }
-  const bool connected = port.status == usb::kDeviceConnected;
-  if (code == usb::kIoctlGetNodeConnectionName) {
-    if (!connected || !port.hub) return Fail(kErrorInvalidParameter);
-    if (port.nameError != 0) return Fail(port.nameError);
-    information_ = WriteName(buffer, size, usb::kConnectionNameActualLength, usb::kConnectionNameText, port.name);
-    return true;
-  }
-  // A descriptor request, answered by the device on the port.
-  if (!connected || !port.device) return Fail(kErrorGenFailure);
-  const Device& device = *port.device;
-  if (device.descriptorError != 0) return Fail(device.descriptorError);
-  const std::uint16_t value = usb::Read16(buffer + usb::kSetupValue);
-  const std::uint16_t length = usb::Read16(buffer + usb::kSetupLength);
-  std::vector<std::uint8_t> reply;
-  if (value == 0x0100) {
-    reply = DeviceDescriptor(device);
-  } else if ((value >> 8) == 3 && (value & 0xFF) == 0) {
-    reply = {static_cast<std::uint8_t>(2 + 2 * device.languages.size()), 3};
-    for (std::uint16_t language : device.languages) {
-      reply.push_back(static_cast<std::uint8_t>(language));
-      reply.push_back(static_cast<std::uint8_t>(language >> 8));
-    }
-  } else if ((value >> 8) == 3) {
-    auto text = device.strings.find(value & 0xFF);
-    if (text == device.strings.end()) return Fail(kErrorGenFailure);  // the device stalls
-    reply = {static_cast<std::uint8_t>(std::min<std::size_t>(255, 2 + 2 * text->second.size())), 3};
-    for (char16_t unit : text->second) {
-      reply.push_back(static_cast<std::uint8_t>(unit));
-      reply.push_back(static_cast<std::uint8_t>(unit >> 8));
-    }
-  } else {
-    return Fail(kErrorGenFailure);
-  }
-  // Never more than asked for, never beyond the caller's buffer.
-  std::size_t count = std::min<std::size_t>(reply.size(), length);
-  count = std::min<std::size_t>(count, size - usb::kDescriptorData);
-  std::memcpy(buffer + usb::kDescriptorData, reply.data(), count);
-  information_ = usb::kDescriptorData + static_cast<std::uint32_t>(count);
-  return true;
 }
 
 Handle UsbSimStack::OpenInterfaceList(const Guid& interfaceClass) {

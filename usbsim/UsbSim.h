@@ -17,21 +17,89 @@
 
 namespace qm::sim {
 
+// Bytes of whole descriptors (length byte first), as a real device places
+// them: class-specific descriptors, a SuperSpeed endpoint companion.
+using DescriptorBytes = std::vector<std::uint8_t>;
+
+struct Endpoint {
+  std::uint8_t address = 0x81;  // bEndpointAddress
+  std::uint8_t attributes = 2;  // bmAttributes: transfer type in bits 0-1
+  std::uint16_t maxPacketSize = 512;
+  std::uint8_t interval = 0;
+  DescriptorBytes extra;  // the descriptors that follow it
+};
+
+struct Interface {
+  std::uint8_t number = 0;
+  std::uint8_t alternateSetting = 0;
+  std::uint8_t interfaceClass = 0;
+  std::uint8_t subClass = 0;
+  std::uint8_t protocol = 0;
+  std::uint8_t iInterface = 0;
+  DescriptorBytes extra;  // class-specific descriptors before its endpoints
+  std::vector<Endpoint> endpoints;
+};
+
+// An interface association, placed before the first interface it groups.
+struct Association {
+  std::uint8_t firstInterface = 0;
+  std::uint8_t interfaceCount = 0;
+  std::uint8_t functionClass = 0;
+  std::uint8_t functionSubClass = 0;
+  std::uint8_t functionProtocol = 0;
+  std::uint8_t iFunction = 0;
+};
+
+struct Configuration {
+  std::uint8_t value = 1;           // bConfigurationValue
+  std::uint8_t attributes = 0x80;   // bmAttributes: 0x40 self-powered, 0x20 remote wake-up
+  std::uint16_t maxPowerMilliamps = 200;
+  std::uint8_t iConfiguration = 0;
+  DescriptorBytes extra;  // after the configuration descriptor itself
+  std::vector<Association> associations;
+  std::vector<Interface> interfaces;
+};
+
+enum class Speed { kLow, kFull, kHigh, kSuper, kSuperPlus };
+
 struct Device {
   std::uint16_t idVendor = 0;
   std::uint16_t idProduct = 0;
   std::uint8_t deviceClass = 0;  // bDeviceClass, bDeviceSubClass, bDeviceProtocol
   std::uint8_t deviceSubClass = 0;
   std::uint8_t deviceProtocol = 0;
+  std::uint16_t bcdUsb = 0x0200;
+  std::uint8_t maxPacketSize0 = 64;
+  std::uint16_t bcdDevice = 0x0100;
+  std::uint8_t numConfigurations = 1;
   std::uint8_t iManufacturer = 0;
   std::uint8_t iProduct = 0;
   std::uint8_t iSerialNumber = 0;
   std::map<int, std::u16string> strings;
   std::vector<std::uint16_t> languages{1033};
   std::uint32_t descriptorError = 0;  // 0: requests succeed
+  Speed speed = Speed::kHigh;
+  Configuration configuration;    // described, or the default of its class
+  bool answersQualifier = false;  // the device qualifier request; false: it stalls
+  bool answersBos = false;
+  DescriptorBytes capabilities;   // the BOS's device capability descriptors
+  std::uint16_t address = 0;      // on its controller, 1 to 127
+  std::u16string driverKeyName;
 };
 
 struct Hub;
+struct Controller;
+
+// What the hub knows of a port's connector.
+struct Connector {
+  bool userConnectable = true;
+  bool debugCapable = false;
+  bool multipleCompanions = false;
+  bool typeC = false;
+  std::uint16_t companionIndex = 0;
+  std::uint16_t companionPort = 0;
+  std::u16string companionHubName;
+};
 
 struct Port {
   std::uint32_t status = 0;              // USB_CONNECTION_STATUS
@@ -40,6 +108,8 @@ struct Port {
   std::unique_ptr<Hub> hub;              // an external hub
   std::u16string name;                   // the external hub's symbolic name
   std::uint32_t nameError = 0;
+  Connector connector;
+  bool superSpeed = false;               // the port carries SuperSpeed as well
 };
 
 struct Hub {
@@ -47,6 +117,14 @@ struct Hub {
   int numberOfPorts = 0;
   std::uint32_t openError = 0;
   std::uint32_t nodeInfoError = 0;
+  std::uint16_t hubCharacteristics = 0x0009;  // wHubCharacteristics: per-port power switching and overcurrent
+  std::uint8_t powerOnToPowerGood = 50;       // in 2 ms units
+  std::uint8_t hubControlCurrent = 0;         // mA
+  bool busPowered = false;
+  // Where the hub stands, set once the machine is read: its controller, and
+  // for an external hub its own device.
+  const Controller* controller = nullptr;
+  const Device* ownDevice = nullptr;
 };
 
 struct Controller {
@@ -59,6 +137,11 @@ struct Controller {
   std::u16string rootHubName;
   std::uint32_t rootHubNameError = 0;
   std::unique_ptr<Hub> rootHub;
+  std::uint32_t pciVendorId = 0x8086;
+  std::uint32_t pciDeviceId = 0x3B34;
+  std::uint32_t pciRevision = 5;
+  std::uint32_t flavor = 1000;      // USB_CONTROLLER_FLAVOR: EHCI_Generic
+  std::uint32_t featureFlags = 3;   // port power switching, selective suspend
 };
 
 struct TraceEntry {
@@ -105,6 +188,11 @@ class UsbSimStack final : public DeviceIo {
   std::uint32_t LastInformation() const { return information_; }
   bool Close(Handle handle);
   bool Owns(Handle handle) const { return open_.count(handle) != 0 || lists_.count(handle) != 0; }
+  // The hub open under `handle`, or null (a controller, or no such handle).
+  const Hub* HubOf(Handle handle) const {
+    auto found = open_.find(handle);
+    return found != open_.end() ? found->second.hub : nullptr;
+  }
 
   // The stack's side of the host-controller interface enumeration: a list
   // of the controllers listed as interfaces, in description order.
@@ -125,8 +213,6 @@ class UsbSimStack final : public DeviceIo {
     std::string path;
   };
   bool Fail(std::uint32_t error);
-  bool ControllerRequest(Controller& controller, std::uint32_t code, std::uint8_t* buffer, std::uint32_t size);
-  bool HubRequest(Hub& hub, std::uint32_t code, std::uint8_t* buffer, std::uint32_t size);
   void IndexHubs(Hub& hub);
 
   std::vector<Controller> controllers_;

@@ -1,34 +1,18 @@
 // Reading the simulated stack's description: JSON, checked value by value,
 // each fault named with its place (docs/usb-sim-format.md).
-#include <nlohmann/json.hpp>
-
+#include <cstdio>
+#include <cstring>
 #include <set>
 #include <stdexcept>
 #include <vector>
 
+#include "usb/UsbIoctl.h"
 #include "usb/UsbScan.h"
-#include "usbsim/UsbSim.h"
+#include "usbsim/JsonReading.h"
 
 namespace qm::sim {
 
-namespace {
-
-using Json = nlohmann::json;
-
-// Where a value stands in the description: a chain of steps up to the top,
-// turned into text ("controllers[0].rootHub.ports[2]") only when a fault is
-// reported, so that deep descriptions cost memory in proportion to depth.
-struct Place {
-  const Place* parent;
-  std::string step;
-  std::string Text() const { return parent != nullptr ? parent->Text() + step : step; }
-  Place Key(const char* key) const { return {this, std::string(".") + key}; }
-  Place Index(std::size_t index) const { return {this, "[" + std::to_string(index) + "]"}; }
-};
-
-[[noreturn]] void Fault(const Place& where, const std::string& what) {
-  throw std::runtime_error(where.Text() + ": " + what);
-}
+void Fault(const Place& where, const std::string& what) { throw std::runtime_error(where.Text() + ": " + what); }
 
 void CheckKeys(const Json& object, const Place& where, std::initializer_list<const char*> allowed) {
   if (!object.is_object()) Fault(where, "must be an object");
@@ -61,22 +45,11 @@ bool Boolean(const Json& object, const char* key, const Place& where, bool fallb
   return object.at(key).get<bool>();
 }
 
-// A device path: printable ASCII, as the system's are.
-std::string Ascii(const Json& object, const char* key, const Place& where, const std::string& fallback) {
-  if (!object.contains(key)) return fallback;
-  const Json& value = object.at(key);
-  if (!value.is_string()) Fault(where.Key(key), "must be a string");
-  const std::string text = value.get<std::string>();
-  for (char c : text) {
-    if (c < 0x20 || c > 0x7E) Fault(where.Key(key), "must be printable ASCII");
-  }
-  if (text.compare(0, 4, "\\\\?\\") != 0) Fault(where.Key(key), "must begin with \\\\?\\");
-  return text;
-}
-
-std::u16string Decimal(int number) {
-  const std::string text = std::to_string(number);
-  return std::u16string(text.begin(), text.end());
+const Json& List(const Json& object, const char* key, const Place& where) {
+  static const Json kEmpty = Json::array();
+  if (!object.contains(key)) return kEmpty;
+  if (!object.at(key).is_array()) Fault(where.Key(key), "must be a list");
+  return object.at(key);
 }
 
 // A text served as UTF-16: a JSON string, each character as its UTF-16
@@ -117,95 +90,155 @@ std::u16string Utf16(const Json& object, const char* key, const Place& where, co
   return out;
 }
 
-std::unique_ptr<Device> ReadDevice(const Json& json, const Place& where) {
-  CheckKeys(json, where, {"idVendor", "idProduct", "deviceClass", "deviceSubClass", "deviceProtocol", "iManufacturer",
-                          "iProduct", "iSerialNumber", "strings", "languages", "descriptorError"});
-  auto device = std::make_unique<Device>();
-  device->idVendor = static_cast<std::uint16_t>(Number(json, "idVendor", where, 0, 65535, 0));
-  device->idProduct = static_cast<std::uint16_t>(Number(json, "idProduct", where, 0, 65535, 0));
-  device->deviceClass = static_cast<std::uint8_t>(Number(json, "deviceClass", where, 0, 255, 0));
-  device->deviceSubClass = static_cast<std::uint8_t>(Number(json, "deviceSubClass", where, 0, 255, 0));
-  device->deviceProtocol = static_cast<std::uint8_t>(Number(json, "deviceProtocol", where, 0, 255, 0));
-  device->iManufacturer = static_cast<std::uint8_t>(Number(json, "iManufacturer", where, 0, 255, 0));
-  device->iProduct = static_cast<std::uint8_t>(Number(json, "iProduct", where, 0, 255, 0));
-  device->iSerialNumber = static_cast<std::uint8_t>(Number(json, "iSerialNumber", where, 0, 255, 0));
-  device->descriptorError = ErrorCode(json, "descriptorError", where);
-  if (json.contains("strings")) {
-    const Json& strings = json.at("strings");
-    const Place place = where.Key("strings");
-    if (!strings.is_object()) Fault(place, "must be an object");
-    for (auto item = strings.begin(); item != strings.end(); ++item) {
-      const std::string& key = item.key();
-      // Plain decimal: "01" and "1" would otherwise be two keys for one index.
-      if (key.empty() || key.size() > 3 || key[0] == '0' || key.find_first_not_of("0123456789") != std::string::npos ||
-          std::stoi(key) > 255) {
-        Fault(place, "key \"" + key + "\" must be a string index from 1 to 255, written plainly");
-      }
-      device->strings[std::stoi(key)] = Utf16(strings, key.c_str(), place, u"");
-    }
+namespace {
+
+// A device path: printable ASCII, as the system's are.
+std::string Ascii(const Json& object, const char* key, const Place& where, const std::string& fallback) {
+  if (!object.contains(key)) return fallback;
+  const Json& value = object.at(key);
+  if (!value.is_string()) Fault(where.Key(key), "must be a string");
+  const std::string text = value.get<std::string>();
+  for (char c : text) {
+    if (c < 0x20 || c > 0x7E) Fault(where.Key(key), "must be printable ASCII");
   }
-  if (json.contains("languages")) {
-    const Json& languages = json.at("languages");
-    const Place place = where.Key("languages");
-    if (!languages.is_array()) Fault(place, "must be a list");
-    device->languages.clear();
-    for (std::size_t i = 0; i < languages.size(); ++i) {
-      const Json& language = languages[i];
-      if (!language.is_number_integer() || language.get<std::int64_t>() < 0 || language.get<std::int64_t>() > 65535) {
-        Fault(place.Index(i), "must be a language identifier from 0 to 65535");
-      }
-      device->languages.push_back(static_cast<std::uint16_t>(language.get<std::int64_t>()));
-    }
-  }
-  return device;
+  if (text.compare(0, 4, "\\\\?\\") != 0) Fault(where.Key(key), "must begin with \\\\?\\");
+  return text;
+}
+
+std::u16string Decimal(int number) {
+  const std::string text = std::to_string(number);
+  return std::u16string(text.begin(), text.end());
 }
 
 // `depth` counts the hubs between this one and the root hub, itself
-// included: 0 for a root hub.
-std::unique_ptr<Hub> ReadHub(const Json& json, const Place& where, int depth);
+// included: 0 for a root hub. The ports of a hub whose own device runs at
+// SuperSpeed carry SuperSpeed unless described otherwise.
+std::unique_ptr<Hub> ReadHub(const Json& json, const Place& where, int depth, bool superSpeedPorts);
 
-Port ReadPort(const Json& json, const Place& where, int depth) {
-  CheckKeys(json, where, {"status", "connectionInfoError", "device", "hub"});
+Connector ReadConnector(const Json& json, const Place& where) {
+  CheckKeys(json, where, {"userConnectable", "debugCapable", "multipleCompanions", "typeC", "companionIndex",
+                          "companionPort", "companionHubName"});
+  Connector c;
+  c.userConnectable = Boolean(json, "userConnectable", where, true);
+  c.debugCapable = Boolean(json, "debugCapable", where, false);
+  c.multipleCompanions = Boolean(json, "multipleCompanions", where, false);
+  c.typeC = Boolean(json, "typeC", where, false);
+  c.companionIndex = static_cast<std::uint16_t>(Number(json, "companionIndex", where, 0, 65535, 0));
+  c.companionPort = static_cast<std::uint16_t>(Number(json, "companionPort", where, 0, 65535, 0));
+  c.companionHubName = Utf16(json, "companionHubName", where, u"");
+  return c;
+}
+
+void ReadExternalHub(const Json& hub, const Place& place, int depth, Port* port) {
+  const bool superSpeed = hub.contains("device") && SpeedOf(hub.at("device"), place.Key("device")) >= Speed::kSuper;
+  port->hub = ReadHub(hub, place, depth + 1, superSpeed);
+  port->name = Utf16(hub, "name", place, u"");
+  if (port->name.empty()) Fault(place, "needs a \"name\"");
+  port->nameError = ErrorCode(hub, "nameError", place);
+  port->device = hub.contains("device")
+                     ? ReadDevice(hub.at("device"), place.Key("device"), port->hub->numberOfPorts, port->hub->busPowered)
+                     : DefaultHubDevice(port->hub->numberOfPorts, port->hub->busPowered);
+}
+
+Port ReadPort(const Json& json, const Place& where, int depth, bool superSpeedPort) {
+  CheckKeys(json, where, {"status", "connectionInfoError", "device", "hub", "connector", "superSpeed"});
   Port port;
   if (json.contains("device") && json.contains("hub")) Fault(where, "has both \"device\" and \"hub\"");
-  if (json.contains("device")) port.device = ReadDevice(json.at("device"), where.Key("device"));
-  if (json.contains("hub")) {
-    const Json& hub = json.at("hub");
-    const Place place = where.Key("hub");
-    port.hub = ReadHub(hub, place, depth + 1);
-    port.name = Utf16(hub, "name", place, u"");
-    if (port.name.empty()) Fault(place, "needs a \"name\"");
-    port.nameError = ErrorCode(hub, "nameError", place);
-    if (hub.contains("device")) port.device = ReadDevice(hub.at("device"), place.Key("device"));
-  }
+  if (json.contains("device")) port.device = ReadDevice(json.at("device"), where.Key("device"), -1, false);
+  if (json.contains("hub")) ReadExternalHub(json.at("hub"), where.Key("hub"), depth, &port);
   const bool attached = json.contains("device") || json.contains("hub");
   port.status = static_cast<std::uint32_t>(Number(json, "status", where, 0, 0xFFFFFFFFLL, attached ? 1 : 0));
   port.connectionInfoError = ErrorCode(json, "connectionInfoError", where);
+  if (json.contains("connector")) port.connector = ReadConnector(json.at("connector"), where.Key("connector"));
+  port.superSpeed = Boolean(json, "superSpeed", where, superSpeedPort);
+  if (port.device && port.device->speed >= Speed::kSuper && !port.superSpeed) {
+    Fault(where, "its device runs at SuperSpeed on a port that carries none (\"superSpeed\": false)");
+  }
   return port;
 }
 
-std::unique_ptr<Hub> ReadHub(const Json& json, const Place& where, int depth) {
+std::unique_ptr<Hub> ReadHub(const Json& json, const Place& where, int depth, bool superSpeedPorts) {
   if (depth > 0) {
-    CheckKeys(json, where, {"ports", "numberOfPorts", "openError", "nodeInfoError", "name", "nameError", "device"});
+    CheckKeys(json, where, {"ports", "numberOfPorts", "openError", "nodeInfoError", "name", "nameError", "device",
+                            "wHubCharacteristics", "bPowerOnToPowerGood", "bHubControlCurrent", "busPowered"});
   } else {
-    CheckKeys(json, where, {"ports", "numberOfPorts", "openError", "nodeInfoError"});
+    CheckKeys(json, where, {"ports", "numberOfPorts", "openError", "nodeInfoError", "wHubCharacteristics",
+                            "bPowerOnToPowerGood", "bHubControlCurrent", "busPowered"});
   }
   // The walk never opens a hub below this depth: a description that needs
   // one describes a machine the walk cannot see.
   if (depth > kMaxHubDepth) Fault(where, "hubs nested deeper than the walk goes (" + std::to_string(kMaxHubDepth) + ")");
   auto hub = std::make_unique<Hub>();
-  if (json.contains("ports")) {
-    const Json& ports = json.at("ports");
-    const Place place = where.Key("ports");
-    if (!ports.is_array()) Fault(place, "must be a list");
-    if (ports.size() > 255) Fault(place, "must hold at most 255 ports");
-    for (std::size_t i = 0; i < ports.size(); ++i) hub->ports.push_back(ReadPort(ports[i], place.Index(i), depth));
+  const Json& ports = List(json, "ports", where);
+  if (ports.size() > 255) Fault(where.Key("ports"), "must hold at most 255 ports");
+  for (std::size_t i = 0; i < ports.size(); ++i) {
+    hub->ports.push_back(ReadPort(ports[i], where.Key("ports").Index(i), depth, superSpeedPorts));
   }
   hub->numberOfPorts = static_cast<int>(Number(json, "numberOfPorts", where, 0, 255,
                                                static_cast<std::int64_t>(hub->ports.size())));
+  // The ports counted beyond the list are empty ones.
+  if (hub->ports.size() < static_cast<std::size_t>(hub->numberOfPorts)) {
+    hub->ports.resize(static_cast<std::size_t>(hub->numberOfPorts));
+    for (std::size_t i = ports.size(); i < hub->ports.size(); ++i) hub->ports[i].superSpeed = superSpeedPorts;
+  }
   hub->openError = ErrorCode(json, "openError", where);
   hub->nodeInfoError = ErrorCode(json, "nodeInfoError", where);
+  hub->hubCharacteristics = static_cast<std::uint16_t>(Number(json, "wHubCharacteristics", where, 0, 65535, 0x0009));
+  hub->powerOnToPowerGood = static_cast<std::uint8_t>(Number(json, "bPowerOnToPowerGood", where, 0, 255, 50));
+  hub->hubControlCurrent = static_cast<std::uint8_t>(Number(json, "bHubControlCurrent", where, 0, 255, 0));
+  hub->busPowered = Boolean(json, "busPowered", where, false);
   return hub;
+}
+
+// --- what the machine settles once read: where each hub stands, and each
+// connected device's address on its controller and its driver key ---
+
+struct Connected {
+  Device* device;
+  std::string place;  // for a fault only
+};
+
+void SettleHub(Hub& hub, const Controller& controller, const std::string& place, std::vector<Connected>* devices) {
+  hub.controller = &controller;
+  for (std::size_t i = 0; i < hub.ports.size(); ++i) {
+    Port& port = hub.ports[i];
+    const std::string at = place + ".ports[" + std::to_string(i) + "]" + (port.hub ? ".hub" : "");
+    if (port.status == usb::kDeviceConnected && port.device) devices->push_back({port.device.get(), at + ".device"});
+    if (!port.hub) continue;
+    port.hub->ownDevice = port.device.get();
+    SettleHub(*port.hub, controller, at, devices);
+  }
+}
+
+// Addresses in enumeration order (depth first), 1 to 127, skipping those
+// described; driver keys numbered across the machine, after the controllers'.
+void SettleController(Controller& controller, const Place& where, int* nextKey) {
+  std::vector<Connected> devices;
+  SettleHub(*controller.rootHub, controller, where.Text() + ".rootHub", &devices);
+  if (devices.size() > 127) {
+    Fault(where, std::to_string(devices.size()) + " devices on one controller, which addresses at most 127");
+  }
+  std::vector<bool> taken(128, false);
+  for (const Connected& connected : devices) {
+    const std::uint16_t address = connected.device->address;
+    if (address != 0 && taken[address]) {
+      throw std::runtime_error(connected.place + ".address: " + std::to_string(address) +
+                               " is another device's on the same controller");
+    }
+    taken[address] = true;
+  }
+  std::uint16_t next = 1;
+  for (const Connected& connected : devices) {
+    if (connected.device->address == 0) {
+      while (taken[next]) ++next;
+      connected.device->address = next++;
+    }
+    if (connected.device->driverKeyName.empty()) {
+      char key[16];
+      std::snprintf(key, sizeof(key), "\\%04d", (*nextKey)++);
+      connected.device->driverKeyName = u"{36FC9E60-C465-11CF-8056-444553540000}" + std::u16string(key, key + std::strlen(key));
+    }
+  }
 }
 
 // A first reading that only looks for a key given twice in one object (the
@@ -287,7 +320,8 @@ UsbSimStack UsbSimStack::FromJson(const std::string& text) {
     const Json& item = controllers[i];
     const Place where = top.Index(i);
     CheckKeys(item, where, {"number", "interface", "interfacePath", "interfaceOpenError", "driverKeyName",
-                            "driverKeyError", "rootHubName", "rootHubNameError", "rootHub"});
+                            "driverKeyError", "rootHubName", "rootHubNameError", "rootHub", "pciVendorId",
+                            "pciDeviceId", "pciRevision", "controllerFlavor", "hcFeatureFlags"});
     Controller controller;
     controller.number = static_cast<int>(Number(item, "number", where, 0, 9, -1));
     controller.listedAsInterface = Boolean(item, "interface", where, true);
@@ -311,10 +345,17 @@ UsbSimStack UsbSimStack::FromJson(const std::string& text) {
     controller.rootHubName = Utf16(item, "rootHubName", where,
                                    u"USB#ROOT_HUB20#4&" + tag + u"#{f18a0e88-c30c-11d0-8815-00a0c906bed8}");
     controller.rootHubNameError = ErrorCode(item, "rootHubNameError", where);
-    controller.rootHub = item.contains("rootHub") ? ReadHub(item.at("rootHub"), where.Key("rootHub"), 0)
+    controller.rootHub = item.contains("rootHub") ? ReadHub(item.at("rootHub"), where.Key("rootHub"), 0, false)
                                                   : std::make_unique<Hub>();
+    controller.pciVendorId = static_cast<std::uint32_t>(Number(item, "pciVendorId", where, 0, 65535, 0x8086));
+    controller.pciDeviceId = static_cast<std::uint32_t>(Number(item, "pciDeviceId", where, 0, 65535, 0x3B34));
+    controller.pciRevision = static_cast<std::uint32_t>(Number(item, "pciRevision", where, 0, 255, 5));
+    controller.flavor = static_cast<std::uint32_t>(Number(item, "controllerFlavor", where, 0, 0xFFFFFFFFLL, 1000));
+    controller.featureFlags = static_cast<std::uint32_t>(Number(item, "hcFeatureFlags", where, 0, 0xFFFFFFFFLL, 3));
     stack.controllers_.push_back(std::move(controller));
   }
+  int nextKey = 1000;
+  for (std::size_t i = 0; i < stack.controllers_.size(); ++i) SettleController(stack.controllers_[i], top.Index(i), &nextKey);
   for (Controller& controller : stack.controllers_) {
     stack.hubsByName_.emplace(controller.rootHubName, controller.rootHub.get());
     stack.IndexHubs(*controller.rootHub);

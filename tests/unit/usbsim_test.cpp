@@ -2,12 +2,20 @@
 // requests on the wrong kind of handle, and the last error it passes on.
 #include <gtest/gtest.h>
 
+#include <cstring>
+#include <fstream>
+#include <sstream>
 #include <stdexcept>
 
 #include "tests/fake/FakePlatform.h"
 #include "usb/UsbIoctl.h"
 #include "usbsim/DriverAnswers.h"
+#include "usbsim/MachineGenerator.h"
 #include "usbsim/UsbSim.h"
+
+extern "C" {
+#include "tests/usbdriver/AnswerTable.h"
+}
 
 namespace qm {
 namespace {
@@ -100,6 +108,88 @@ TEST(UsbSim, LastErrorIsTheLastCallsOwn) {
   EXPECT_EQ(Devices().GetLastError(), win::kErrorInvalidHandle);  // the stack's: no such handle
   EXPECT_EQ(Files().GetLastError(), win::kErrorFileNotFound);     // the file system's
   SetPlatform({});
+}
+
+// Serves `code` to the node both ways, the stack directly and the driver
+// from its answer file, in identical buffers; reports any difference.
+void ExpectServedAlike(sim::UsbSimStack& stack, Handle handle, const QmTable& table, std::uint32_t node,
+                       std::uint32_t code, const std::vector<std::uint8_t>& input, std::uint32_t size,
+                       const std::string& where) {
+  std::vector<std::uint8_t> direct(size + 1, 0xA5), served(size + 1, 0xA5);
+  std::memcpy(direct.data(), input.data(), std::min<std::size_t>(size, input.size()));
+  std::memcpy(served.data(), input.data(), std::min<std::size_t>(size, input.size()));
+  const bool ok = stack.Request(handle, code, direct.data(), size);
+  std::uint32_t status = 0, filled = 0;
+  if (!ok) sim::NtStatusOf(stack.LastError(), &status);
+  const std::uint32_t answered = QmAnswerRequest(&table, node, code, served.data(), size, size, &filled);
+  const std::uint32_t expectedFilled = ok ? std::min(stack.LastInformation(), size) : 0;
+  EXPECT_EQ(answered, status) << where;
+  EXPECT_EQ(filled, expectedFilled) << where;
+  EXPECT_EQ(0, std::memcmp(direct.data(), served.data(), expectedFilled)) << where;
+}
+
+// Every request a documented client sends, in every size that matters,
+// with the inputs that pick its answers, and some that pick none.
+void ExpectTheFileServesAsTheStack(const std::string& description) {
+  const std::vector<std::uint8_t> file = sim::CompileDriverAnswers(description, u"");
+  std::vector<std::uint32_t> words((file.size() + 3) / 4);
+  std::memcpy(words.data(), file.data(), file.size());
+  QmTable table;
+  std::memset(&table, 0, sizeof(table));
+  table.file = reinterpret_cast<const unsigned char*>(words.data());
+  table.size = static_cast<std::uint32_t>(file.size());
+  ASSERT_TRUE(QmCheckTable(&table));
+  sim::UsbSimStack stack = sim::UsbSimStack::FromJson(description);
+  const std::uint32_t codes[] = {0x220424, 0x220408, 0x22040C, 0x220410, 0x220414, 0x220420, 0x220438, 0x22043C,
+                                 0x220440, 0x220448, 0x220450, 0x220454, 0x220458, 0x22045C, 0x220000};
+  const std::uint32_t sizes[] = {0, 3, 4, 6, 7, 10, 11, 12, 16, 18, 21, 35, 40, 46, 50, 76, 77, 388, 2060};
+  for (std::uint32_t i = 0; i < table.header->nameCount; ++i) {
+    const std::uint16_t* units = QmNameText(&table, i);
+    std::string name;
+    for (std::uint32_t k = 0; k < table.names[i]->units; ++k) name += static_cast<char>(units[k]);
+    const Handle handle = stack.Open("\\\\.\\" + name);
+    if (handle == kInvalidHandle) continue;
+    for (std::uint32_t code : codes) {
+      for (std::uint32_t first : {0u, 1u, 2u, 4u, 5u, 7u, 200u}) {  // ports, user requests
+        for (std::uint32_t value : {0x0100u, 0x0200u, 0x0302u, 0x0600u, 0x0F00u, 0x0004u, 0x0003u, 104u}) {
+          std::vector<std::uint8_t> input(24, 0);
+          usb::Write32(&input[0], first);
+          usb::Write32(&input[4], 16);  // _EX_V2's Length
+          usb::Write16(&input[usb::kSetupValue], static_cast<std::uint16_t>(value));
+          usb::Write32(&input[8], value);  // _EX_V2's protocols
+          usb::Write32(&input[16], value);  // a power state
+          if (code == 0x220410) usb::Write16(&input[usb::kSetupLength], static_cast<std::uint16_t>(value >> 2));
+          for (std::uint32_t size : sizes) {
+            ExpectServedAlike(stack, handle, table, table.names[i]->node, code, input, size,
+                              name + " code " + std::to_string(code) + " " + std::to_string(first) + "/" +
+                                  std::to_string(value) + " size " + std::to_string(size));
+          }
+        }
+      }
+    }
+    stack.Close(handle);
+  }
+}
+
+std::string TestData(const std::string& file) {
+  std::ifstream in(std::string(QM_SOURCE_DIR) + "/tests/data/usb/" + file);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+TEST(UsbSim, TheDriversAnswerFileServesEveryRequestAsTheStackAnswersIt) {
+  for (const char* file : {"realistic.json", "failures.json", "failures-root-hubs.json", "hp-g62-notebook.json"}) {
+    SCOPED_TRACE(file);
+    ExpectTheFileServesAsTheStack(TestData(file));
+  }
+  sim::MachineShape shape;
+  shape.servable = true;
+  shape.maxDepth = 3;
+  for (std::uint32_t seed = 1; seed <= 8; ++seed) {
+    SCOPED_TRACE(seed);
+    ExpectTheFileServesAsTheStack(sim::GenerateMachine(seed, shape, 512));
+  }
 }
 
 }  // namespace

@@ -19,7 +19,7 @@
 #include <stdint.h>
 
 #define QM_ANSWERS_MAGIC 0x534D5551u /* "QUMS" */
-#define QM_ANSWERS_VERSION 1u
+#define QM_ANSWERS_VERSION 2u
 #define QM_ANSWER_ANY 0xFFFFFFFFu     /* an index, value or code that matches every one */
 /* Device interfaces the driver can list: one root-enumerated device each,
  * registered by qmusbsim-setup. More host controllers than any machine has. */
@@ -65,19 +65,22 @@ struct QmNode {
   uint32_t answerCount;
 };
 
-/* One request's answer. The first answer of a node whose code, connection
- * index and descriptor value match (or are QM_ANSWER_ANY) is served. */
+/* One request's answer. A request is served the first answer of its node
+ * whose code, index and value match (or are QM_ANSWER_ANY) and whose
+ * minSize the output buffer reaches: a request answered differently by
+ * buffer size has one answer for each range of sizes, largest first. */
 struct QmAnswer {
   uint32_t code;
-  uint32_t index;        /* ConnectionIndex, or QM_ANSWER_ANY */
-  uint32_t value;        /* the setup packet's wValue, or QM_ANSWER_ANY */
-  uint32_t minSize;      /* a smaller buffer gets smallStatus */
-  uint32_t smallStatus;
+  uint32_t index;        /* the buffer's first word (ConnectionIndex, UsbUserRequest), or QM_ANSWER_ANY */
+  uint32_t valueAt;      /* the value is the word at this offset (bytes not sent read 0), */
+  uint32_t valueMask;    /* and-ed with this: */
+  uint32_t value;        /* the setup packet's wValue, a protocol flag, a power state; or QM_ANSWER_ANY */
+  uint32_t minSize;      /* the smallest output buffer this answer is for */
   uint32_t status;       /* NTSTATUS; replies only with 0 */
-  uint32_t keep;         /* the caller's first bytes (index, setup packet) stay */
+  uint32_t keepMask;     /* bit i set: byte i (i < 32) is the caller's and stays, or reads 0 if not sent */
   uint32_t dataAt;       /* descriptor data from here on is cut to wLength; 0: none */
   uint32_t length;       /* bytes of the whole reply, from the buffer's start */
-  uint32_t bytesAt;      /* reply bytes [keep, length) lie at bytesOffset + bytesAt */
+  uint32_t bytesAt;      /* the reply's bytes lie at bytesOffset + bytesAt */
 };
 
 #endif

@@ -1,11 +1,6 @@
 /* Reading and serving the answer file (AnswerTable.h). */
 #include "AnswerTable.h"
 
-static uint32_t Read32(const unsigned char* at) {
-  return (uint32_t)at[0] | ((uint32_t)at[1] << 8) | ((uint32_t)at[2] << 16) | ((uint32_t)at[3] << 24);
-}
-static uint32_t Read16(const unsigned char* at) { return (uint32_t)at[0] | ((uint32_t)at[1] << 8); }
-
 /* Takes `count` structures of `each` bytes at *at; 0 when they do not lie
  * inside the file. */
 static const void* Take(const QmTable* t, uint32_t* at, uint32_t count, uint32_t each) {
@@ -50,22 +45,34 @@ int QmCheckTable(QmTable* t) {
   }
   for (i = 0; i < h->answerCount; ++i) {
     const struct QmAnswer* a = &t->answers[i];
-    if (a->length > a->keep && (uint64_t)a->bytesAt + (a->length - a->keep) > h->bytesSize) return 0;
+    if ((uint64_t)a->bytesAt + a->length > h->bytesSize) return 0;
   }
   return 1;
 }
 
 const uint16_t* QmNameText(const QmTable* t, uint32_t i) { return (const uint16_t*)(t->names[i] + 1); }
 
-static const struct QmAnswer* Lookup(const QmTable* t, uint32_t node, uint32_t code, uint32_t index, uint32_t value) {
+/* The word at `at` of what the caller sent; bytes not sent read 0. */
+static uint32_t SentWord(const unsigned char* buffer, uint32_t in, uint32_t at) {
+  uint32_t word = 0, i;
+  for (i = 0; i < 4; ++i) {
+    if (buffer != 0 && (uint64_t)at + i < in) word |= (uint32_t)buffer[at + i] << (8 * i);
+  }
+  return word;
+}
+
+static const struct QmAnswer* Lookup(const QmTable* t, uint32_t node, uint32_t code, const unsigned char* buffer,
+                                     uint32_t in, uint32_t out) {
   const struct QmNode* n;
+  const uint32_t index = SentWord(buffer, in, 0);
   uint32_t i;
   if (node >= t->header->nodeCount) return 0;
   n = &t->nodes[node];
   for (i = n->firstAnswer; i < n->firstAnswer + n->answerCount; ++i) {
     const struct QmAnswer* a = &t->answers[i];
     if ((a->code == QM_ANSWER_ANY || a->code == code) && (a->index == QM_ANSWER_ANY || a->index == index) &&
-        (a->value == QM_ANSWER_ANY || a->value == value)) {
+        (a->value == QM_ANSWER_ANY || (SentWord(buffer, in, a->valueAt) & a->valueMask) == a->value) &&
+        out >= a->minSize) {
       return a;
     }
   }
@@ -74,22 +81,26 @@ static const struct QmAnswer* Lookup(const QmTable* t, uint32_t node, uint32_t c
 
 uint32_t QmAnswerRequest(const QmTable* t, uint32_t node, uint32_t code, unsigned char* buffer, uint32_t in,
                          uint32_t out, uint32_t* information) {
-  const uint32_t index = buffer != 0 && in >= 4 ? Read32(buffer) : 0;
-  const uint32_t value = buffer != 0 && in >= 12 ? Read16(buffer + 6) : 0;
-  const uint32_t wLength = buffer != 0 && in >= 12 ? Read16(buffer + 10) : 0;
-  const struct QmAnswer* a = Lookup(t, node, code, index, value);
-  uint32_t length, status, i;
+  const struct QmAnswer* a = Lookup(t, node, code, buffer, in, out);
+  uint32_t length, i;
   *information = 0;
   /* Only a buffered request (METHOD_BUFFERED, 0) has its output in the buffer. */
   if (a == 0 || (code & 3) != 0) return QM_STATUS_INVALID_DEVICE_REQUEST;
-  status = out < a->minSize ? a->smallStatus : a->status;
-  if (status != QM_STATUS_SUCCESS) return status;
+  if (a->status != QM_STATUS_SUCCESS) return a->status;
   length = a->length;
-  if (a->dataAt != 0 && length > a->dataAt + wLength) length = a->dataAt + wLength;
+  if (a->dataAt != 0) {
+    const uint32_t wLength = SentWord(buffer, in, 8) >> 16; /* the setup packet's last field */
+    if (length > a->dataAt + wLength) length = a->dataAt + wLength;
+  }
   if (length > out) length = out;
   if (length > 0 && buffer == 0) return QM_STATUS_INVALID_USER_BUFFER;
-  for (i = in; i < a->keep && i < length; ++i) buffer[i] = 0; /* what the caller did not send */
-  for (i = a->keep; i < length; ++i) buffer[i] = t->bytes[a->bytesAt + (i - a->keep)];
+  for (i = 0; i < length; ++i) {
+    if (i < 32 && (a->keepMask >> i) & 1u) {
+      if (i >= in) buffer[i] = 0; /* what the caller did not send */
+    } else {
+      buffer[i] = t->bytes[a->bytesAt + i];
+    }
+  }
   *information = length;
   return QM_STATUS_SUCCESS;
 }

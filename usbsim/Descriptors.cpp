@@ -24,9 +24,10 @@ void PutInterface(Bytes* out, const Interface& i) {
                static_cast<std::uint8_t>(i.endpoints.size()), i.interfaceClass, i.subClass, i.protocol, i.iInterface});
   Append(out, i.extra);
   for (const Endpoint& e : i.endpoints) {
-    Append(out, {7, usb::kEndpointDescriptorType, e.address, e.attributes});
+    Append(out, {static_cast<std::uint8_t>(e.audio ? 9 : 7), usb::kEndpointDescriptorType, e.address, e.attributes});
     Put16(out, e.maxPacketSize);
     out->push_back(e.interval);
+    if (e.audio) Append(out, {e.refresh, e.synchAddress});
     Append(out, e.extra);
   }
 }

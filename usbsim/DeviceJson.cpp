@@ -55,12 +55,15 @@ std::uint8_t Byte(const Json& object, const char* key, const Place& where, int f
 }
 
 Endpoint ReadEndpoint(const Json& json, const Place& where) {
-  CheckKeys(json, where, {"address", "attributes", "maxPacketSize", "interval", "extra"});
+  CheckKeys(json, where, {"address", "attributes", "maxPacketSize", "interval", "bRefresh", "bSynchAddress", "extra"});
   Endpoint e;
   e.address = Byte(json, "address", where, 0x81);
   e.attributes = Byte(json, "attributes", where, 2);
   e.maxPacketSize = static_cast<std::uint16_t>(Number(json, "maxPacketSize", where, 0, 65535, 512));
   e.interval = Byte(json, "interval", where, 0);
+  e.audio = json.contains("bRefresh") || json.contains("bSynchAddress");
+  e.refresh = Byte(json, "bRefresh", where, 0);
+  e.synchAddress = Byte(json, "bSynchAddress", where, 0);
   e.extra = Descriptors(json, "extra", where);
   return e;
 }

@@ -26,6 +26,10 @@ struct Endpoint {
   std::uint8_t attributes = 2;  // bmAttributes: transfer type in bits 0-1
   std::uint16_t maxPacketSize = 512;
   std::uint8_t interval = 0;
+  // An audio class 1.0 endpoint's two more bytes: its descriptor is 9 bytes.
+  bool audio = false;
+  std::uint8_t refresh = 0;
+  std::uint8_t synchAddress = 0;
   DescriptorBytes extra;  // the descriptors that follow it
 };
 

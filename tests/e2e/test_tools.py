@@ -1,6 +1,8 @@
 """The Windows qmtool and usbscan, as the distribution ships them, answer
 under Wine exactly as the native builds do; usbscan.exe, through the test
-USB driver, finds every described machine as the simulated stack does."""
+USB driver, finds every described machine as the simulated stack does, and
+a client written the way Microsoft documents the requests reads each one as
+described."""
 import glob
 import json
 import os
@@ -9,6 +11,7 @@ import tempfile
 import unittest
 
 import launcher
+import usb_client_check
 import wine
 
 NATIVE = os.path.join(wine.ROOT, 'build', 'native')
@@ -17,13 +20,14 @@ DESCRIPTIONS = sorted(glob.glob(os.path.join(wine.ROOT, 'tests', 'data', 'usb', 
 
 
 class WindowsTools(unittest.TestCase):
-    def windows(self, exe, *args):
-        """Runs a Windows console program; its output goes through files, as
-        a process Wine starts on the side may hold a pipe open."""
+    def windows(self, exe, *args, helper=False):
+        """Runs a Windows console program as shipped (or a test helper of the
+        build); its output goes through files, as a process Wine starts on
+        the side may hold a pipe open."""
         session = wine.SESSION
         with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
-            process = subprocess.Popen([session.loader, session.shipped(exe), *args], env=session.env, stdout=out,
-                                       stderr=err)
+            program = session.exe(exe) if helper else session.shipped(exe)
+            process = subprocess.Popen([session.loader, program, *args], env=session.env, stdout=out, stderr=err)
             process.wait(timeout=60)
             out.seek(0)
             err.seek(0)
@@ -40,13 +44,19 @@ class WindowsTools(unittest.TestCase):
         for path in DESCRIPTIONS:
             with self.subTest(os.path.basename(path)):
                 with open(path) as f:
-                    wine.SESSION.use_machine(json.load(f))
+                    description = json.load(f)
+                wine.SESSION.use_machine(description)
                 real = self.windows('usbscan.exe', '--json')
                 self.assertEqual(real.returncode, 0, real.stderr)
                 simulated = subprocess.run([os.path.join(NATIVE, 'usbscan'), '--sim', path, '--json'],
                                            capture_output=True, check=True).stdout
                 self.assertEqual(launcher.scan_without_interface_paths(json.loads(real.stdout)),
                                  launcher.scan_without_interface_paths(json.loads(simulated)))
+                # The same machine through Microsoft's documented requests.
+                client = self.windows('usb-client.exe', helper=True)
+                self.assertEqual(client.returncode, 0, client.stderr)
+                self.assertEqual(usb_client_check.differences(description, json.loads(client.stdout),
+                                                              json.loads(simulated)), [])
 
     def test_a_first_switch_makes_the_prefix_and_starts_the_driver(self):
         # A prefix folder not made yet, and no Wine session for it: the call

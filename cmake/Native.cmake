@@ -65,7 +65,7 @@ target_link_libraries(usbsim-answers PRIVATE qm_usbsim qm_host)
 add_executable(usbsim-generate tests/usbdriver/generate_main.cpp)
 target_link_libraries(usbsim-generate PRIVATE qm_usbsim)
 
-add_executable(usbscan tools/usbscan/main.cpp)
+add_executable(usbscan tools/usbscan/main.cpp tools/usbscan/Details.cpp)
 target_link_libraries(usbscan PRIVATE qm_app qm_usbsim qm_tools_common)
 add_executable(usb_bench bench/usb_bench.cpp)
 target_link_libraries(usb_bench PRIVATE qm_usb qm_usbsim qm_host)

@@ -131,6 +131,9 @@ void WalkHubPorts(Handle hub, std::uint8_t portCount, const WalkContext& context
       record->manufacturer = std::move(identity.manufacturer);
       record->product = std::move(identity.product);
       record->serialNumber = std::move(identity.serialNumber);
+      if (context.observer != nullptr) {
+        context.observer->OnDevice(hub, port, connection.data(), UsbScanState.devices.size() - 1);
+      }
     }
   }
 }
@@ -146,7 +149,7 @@ bool ReadDriverKey(Handle controller, std::vector<std::uint8_t>& names, std::u16
 }
 
 std::uint32_t WalkController(Handle controller, std::vector<std::uint8_t>& names, const std::string& controllerPath,
-                             int number) {
+                             int number, DeviceObserver* observer) {
   // Not tested: after a failure the buffer still holds the driver key name,
   // which names no hub, and the open below fails.
   SendRequest(controller, UsbRequest::kRootHubName, names);
@@ -156,7 +159,8 @@ std::uint32_t WalkController(Handle controller, std::vector<std::uint8_t>& names
   std::uint32_t error = 0;
   const OwnedHandle rootHub = OpenHub(rootHubName, &portCount, &error);
   if (!rootHub.Valid()) return error;  // the controller fails
-  WalkHubPorts(rootHub.Get(), portCount, {controllerPath, ThreadAnsiText(rootHubName)}, std::to_string(number));
+  WalkHubPorts(rootHub.Get(), portCount, {controllerPath, ThreadAnsiText(rootHubName), observer},
+               std::to_string(number));
   return 0;
 }
 
@@ -166,6 +170,8 @@ namespace {
 // name, and the scan's result.
 class ControllerPasses {
  public:
+  explicit ControllerPasses(DeviceObserver* observer) : observer_(observer) {}
+
   // One opened controller. `number` is the one it takes if it is walked;
   // the interface pass skips a controller already walked. Returns whether
   // the controller took its number.
@@ -179,7 +185,7 @@ class ControllerPasses {
     if (byInterface && Walked(driverKey)) return Record(report, ControllerReport::Outcome::kAlreadyWalked);
     walked_.push_back(driverKey);  // kept at once: never tried twice, whatever follows
     report.number = number;
-    report.error = WalkController(controller, names, path, number);
+    report.error = WalkController(controller, names, path, number, observer_);
     Record(report, report.error != 0 ? ControllerReport::Outcome::kFailed : ControllerReport::Outcome::kWalked);
     return true;
   }
@@ -199,6 +205,7 @@ class ControllerPasses {
     return false;
   }
 
+  DeviceObserver* observer_;
   std::vector<std::u16string> walked_;
   std::uint32_t result_ = 0;
 };
@@ -232,11 +239,11 @@ void ScanInterfaceControllers(ControllerPasses& passes) {
 
 }  // namespace
 
-std::uint32_t ScanUsbDevices() {
+std::uint32_t ScanUsbDevices(DeviceObserver* observer) {
   UsbScanState.deviceCount = 0;
   UsbScanState.devices.clear();
   UsbScanState.controllers.clear();
-  ControllerPasses passes;
+  ControllerPasses passes(observer);
   ScanNamedControllers(passes);
   ScanInterfaceControllers(passes);
   return passes.Result();

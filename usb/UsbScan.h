@@ -2,9 +2,12 @@
 // The walk's own steps are in usb/UsbWalk.h.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
+
+#include "platform/Platform.h"
 
 namespace qm {
 
@@ -54,11 +57,21 @@ constexpr int kMaxHubDepth = 16;
 // interface pass walks: 10, 11, ... (the named ones take 0 to 9).
 constexpr int kFirstInterfaceControllerNumber = 10;
 
+// Told of each connected device other than a hub as the walk records it,
+// with the open hub it hangs on, its port, the port's connection
+// information (USB_NODE_CONNECTION_INFORMATION) and the index of its
+// record. What it asks the hub is its own business; the launcher has none.
+class DeviceObserver {
+ public:
+  virtual ~DeviceObserver() = default;
+  virtual void OnDevice(Handle hub, std::uint32_t port, const std::uint8_t* connection, std::size_t record) = 0;
+};
+
 // Walks every host controller: first those named "\\.\HCD0" to "\\.\HCD9",
 // then every one listed by the host-controller device interface that has
 // not been walked (told apart by driver key name). A controller that fails
 // does not end the scan. Returns 0, or the system error code of the first
-// controller that failed.
-std::uint32_t ScanUsbDevices();
+// controller that failed. `observer`, if any, is told of every device.
+std::uint32_t ScanUsbDevices(DeviceObserver* observer = nullptr);
 
 }  // namespace qm

@@ -60,6 +60,7 @@ std::string ReadStringDescriptor(std::uint16_t* language, Handle hub, std::uint3
 struct WalkContext {
   std::string controllerPath;  // how the controller was opened
   std::string rootHubName;     // its root hub's name in the thread's ANSI code page
+  DeviceObserver* observer = nullptr;
 };
 
 // Asks the opened controller for its driver key name: false, with the
@@ -72,7 +73,7 @@ bool ReadDriverKey(Handle controller, std::vector<std::uint8_t>& names, std::u16
 // (asked in the same buffer), the root hub and its tree. Returns 0 or a
 // system error code.
 std::uint32_t WalkController(Handle controller, std::vector<std::uint8_t>& names, const std::string& controllerPath,
-                             int number);
+                             int number, DeviceObserver* observer = nullptr);
 
 // Records ports 1 to portCount of the opened hub `hub`, walking the hubs
 // attached to them. `depth` is 0 for a root hub. `parentPath` is a copy:

@@ -68,8 +68,10 @@ Bytes DeviceDescriptorBytes(const Device& device) {
 
 Bytes ConfigurationBytes(const Device& device) {
   const Configuration& c = device.configuration;
-  Bytes out{9, 2, 0, 0, InterfaceCount(c), c.value, c.attributes,
-            static_cast<std::uint8_t>(c.maxPowerMilliamps / MaxPowerUnit(device.speed)), c.iConfiguration};
+  // bLength, bDescriptorType, wTotalLength (below), bNumInterfaces,
+  // bConfigurationValue, iConfiguration, bmAttributes, bMaxPower.
+  Bytes out{9, 2, 0, 0, InterfaceCount(c), c.value, c.iConfiguration, c.attributes,
+            static_cast<std::uint8_t>(c.maxPowerMilliamps / MaxPowerUnit(device.speed))};
   Append(&out, c.extra);
   std::vector<bool> associated(c.associations.size(), false);
   for (const Interface& i : c.interfaces) {

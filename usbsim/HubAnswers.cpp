@@ -223,9 +223,17 @@ Outcome PortAnswer(const Hub& hub, const Port& port, std::uint32_t code, std::ui
   }
 }
 
+// The requests a hub of Windows 2000 and the first Windows XP knows nothing of.
+bool NewerThanLegacy(std::uint32_t code) {
+  return code == usb::kIoctlGetNodeConnectionInformationEx || code == usb::kIoctlGetNodeConnectionInformationExV2 ||
+         code == usb::kIoctlGetHubInformationEx || code == usb::kIoctlGetHubCapabilities ||
+         code == usb::kIoctlGetHubCapabilitiesEx || code == usb::kIoctlGetPortConnectorProperties;
+}
+
 }  // namespace
 
 Outcome AnswerHubRequest(const Hub& hub, std::uint32_t code, std::uint8_t* buffer, std::uint32_t size) {
+  if (hub.legacy && NewerThanLegacy(code)) return {kErrorInvalidFunction, 0};
   switch (code) {
     case usb::kIoctlGetNodeInformation:
     case usb::kIoctlGetHubInformationEx:

@@ -68,6 +68,7 @@ class Generator {
     const int ports = Byte() % 6;
     if (Bit(flags, 2)) json += "\"numberOfPorts\": " + std::to_string(Byte()) + ", ";
     if (Bit(flags, 3)) json += "\"busPowered\": true, \"wHubCharacteristics\": " + std::to_string(Byte()) + ", ";
+    if (Bit(flags, 4)) json += "\"legacy\": true, ";
     json += "\"ports\": [";
     for (int i = 0; i < ports; ++i) json += (i ? ", " : "") + Port(depth);
     return json + "]}";

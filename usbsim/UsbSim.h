@@ -125,6 +125,10 @@ struct Hub {
   std::uint8_t powerOnToPowerGood = 50;       // in 2 ms units
   std::uint8_t hubControlCurrent = 0;         // mA
   bool busPowered = false;
+  // The hub answers only what Windows 2000 and the first Windows XP did:
+  // no _EX or _EX_V2 connection information, no hub information,
+  // capabilities or connector properties.
+  bool legacy = false;
   // Where the hub stands, set once the machine is read: its controller, and
   // for an external hub its own device.
   const Controller* controller = nullptr;

@@ -160,10 +160,10 @@ Port ReadPort(const Json& json, const Place& where, int depth, bool superSpeedPo
 std::unique_ptr<Hub> ReadHub(const Json& json, const Place& where, int depth, bool superSpeedPorts) {
   if (depth > 0) {
     CheckKeys(json, where, {"ports", "numberOfPorts", "openError", "nodeInfoError", "name", "nameError", "device",
-                            "wHubCharacteristics", "bPowerOnToPowerGood", "bHubControlCurrent", "busPowered"});
+                            "wHubCharacteristics", "bPowerOnToPowerGood", "bHubControlCurrent", "busPowered", "legacy"});
   } else {
     CheckKeys(json, where, {"ports", "numberOfPorts", "openError", "nodeInfoError", "wHubCharacteristics",
-                            "bPowerOnToPowerGood", "bHubControlCurrent", "busPowered"});
+                            "bPowerOnToPowerGood", "bHubControlCurrent", "busPowered", "legacy"});
   }
   // The walk never opens a hub below this depth: a description that needs
   // one describes a machine the walk cannot see.
@@ -187,6 +187,7 @@ std::unique_ptr<Hub> ReadHub(const Json& json, const Place& where, int depth, bo
   hub->powerOnToPowerGood = static_cast<std::uint8_t>(Number(json, "bPowerOnToPowerGood", where, 0, 255, 50));
   hub->hubControlCurrent = static_cast<std::uint8_t>(Number(json, "bHubControlCurrent", where, 0, 255, 0));
   hub->busPowered = Boolean(json, "busPowered", where, false);
+  hub->legacy = Boolean(json, "legacy", where, false);
   return hub;
 }
 

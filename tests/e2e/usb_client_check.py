@@ -34,7 +34,11 @@ class Check:
                                                   device.get('deviceClass', 9 if 'hub' in port else 0)))
         if port.get('status', 1) != 1:
             return
-        self.expect(where, 'speed', connection.get('speed'), SPEEDS[device.get('speed', 'high')])
+        speed = device.get('speed', 'high')
+        if connection.get('extended'):
+            self.expect(where, 'speed', connection.get('speed'), SPEEDS[speed])
+        else:
+            self.expect(where, 'low speed', connection.get('lowSpeed'), 1 if speed == 'low' else 0)
         address = connection['address']
         self.expect(where, 'address', address, device.get('address', address))
         if not 1 <= address <= 127 or address in self.addresses:
@@ -53,7 +57,14 @@ class Check:
             self.expect(where, 'configuration', read.get('configuration'), None)
             return
         configuration = bytes.fromhex(read.get('configuration') or '')
-        interfaces = device.get('configuration', {}).get('interfaces')
+        described = device.get('configuration')
+        if described is not None and len(configuration) >= 9:
+            unit = 8 if SPEEDS[device.get('speed', 'high')] == 3 else 2
+            self.expect(where, 'configuration value, attributes and power',
+                        (configuration[5], configuration[7], configuration[8] * unit),
+                        (described.get('bConfigurationValue', 1), described.get('bmAttributes', 0x80),
+                         described.get('MaxPower', 100)))
+        interfaces = (described or {}).get('interfaces')
         if interfaces is not None:
             c = configuration
             seen = [(c[at + 2], c[at + 3], c[at + 5], c[at + 6], c[at + 7]) for at in descriptor_offsets(c, 4)]

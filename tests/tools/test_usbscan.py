@@ -43,6 +43,55 @@ class UsbScan(unittest.TestCase):
         self.assertEqual([(c['byInterface'], c['outcome'], c['error'], c['number']) for c in data['controllers']],
                          [(False, 'failed', 1167, None), (True, 'failed', 1167, None), (True, 'walked', 0, 10)])
 
+    def test_each_device_in_a_technicians_words(self):
+        out = usbscan('--sim', REALISTIC).stdout.decode()
+        self.assertIn('0-2-3  090c:1000  "Generic" "USB Flash Disk" "0123456789AB"  tool 4000\n'
+                      '          high speed, 480 Mb/s; USB 2.00; 200 mA, bus-powered\n'
+                      '          interface 0: mass storage (SCSI, bulk-only)\n', out)
+        self.assertIn('0-1  1234:5678  "Example Peripherals" "Optical Mouse" ""  tool none\n'
+                      '        low speed, 1.5 Mb/s; USB 1.10; 100 mA, bus-powered\n'
+                      '        interface 0: human interface (mouse)\n', out)
+        drive = {'idVendor': 0x090C, 'idProduct': 0x1000}
+        ports = [{'device': dict(drive, speed='full', deviceQualifier=True)},   # a high-speed drive at full speed
+                 {'device': dict(drive, speed='high', bcdUSB=0x0300)},          # a USB 3 drive on a USB 2 port
+                 {'device': dict(drive, speed='full', bcdUSB=0x0110)},          # a full-speed drive: no note
+                 {'device': dict(drive, descriptorError=31)},                   # stalls its configuration
+                 {'hub': {'name': 'OLD', 'legacy': True, 'ports': [            # Windows XP's first hubs
+                     {'device': dict(drive, speed='high')}, {'device': dict(drive, speed='low')}]}}]
+        with tempfile.NamedTemporaryFile('w', suffix='.json', delete=False) as f:
+            json.dump({'controllers': [{'number': 0, 'rootHub': {'ports': ports}}]}, f)
+        try:
+            out = usbscan('--sim', f.name).stdout.decode()
+            data = json.loads(usbscan('--sim', f.name, '--json').stdout)
+        finally:
+            os.unlink(f.name)
+        self.assertIn('note: runs at full speed although it is a high-speed device: try another port or cable', out)
+        self.assertIn('note: runs at high speed although it is a SuperSpeed device: try a USB 3 port or cable', out)
+        self.assertEqual(out.count('note:'), 2)
+        self.assertIn('        high speed, 480 Mb/s; USB 2.00; power unknown\n        interfaces unknown\n', out)
+        self.assertIn('full or high speed (this Windows tells only low speed apart)', out)
+        records = {d['portPath']: d for d in data['devices']}
+        self.assertEqual([records[p]['speed'] for p in ('0-1', '0-2', '0-3', '0-4', '0-5-1', '0-5-2')],
+                         ['full', 'high', 'full', 'high', None, 'low'])
+        self.assertEqual((records['0-2']['usbVersion'], records['0-1']['maxPowerMilliamps'], records['0-1']['selfPowered'],
+                          records['0-1']['interfaces']),
+                         ('3.00', 200, False, [{'number': 0, 'alternateSetting': 0, 'class': 8, 'subClass': 6,
+                                                'protocol': 80}]))
+        self.assertEqual((records['0-4']['interfaces'], records['0-4']['maxPowerMilliamps'], records['0-3']['speedNote']),
+                         (None, None, None))
+        self.assertEqual([records['0-5'][k] for k in ('speed', 'usbVersion', 'interfaces', 'speedNote')],
+                         [None] * 4)  # a hub's port
+        self.assertEqual(data['toolCode'], 4000)
+        # The user text's listing of a real notebook is usbscan's own.
+        with open(os.path.join(ROOT, 'docs', 'USERS.txt')) as f:
+            text = f.read()
+        shown = text[text.index('expansion card in place reads:'):text.index('21 ports; scan result 0')].splitlines()[1:]
+        notebook = os.path.join(ROOT, 'tests', 'data', 'usb', 'framework-laptop-notebook.json')
+        lines = iter(usbscan('--sim', notebook).stdout.decode().splitlines())
+        for line in shown:
+            if line.strip() and line.strip() != '...':
+                self.assertIn(line[2:], lines)  # in the listing's order
+
     def test_json_and_trace(self):
         data = json.loads(usbscan('--sim', REALISTIC, '--json', '--trace').stdout)
         self.assertEqual((data['result'], data['toolCode']), (0, 4000))

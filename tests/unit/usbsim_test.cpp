@@ -22,10 +22,13 @@ namespace {
 
 TEST(UsbSim, MalformedDescriptionsNameThePlace) {
   struct Row {
-    const char* json;
+    std::string json;
     const char* place;
   };
+  std::string crowded = R"({"controllers": [{"number": 0, "rootHub": {"ports": [)";
+  for (int i = 0; i < 128; ++i) crowded += std::string(i ? ", " : "") + R"({"device": {}})";
   const Row rows[] = {
+      {crowded + "]}}]}", "controllers[0]: 128 devices on one controller"},
       {"{", "not valid JSON"},
       {R"({"controllers": 3})", "controllers"},
       {R"({"controllers": [{"number": 10}]})", "controllers[0].number"},
@@ -38,11 +41,19 @@ TEST(UsbSim, MalformedDescriptionsNameThePlace) {
       {R"({"controllers": [{"number": 0, "rootHub": {"ports": [{"hub": {"ports": []}}]}}]})",
        "controllers[0].rootHub.ports[0].hub"},
       {R"({"controllers": [{"number": 0, "bogus": 1}]})", "unknown key \"bogus\""},
+      {R"({"controllers": [{"number": 0, "rootHub": {"ports": [{"device": {"speed": "super"}}]}}]})",
+       "controllers[0].rootHub.ports[0]: its device runs at SuperSpeed on a port that carries none"},
+      {R"({"controllers": [{"number": 0, "rootHub": {"ports": [{"device": {"address": 5}}, {"device": {"address": 5}}]}}]})",
+       "controllers[0].rootHub.ports[1].device.address: 5 is another device's"},
+      {R"({"controllers": [{"number": 0, "rootHub": {"ports": [{"device": {"configuration": {"extra": "05 24 01"}}}]}}]})",
+       "controllers[0].rootHub.ports[0].device.configuration.extra: must be whole descriptors"},
+      {R"({"controllers": [{"number": 0, "rootHub": {"ports": [{"device": {"speed": "super", "configuration": {"MaxPower": 100}}, "superSpeed": true}]}}]})",
+       "configuration.MaxPower: must be a multiple of 8 mA"},
   };
   for (const Row& row : rows) {
     try {
       sim::UsbSimStack::FromJson(row.json);
-      ADD_FAILURE() << row.json << " was accepted";
+      ADD_FAILURE() << row.json.substr(0, 200) << " was accepted";
     } catch (const std::runtime_error& error) {
       EXPECT_NE(std::string(error.what()).find(row.place), std::string::npos) << error.what();
     }

@@ -12,6 +12,7 @@
 #include "app/ToolTable.h"
 #include "tools/common/Json.h"
 #include "tools/common/ToolPlatform.h"
+#include "tools/usbscan/Details.h"
 #include "usb/UsbScan.h"
 #include "usbsim/UsbSim.h"
 
@@ -27,7 +28,9 @@ const char kUsage[] =
     "path) and whether it was walked, failed (with the Windows error code) or skipped as\n"
     "one already walked under another name; then each hub port: its path\n"
     "(controller-port-port...), vendor:product in hex, the manufacturer, product and\n"
-    "serial number strings, and the tool code the launcher would pick for the device.\n"
+    "serial number strings, and the tool code the launcher would pick for the device;\n"
+    "under each device its speed, USB version, current, interfaces, and a note when it\n"
+    "runs slower than it can (these it asks of the hub; the launcher does not).\n"
     "The first port with a tool code decides the launch. A device whose ids are in the\n"
     "table but whose device class no flash drive declares (a built-in camera, 0xEF; a\n"
     "Bluetooth radio, 0xE0) is passed over, and its line says so.\n"
@@ -35,7 +38,8 @@ const char kUsage[] =
     "  --sim FILE   answer the requests from a simulated USB stack described in FILE\n"
     "               (the only choice on systems other than Windows)\n"
     "  --json       print one JSON object: result, toolCode (the launcher's pick, or\n"
-    "               null), deviceCount, devices, controllers\n"
+    "               null), deviceCount, devices (with speed, usbVersion,\n"
+    "               maxPowerMilliamps, selfPowered, interfaces, speedNote), controllers\n"
     "  --trace      with --sim and --json: add every open, request and close\n"
     "  --tools      print the controller families the launcher knows and their tools\n"
     "  --help       this text\n";
@@ -44,22 +48,6 @@ std::string Hex4(std::int32_t value) {
   char text[8];
   std::snprintf(text, sizeof(text), "%04x", static_cast<unsigned>(value) & 0xFFFF);
   return text;
-}
-
-// A device class in a technician's words, for a class no flash drive has.
-std::string DeviceClassText(std::uint8_t deviceClass) {
-  static const std::pair<std::uint8_t, const char*> kWords[] = {
-      {0x01, "audio"},         {0x02, "communications"}, {0x03, "input device"}, {0x06, "still image"},
-      {0x07, "printer"},       {0x09, "hub"},            {0x0A, "communications data"},
-      {0x0B, "smart card"},    {0x0E, "video"},          {0x10, "audio and video"},
-      {0x11, "billboard"},     {0xDC, "diagnostic"},     {0xE0, "wireless"},
-      {0xEF, "camera or composite"}};
-  char hex[8];
-  std::snprintf(hex, sizeof(hex), "0x%02X", deviceClass);
-  for (const auto& [number, word] : kWords) {
-    if (number == deviceClass) return std::string(word) + " (" + hex + ")";
-  }
-  return std::string("class ") + hex;
 }
 
 // The tool the launcher would pick, or why a table row was passed over.
@@ -97,10 +85,11 @@ void PrintControllers() {
   }
 }
 
-void PrintTree(std::uint32_t result) {
+void PrintTree(std::uint32_t result, const DetailsCollector& details) {
   PrintControllers();
   std::string controller;
-  for (const USB_BASIC_ALLINFO& record : UsbScanState.devices) {
+  for (std::size_t index = 0; index < UsbScanState.devices.size(); ++index) {
+    const USB_BASIC_ALLINFO& record = UsbScanState.devices[index];
     if (record.controllerPath != controller) {
       controller = record.controllerPath;
       std::cout << Printable(controller) << "  root hub " << Printable(record.rootHubName) << "\n";
@@ -114,11 +103,14 @@ void PrintTree(std::uint32_t result) {
     std::cout << Hex4(record.vendorId) << ":" << Hex4(record.productId) << "  \"" << Printable(record.manufacturer)
               << "\" \"" << Printable(record.product) << "\" \"" << Printable(record.serialNumber)
               << "\"  tool " << ToolCodeText(record) << "\n";
+    if (const DeviceDetails* found = details.Of(index)) {
+      for (const std::string& line : DetailLines(*found)) std::cout << std::string(2 * depth + 6, ' ') << line << "\n";
+    }
   }
   std::cout << UsbScanState.deviceCount << " ports; scan result " << result << "\n";
 }
 
-void PrintJson(std::uint32_t result, const sim::UsbSimStack* traced) {
+void PrintJson(std::uint32_t result, const DetailsCollector& details, const sim::UsbSimStack* traced) {
   std::ostringstream out;
   const bool recognised = SelectToolCode();  // as the launcher decides
   out << "{\"result\": " << result << ", \"toolCode\": "
@@ -132,7 +124,7 @@ void PrintJson(std::uint32_t result, const sim::UsbSimStack* traced) {
         << ", \"manufacturer\": " << JsonString(d.manufacturer) << ", \"product\": " << JsonString(d.product)
         << ", \"serialNumber\": " << JsonString(d.serialNumber) << ", \"deviceClass\": " << int{d.deviceClass}
         << ", \"deviceSubClass\": " << int{d.deviceSubClass} << ", \"deviceProtocol\": " << int{d.deviceProtocol}
-        << "}";
+        << DetailMembers(details.Of(i)) << "}";
   }
   out << "], \"controllers\": [";
   for (std::size_t i = 0; i < UsbScanState.controllers.size(); ++i) {
@@ -241,11 +233,12 @@ int Run(const std::vector<ToolArgument>& argv, const Platform& system) {
     }
     SetPlatform(sim::WithSimulatedStack(system, *stack));
   }
-  const std::uint32_t result = ScanUsbDevices();
+  DetailsCollector details;
+  const std::uint32_t result = ScanUsbDevices(&details);
   if (json) {
-    PrintJson(result, trace ? stack.get() : nullptr);
+    PrintJson(result, details, trace ? stack.get() : nullptr);
   } else {
-    PrintTree(result);
+    PrintTree(result, details);
   }
   return 0;
 }

@@ -241,7 +241,7 @@ void RunStartSequence(WindowHandle frame) {
     LauncherState.keepRunning = false;
     return;
   }
-  ParsedContainer parsed = ParseHeader(image, LeadBytes::Of(System()));
+  ParsedContainer parsed = ParseHeader(image, LeadBytes::Of(CodePage()));
   KeepContainer(std::move(image), std::move(parsed));  // the watch reads its titles later
   StartTool(frame, directory, ContainerState);
 }

@@ -2,6 +2,7 @@
 
 #include "app/LauncherState.h"
 #include "app/StartSequence.h"
+#include "platform/SubstLetters.h"
 
 namespace qm {
 
@@ -18,8 +19,8 @@ constexpr std::uint32_t kShellExecuteInfoSize = 60;  // SHELLEXECUTEINFOA of 32-
 }  // namespace
 
 FrameRect ComputeFrameRect() {
-  LauncherState.screenWidth = System().GetSystemMetrics(win::kSmCxScreen);
-  LauncherState.screenHeight = System().GetSystemMetrics(win::kSmCyScreen);
+  LauncherState.screenWidth = Desktop().GetSystemMetrics(win::kSmCxScreen);
+  LauncherState.screenHeight = Desktop().GetSystemMetrics(win::kSmCyScreen);
   // C++ division truncates toward zero, as the placement needs.
   LauncherState.windowTop = (LauncherState.screenHeight - kPlacedHeight) / 2;
   LauncherState.windowLeft = (LauncherState.screenWidth - kPlacedWidth) / 2;
@@ -33,7 +34,7 @@ FrameRect ComputeFrameRect() {
 
 std::int32_t GetOsClass() {
   OsVersion version;
-  if (!System().GetVersionEx(&version)) return kOsOther;
+  if (!Shell().GetVersionEx(&version)) return kOsOther;
   if (version.major == 5) return (version.minor == 1 || version.minor == 2) ? kOsXp : kOsOther;
   if (version.major == 6) {
     if (version.minor == 0) return kOsVista;
@@ -43,7 +44,7 @@ std::int32_t GetOsClass() {
 }
 
 bool ReadModulePath(WidePath* path) {
-  const std::uint32_t copied = System().GetModuleFileName(path);
+  const std::uint32_t copied = Shell().GetModuleFileName(path);
   return copied != 0 && copied < win::kMaxPath;
 }
 
@@ -70,40 +71,15 @@ bool StartedAsElevatedCopy(const std::u16string& commandLine) {
   return false;
 }
 
-namespace {
-
-// A subst letter, like every DOS device name, belongs to the logon session
-// that made it, and an elevated copy runs in another: the path is taken by
-// what its letter stands for. QueryDosDeviceW names a subst letter's target
-// \??\C:\work (or \??\UNC\server\share); a drive's own is a device, such as
-// \Device\HarddiskVolume2, and ends the search.
-WidePath WithoutSubstLetters(const WidePath& path) {
-  std::u16string units = path.Units();
-  // One step per letter at most: a subst letter may stand for a path on another.
-  for (int step = 0; step < 26; ++step) {
-    const std::u16string drive = WidePath(units).Drive();
-    std::u16string target;
-    if (drive.empty() || !System().QueryDosDevice(drive, &target) || target.compare(0, 4, u"\\??\\") != 0) break;
-    target.erase(0, 4);
-    if (target.compare(0, 4, u"UNC\\") == 0 && target.size() > 4) {
-      target.replace(0, 3, u"\\");  // UNC\server\share: \\server\share
-    } else if (WidePath(target + u"\\").Drive().empty()) {
-      break;  // a target that is no path (a volume, a device) is left to the system
-    }
-    if (target.back() == u'\\') target.pop_back();  // a drive's root, "C:\"
-    units = target + units.substr(2);
-  }
-  return WidePath(units);
-}
-
-}  // namespace
-
+// A subst letter and a mapped drive belong to the logon session that made
+// them, and an elevated copy runs in another: the path is taken by what
+// the letter stands for, then by the share a mapped drive is connected to.
 WidePath RelaunchPath(const WidePath& modulePath) {
   const WidePath path = WithoutSubstLetters(modulePath);
   const std::u16string drive = path.Drive();
-  if (drive.empty() || System().GetDriveType(WidePath(drive + u"\\")) != win::kDriveRemote) return path;
+  if (drive.empty() || Drives().GetDriveType(WidePath(drive + u"\\")) != win::kDriveRemote) return path;
   std::u16string share;
-  if (System().WNetGetConnection(drive, &share) != win::kNoError) return path;
+  if (Drives().WNetGetConnection(drive, &share) != win::kNoError) return path;
   if (share.size() < 3 || share.compare(0, 2, u"\\\\") != 0) return path;  // not a UNC name
   if (share.back() == u'\\') share.pop_back();
   return WidePath(share + path.Units().substr(2));
@@ -111,19 +87,23 @@ WidePath RelaunchPath(const WidePath& modulePath) {
 
 namespace {
 
-// The window the consent prompt belongs to. Windows Vista and later bring
-// the prompt to the front only for a request that names the window in the
-// foreground; for any other (the hidden frame, or none) it flashes on the
-// taskbar, where a user who sees no window of the launcher does not look.
-// Microsoft's compatibility fix for such requests names the active window
-// in their place. The frame is never shown, so it is never that window: the
-// request names the one the user works in, as a rule the folder they
-// started the launcher from. On XP "runas" opens a Run As dialog of this
-// process, modal to the window named, which would lock another program's
-// window while it is open: there the request names none.
+// The window the consent prompt belongs to. Microsoft documents that the
+// prompt of a request naming no window, or a hidden one, may open behind
+// the window in the foreground and only flash on the taskbar, where a user
+// who sees no window of the launcher does not look; its compatibility fix
+// CorrectShellExecuteHWND substitutes a window only for a handle that is
+// not valid, and only one of the calling process. Naming the foreground
+// window, which belongs to another process (as a rule the folder the user
+// started the launcher from), is our choice: nothing documented says it
+// helps or harms, and where the prompt came up in front of it in our
+// tries it did. GetForegroundWindow may give no window (while one is
+// losing activation); the request then names none. On XP "runas" opens a
+// Run As dialog of this process, modal to the window named, which would
+// lock another program's window while it is open: there the request names
+// none.
 WindowHandle ConsentOwner() {
   OsVersion version;
-  if (!System().GetVersionEx(&version) || version.major < 6) return 0;
+  if (!Shell().GetVersionEx(&version) || version.major < 6) return 0;
   return Desktop().GetForegroundWindow();
 }
 
@@ -152,16 +132,16 @@ void RequestElevatedRelaunch(WindowHandle frame) {
   // A declined prompt is the user's answer and ends the launcher silently.
   // Any other failure (the elevated account cannot reach the share, a path
   // too long, a policy that refuses) would leave nothing on the screen.
-  if (!System().ShellExecuteEx(request) && System().GetLastError() != win::kErrorCancelled) {
+  if (!Shell().ShellExecuteEx(request) && Shell().GetLastError() != win::kErrorCancelled) {
     ShowLauncherMessage(frame, kRightsNeeded);
   }
 }
 
 void RunFrameStartup(WindowHandle frame) {
-  if (!System().IsUserAnAdmin()) {
+  if (!Shell().IsUserAnAdmin()) {
     // A copy that was to be elevated and still lacks the rights (UAC off, or
     // XP's Run As given the same user) would start another, for ever.
-    if (StartedAsElevatedCopy(System().GetCommandLine())) {
+    if (StartedAsElevatedCopy(Shell().GetCommandLine())) {
       ShowLauncherMessage(frame, kRightsNeeded);
       return;
     }

@@ -67,7 +67,7 @@ void FinishWatch(WindowHandle frame, std::uintptr_t timerId) {
 }  // namespace
 
 bool TitleContains(const std::string& title, const std::string& target) {
-  return ContainsAtCharacter(title, target, [](std::uint8_t byte) { return System().IsDbcsLeadByte(byte); });
+  return ContainsAtCharacter(title, target, [](std::uint8_t byte) { return CodePage().IsDbcsLeadByte(byte); });
 }
 
 WatchedTitles LauncherWatchedTitles() {

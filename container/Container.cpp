@@ -3,9 +3,9 @@
 #include "container/Container.h"
 
 #include <algorithm>
-
 #include <new>
 
+#include "platform/SubstLetters.h"
 
 namespace qm {
 
@@ -65,7 +65,7 @@ bool ReadWhole(Handle file, std::vector<std::uint8_t>* image) {
 // folder; empty when the system has no randomness to give.
 WidePath AsideName(const WidePath& path) {
   unsigned char random[8] = {};
-  if (!System().GenRandom(random, sizeof(random))) return WidePath();
+  if (!Random().GenRandom(random, sizeof(random))) return WidePath();
   return path.WithRandomSuffix(".qm-", random);
 }
 
@@ -95,9 +95,9 @@ const std::string& KeyText(Key key) {
   return kTexts[static_cast<int>(key)];
 }
 
-LeadBytes LeadBytes::Of(SystemShell& system) {
+LeadBytes LeadBytes::Of(AnsiCodePage& codePage) {
   LeadBytes table;
-  for (int byte = 0; byte < 256; ++byte) table.lead[byte] = system.IsDbcsLeadByte(static_cast<std::uint8_t>(byte));
+  for (int byte = 0; byte < 256; ++byte) table.lead[byte] = codePage.IsDbcsLeadByte(static_cast<std::uint8_t>(byte));
   return table;
 }
 
@@ -156,16 +156,20 @@ bool OnNetworkShare(const WidePath& path) {
   }
   if (units.compare(0, 2, u"\\\\") == 0) return true;
   const std::u16string drive = WidePath(units).Drive();
-  return !drive.empty() && System().GetDriveType(WidePath(drive + u"\\")) == win::kDriveRemote;
+  return !drive.empty() && Drives().GetDriveType(WidePath(drive + u"\\")) == win::kDriveRemote;
 }
 
 }  // namespace
 
 void RemoveAtRestart(const WidePath& path) {
-  // The deletions Windows makes at its start run before the network is
-  // there: a file on a share is left as it is, not scheduled in vain.
-  if (OnNetworkShare(path)) return;
-  Files().MoveFileEx(path, WidePath(), win::kMoveFileDelayUntilReboot);
+  // The deletions Windows makes at its start run before anyone logs on:
+  // before the network is there, and where no subst letter is defined. A
+  // file on a share is left as it is, not scheduled in vain, and so is one
+  // behind a subst letter that does not lead to a local path.
+  bool complete = false;
+  const WidePath resolved = WithoutSubstLetters(path, &complete);
+  if (!complete || OnNetworkShare(resolved)) return;
+  Files().MoveFileEx(resolved, WidePath(), win::kMoveFileDelayUntilReboot);
 }
 
 WriteOutcome WriteNewFile(const WidePath& path, const std::vector<std::uint8_t>& bytes) {

@@ -44,7 +44,7 @@ struct PROGRAMINFO {
 struct LeadBytes {
   bool lead[256] = {};
 
-  static LeadBytes Of(SystemShell& system);  // the system's ANSI code page
+  static LeadBytes Of(AnsiCodePage& codePage);
   bool operator()(std::uint8_t byte) const { return lead[byte]; }
 };
 

@@ -12,7 +12,7 @@ void ResetContainerState() { ContainerState = ContainerStateRecord(); }
 bool LoadContainer(const WidePath& path) { return ReadContainerFile(path, &ContainerState.image); }
 
 bool ParseContainer() {
-  ParsedContainer parsed = ParseHeader(ContainerState.image, LeadBytes::Of(System()));
+  ParsedContainer parsed = ParseHeader(ContainerState.image, LeadBytes::Of(CodePage()));
   const bool read = !parsed.entries.empty();
   ContainerState.payloadOffset = parsed.payloadOffset;
   std::vector<PROGRAMINFO>& entries = ContainerState.entries;

@@ -225,7 +225,7 @@ std::string WatchedTitleProblem(const std::string& name, const std::vector<std::
 
 std::vector<std::string> VerifyContainer(const std::vector<std::uint8_t>& image, const std::vector<int>& codePages,
                                          const WatchedTitles& watched) {
-  const LeadBytes leadBytes = LeadBytes::Of(System());
+  const LeadBytes leadBytes = LeadBytes::Of(CodePage());
   std::vector<std::string> problems =
       RecordProblems(image.data(), FindAllKeys(image.data(), HeaderLength(image), leadBytes));
 
@@ -273,7 +273,7 @@ std::vector<std::string> CompareParsedRecords(const ParsedContainer& parsed, std
 }
 
 std::vector<std::string> CompareParsed(const std::vector<std::uint8_t>& image, const std::vector<PackEntry>& entries) {
-  const ParsedContainer parsed = ParseHeader(image, LeadBytes::Of(System()));
+  const ParsedContainer parsed = ParseHeader(image, LeadBytes::Of(CodePage()));
   std::vector<EntryRecord> records;
   for (const PackEntry& entry : entries) records.push_back({entry.name, entry.bytes.size(), entry.titles});
   std::vector<std::string> differences = CompareParsedRecords(parsed, image.size(), records);

@@ -64,4 +64,10 @@ ReplaceResult ReplaceKeepingBackup(FileSystem& files, const WidePath& destinatio
   return result;
 }
 
+std::string LeftBackupWarning(const ReplaceResult& result, const WidePath& destination, const WidePath& backup) {
+  if (result.outcome != Replacement::kDone || !result.backupLeft) return std::string();
+  return Utf8Of(backup) + ": the old contents of " + Utf8Of(destination) +
+         ", which a program still holds, stay under this name; delete it when that program has let go";
+}
+
 }  // namespace qm

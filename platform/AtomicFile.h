@@ -11,7 +11,9 @@
 // it, and the error names it.
 //
 // Each operation returns false with a one-line reason ("the disk is full",
-// ...) in *error. What the systems share is in platform/AtomicFile.cpp;
+// ...) in *error. A Commit that succeeds may still leave something to say
+// (Warning): the old file kept under a backup's name that could not be
+// removed. What the systems share is in platform/AtomicFile.cpp;
 // the POSIX and Win32 parts are in platform/host and platform/win32.
 #pragma once
 
@@ -38,6 +40,8 @@ class AtomicFile {
 
   // Where the bytes are until Commit.
   const WidePath& TemporaryPath() const { return temporary_; }
+  // After a Commit that succeeded: one line for the user, or empty.
+  const std::string& Warning() const { return warning_; }
 
  private:
   void CloseQuietly();
@@ -52,6 +56,7 @@ class AtomicFile {
   bool created_ = false;
   bool committed_ = false;
   bool holdsTheOnlyCopy_ = false;  // the temporary file is all there is of the new bytes: never removed
+  std::string warning_;
 };
 
 // How a replacement of an existing file on Windows ended.
@@ -72,11 +77,17 @@ struct ReplaceResult {
 // never loses both: when the replace fails part way and leaves the
 // destination's name empty (ERROR_UNABLE_TO_MOVE_REPLACEMENT_2 moves the old
 // file to the backup's name), the old file is put back, or else the new one
-// moved into place. Once the name holds the new file the backup is removed;
-// any other backup left is said in the result, never removed.
+// moved into place. Once the name holds the new file the backup is deleted;
+// a backup that stays, because that delete failed (a program holding the
+// old file open or mapped, which ReplaceFileW's sharing allows) or for any
+// other reason, is said in the result, never removed otherwise.
 // Portable, on the seam's calls, so that failures only Windows produces can
 // be tested.
 ReplaceResult ReplaceKeepingBackup(FileSystem& files, const WidePath& destination, const WidePath& replacement,
                                    const WidePath& backup);
+
+// The warning of a replace that put the new file in place but left the old
+// one under `backup`; empty for any other result.
+std::string LeftBackupWarning(const ReplaceResult& result, const WidePath& destination, const WidePath& backup);
 
 }  // namespace qm

@@ -1,5 +1,5 @@
 // The process-wide platform behind Devices(), Files(), Processes(),
-// Desktop() and System().
+// Desktop(), Shell(), Drives(), CodePage() and Random().
 #include "platform/Platform.h"
 
 #include <cstdio>
@@ -28,6 +28,9 @@ DeviceIo& Devices() { return Serving(gPlatform.devices); }
 FileSystem& Files() { return Serving(gPlatform.files); }
 ProcessesAndTime& Processes() { return Serving(gPlatform.processes); }
 WindowSystem& Desktop() { return Serving(gPlatform.windows); }
-SystemShell& System() { return Serving(gPlatform.system); }
+ProcessShell& Shell() { return Serving(gPlatform.shell); }
+DriveLetters& Drives() { return Serving(gPlatform.drives); }
+AnsiCodePage& CodePage() { return Serving(gPlatform.codePage); }
+Randomness& Random() { return Serving(gPlatform.random); }
 
 }  // namespace qm

@@ -94,8 +94,8 @@ using EnumWindowsCallback = bool (*)(WindowHandle window, std::intptr_t userValu
 
 // Each role below is one interface; every operation is still one Win32
 // call with that call's contract. An implementation serves the roles it
-// can: the Win32 one all of them, the host one the files and the system
-// (what the tools use), the simulated USB stack device I/O alone, the
+// can: the Win32 one all of them, the host one the files and the ANSI code
+// page (what the tools use), the simulated USB stack device I/O alone, the
 // test fake all of them, recording each call.
 
 // A role that hands out kernel handles closes them too (OwnedHandle closes
@@ -173,10 +173,11 @@ class ProcessesAndTime : public HandleCloser {
   virtual void Sleep(std::uint32_t milliseconds) = 0;
 };
 
-// Windows, timers and messages.
+// Windows, timers and messages, and the screen they are on.
 class WindowSystem {
  public:
   virtual ~WindowSystem() = default;
+  virtual int GetSystemMetrics(int index) = 0;
   virtual bool SetTimer(WindowHandle window, std::uintptr_t id, std::uint32_t milliseconds) = 0;
   virtual bool KillTimer(WindowHandle window, std::uintptr_t id) = 0;
   virtual bool DestroyWindow(WindowHandle window) = 0;
@@ -193,12 +194,11 @@ class WindowSystem {
   virtual WindowHandle GetForegroundWindow() = 0;
 };
 
-// The system and the shell: the screen, rights, elevation, version, the
-// program's own path and the ANSI code page.
-class SystemShell {
+// The launcher's own process as the shell sees it: its rights and the
+// elevated re-launch, the Windows version, its own path and command line.
+class ProcessShell {
  public:
-  virtual ~SystemShell() = default;
-  virtual int GetSystemMetrics(int index) = 0;
+  virtual ~ProcessShell() = default;
   virtual bool IsUserAnAdmin() = 0;
   // ShellExecuteExW.
   virtual bool ShellExecuteEx(const ShellExecuteRequest& request) = 0;
@@ -211,6 +211,14 @@ class SystemShell {
   virtual std::uint32_t GetModuleFileName(WidePath* path) = 0;
   // GetCommandLineW: the whole command line this process was started with.
   virtual std::u16string GetCommandLine() = 0;
+  // The system error code of this role's last failed call.
+  virtual std::uint32_t GetLastError() = 0;
+};
+
+// Drive letters: what one stands for in this logon session.
+class DriveLetters {
+ public:
+  virtual ~DriveLetters() = default;
   // GetDriveTypeW of a root such as "Z:\\".
   virtual std::uint32_t GetDriveType(const WidePath& root) = 0;
   // WNetGetConnectionW(localName, ...) of mpr.dll, loaded from the system
@@ -223,9 +231,13 @@ class SystemShell {
   // (\??\C:\work for a subst letter, \Device\HarddiskVolume2 for a disk).
   // False when the name is not defined or the call fails.
   virtual bool QueryDosDevice(const std::u16string& deviceName, std::u16string* target) = 0;
-  // RtlGenRandom: fills `buffer` with `size` random bytes; false when it cannot.
-  virtual bool GenRandom(void* buffer, std::uint32_t size) = 0;
-  // The ANSI code page's lead-byte test (IsDBCSLeadByte).
+};
+
+// Text in the process's ANSI code page.
+class AnsiCodePage {
+ public:
+  virtual ~AnsiCodePage() = default;
+  // The lead-byte test (IsDBCSLeadByte).
   virtual bool IsDbcsLeadByte(std::uint8_t byte) = 0;
   // WideCharToMultiByte(codePage, 0, text, -1, out, outSize, NULL, NULL):
   // converts up to and including the terminating zero; returns the bytes
@@ -233,6 +245,14 @@ class SystemShell {
   virtual int WideToMultiByte(std::uint32_t codePage, const char16_t* text, char* out, int outSize) = 0;
   // The system error code of this role's last failed call.
   virtual std::uint32_t GetLastError() = 0;
+};
+
+// Random bytes from the system.
+class Randomness {
+ public:
+  virtual ~Randomness() = default;
+  // RtlGenRandom: fills `buffer` with `size` random bytes; false when it cannot.
+  virtual bool GenRandom(void* buffer, std::uint32_t size) = 0;
 };
 
 // The platform the launcher code uses: one implementation per role (a role
@@ -243,13 +263,16 @@ struct Platform {
   FileSystem* files = nullptr;
   ProcessesAndTime* processes = nullptr;
   WindowSystem* windows = nullptr;
-  SystemShell* system = nullptr;
+  ProcessShell* shell = nullptr;
+  DriveLetters* drives = nullptr;
+  AnsiCodePage* codePage = nullptr;
+  Randomness* random = nullptr;
 };
 
 // Every role from one object that serves them all.
 template <typename AllRoles>
 Platform PlatformOf(AllRoles& all) {
-  return Platform{&all, &all, &all, &all, &all};
+  return Platform{&all, &all, &all, &all, &all, &all, &all, &all};
 }
 
 void SetPlatform(const Platform& platform);
@@ -257,6 +280,9 @@ DeviceIo& Devices();
 FileSystem& Files();
 ProcessesAndTime& Processes();
 WindowSystem& Desktop();
-SystemShell& System();
+ProcessShell& Shell();
+DriveLetters& Drives();
+AnsiCodePage& CodePage();
+Randomness& Random();
 
 }  // namespace qm

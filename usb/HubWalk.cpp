@@ -51,14 +51,14 @@ std::u16string NameInBuffer(const std::vector<std::uint8_t>& buffer, std::size_t
 // "\\.\" and the name in the ANSI code page; false when it does not fit.
 bool DeviceNameOf(const std::u16string& name, std::string* deviceName) {
   char converted[kDeviceNameTextBytes] = {};
-  if (System().WideToMultiByte(win::kCpAcp, name.c_str(), converted, kDeviceNameTextBytes) == 0) return false;
+  if (CodePage().WideToMultiByte(win::kCpAcp, name.c_str(), converted, kDeviceNameTextBytes) == 0) return false;
   *deviceName = std::string("\\\\.\\") + converted;
   return true;
 }
 
 std::string ThreadAnsiText(const std::u16string& name) {
   std::vector<char> converted(name.size() * 2 + 1, '\0');
-  if (System().WideToMultiByte(win::kCpThreadAcp, name.c_str(), converted.data(),
+  if (CodePage().WideToMultiByte(win::kCpThreadAcp, name.c_str(), converted.data(),
                             static_cast<int>(converted.size())) == 0) {
     return std::string();
   }
@@ -71,7 +71,7 @@ std::string ThreadAnsiText(const std::u16string& name) {
 OwnedHandle OpenHub(const std::u16string& name, std::uint8_t* portCount, std::uint32_t* error) {
   std::string deviceName;
   if (!DeviceNameOf(name, &deviceName)) {
-    const std::uint32_t conversionError = System().GetLastError();
+    const std::uint32_t conversionError = CodePage().GetLastError();
     *error = conversionError != 0 ? conversionError : win::kErrorGenFailure;
     return OwnedHandle();
   }

@@ -30,34 +30,14 @@ std::uint32_t WindowsError(int error) {
 
 namespace {
 
-// Files through POSIX and the system, whose ANSI code page is a setting.
-// Paths travel as UTF-8, the host's file names (WidePath says how bytes
-// that are not UTF-8 come through).
-class HostPlatform final : public FileSystem, public SystemShell {
+// Files through POSIX, and an ANSI code page that is a setting. Paths
+// travel as UTF-8, the host's file names (WidePath says how bytes that are
+// not UTF-8 come through).
+class HostPlatform final : public FileSystem, public AnsiCodePage {
  public:
   int codePage = 1252;
 
-  int GetSystemMetrics(int) override { return 0; }
-
-  bool IsUserAnAdmin() override { return false; }
-
-  bool ShellExecuteEx(const ShellExecuteRequest&) override { return Unsupported(); }
-
-  bool GetVersionEx(OsVersion*) override { return Unsupported(); }
-
-  std::uint32_t GetModuleFileName(WidePath* path) override {
-    *path = WidePath();
-    return 0;
-  }
-
   std::uint32_t GetLastError() override { return lastError_; }
-
-  // The launcher's start-up alone asks these; no tool does.
-  std::u16string GetCommandLine() override { return std::u16string(); }
-  std::uint32_t GetDriveType(const WidePath&) override { return 0; }  // DRIVE_UNKNOWN
-  std::uint32_t WNetGetConnection(const std::u16string&, std::u16string*) override { return win::kErrorNotSupported; }
-  bool QueryDosDevice(const std::u16string&, std::u16string*) override { return Unsupported(); }
-  bool GenRandom(void*, std::uint32_t) override { return Unsupported(); }
 
   bool IsDbcsLeadByte(std::uint8_t byte) override { return IsLeadByteOfCodePage(codePage, byte); }
 
@@ -166,7 +146,7 @@ HostPlatform gHost;
 Platform HostRoles() {
   Platform roles;
   roles.files = &gHost;
-  roles.system = &gHost;
+  roles.codePage = &gHost;
   return roles;
 }
 

@@ -92,6 +92,7 @@ bool AtomicFile::Commit(std::string* error) {
   switch (result.outcome) {
     case Replacement::kDone:
       committed_ = true;
+      warning_ = LeftBackupWarning(result, destination_, backup);
       return true;
     case Replacement::kLeftAsItWas:
       *error = failed + (result.backupLeft ? "; a copy of the old file is in " + Utf8Of(backup) : "");

@@ -128,7 +128,10 @@ class Win32Platform final : public DeviceIo,
                             public FileSystem,
                             public ProcessesAndTime,
                             public WindowSystem,
-                            public SystemShell {
+                            public ProcessShell,
+                            public DriveLetters,
+                            public AnsiCodePage,
+                            public Randomness {
  public:
   int GetSystemMetrics(int index) override { return ::GetSystemMetrics(index); }
 

@@ -59,7 +59,10 @@ class FakePlatform : public DeviceIo,
                      public FileSystem,
                      public ProcessesAndTime,
                      public WindowSystem,
-                     public SystemShell {
+                     public ProcessShell,
+                     public DriveLetters,
+                     public AnsiCodePage,
+                     public Randomness {
  public:
   // --- settings ---
   int screenWidth = 1024;

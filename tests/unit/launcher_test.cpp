@@ -404,7 +404,7 @@ TEST_F(WatchTest, WindowSeenThenGoneFinishesTheWatch) {
   EXPECT_EQ(fake.calls.back(), "DestroyWindow(119)");
 }
 
-TEST_F(WatchTest, LockedFileIsTriedThreeTimesThenLeftForTheNextRestart) {
+TEST_F(WatchTest, LockedFileIsTriedThreeTimesThenLeftForTheNextRestartByAPathWindowsStillKnowsThen) {
   Start();
   fake.files["C:\\Repair\\Elm_5.exe"].deleteFailures = 5;
   fake.windows.push_back({0x20, "Tool Window"});
@@ -424,16 +424,26 @@ TEST_F(WatchTest, LockedFileIsTriedThreeTimesThenLeftForTheNextRestart) {
   DeleteExtractedFiles();
   EXPECT_TRUE(fake.scheduledRemovals.empty());
   // Windows cannot delete a file on a share at its start: none is
-  // scheduled. A removable drive's is, for when it is attached then.
+  // scheduled. A removable drive's is, for when it is attached then. A
+  // subst letter is gone by then (it belongs to a logon session): the file
+  // is scheduled by the path the letter stands for, or not at all.
   fake.driveTypes["Z:\\"] = 4;  // DRIVE_REMOTE
   fake.driveTypes["E:\\"] = 2;  // DRIVE_REMOVABLE
-  for (const char* path : {"\\\\nas\\x\\Elm_5.exe", "\\\\?\\UNC\\nas\\x\\Elm_5.exe", "Z:\\Elm_5.exe", "E:\\Elm_5.exe"}) {
+  fake.dosDevices["S:"] = "\\??\\C:\\work";
+  fake.dosDevices["U:"] = "\\??\\UNC\\nas\\x";
+  fake.dosDevices["V:"] = "\\??\\Volume{4c1b02c1-d990-11dc-99ae-806e6f6e6963}";
+  const std::pair<const char*, const char*> rows[] = {
+      {"\\\\nas\\x\\Elm_5.exe", nullptr}, {"\\\\?\\UNC\\nas\\x\\Elm_5.exe", nullptr}, {"Z:\\Elm_5.exe", nullptr},
+      {"E:\\Elm_5.exe", "E:\\Elm_5.exe"},   {"S:\\t\\Elm_5.exe", "C:\\work\\t\\Elm_5.exe"},
+      {"U:\\Elm_5.exe", nullptr},             {"V:\\Elm_5.exe", nullptr}};
+  for (const auto& [path, scheduled] : rows) {
     fake.scheduledRemovals.clear();
     fake.files[path].deleteFailures = 5;
     LauncherState.extractedFiles[0] = WidePathFromUtf8(path);
     LauncherState.extractedCount = 1;
     DeleteExtractedFiles();
-    EXPECT_EQ(fake.scheduledRemovals.size(), path[0] == 'E' ? 1u : 0u) << path;
+    EXPECT_EQ(fake.scheduledRemovals, scheduled ? std::vector<std::string>{scheduled} : std::vector<std::string>{})
+        << path;
   }
 }
 

@@ -140,9 +140,11 @@ TEST_F(WriterTest, AReplaceThatFailsPartWayLosesNeitherFile) {
     Replacement outcome;
     const char* named;  // what then stands under the output's name
     bool backupLeft;
+    bool oldHeld = false;  // a program holds the old file: the backup cannot be deleted
   };
   const Row rows[] = {
       {0, false, false, Replacement::kDone, "new", false},
+      {0, false, false, Replacement::kDone, "new", true, true},       // done, and the old file said to stay
       {1175, false, false, Replacement::kLeftAsItWas, "old", false},  // nothing moved
       {1176, false, false, Replacement::kLeftAsItWas, "old", false},  // with a backup, nothing moved
       {5, false, false, Replacement::kLeftAsItWas, "old", false},
@@ -155,6 +157,7 @@ TEST_F(WriterTest, AReplaceThatFailsPartWayLosesNeitherFile) {
     fake.files.clear();
     fake.files["C:\\out.ini"].data = "old";
     fake.files["C:\\out.ini"].renameFails = row.oldStuck;
+    fake.files["C:\\out.ini"].deleteFailures = row.oldHeld ? 1 : 0;
     fake.files["C:\\out.ini.qmtool-1"].data = "new";
     fake.files["C:\\out.ini.qmtool-1"].renameFails = row.newStuck;
     fake.replaceFailure = row.failure;
@@ -170,6 +173,11 @@ TEST_F(WriterTest, AReplaceThatFailsPartWayLosesNeitherFile) {
       EXPECT_EQ(fake.files["C:\\out.ini.qmtool-2"].data, "old");
     }
     EXPECT_EQ(fake.files.count("C:\\out.ini.qmtool-2"), row.backupLeft ? 1u : 0u);
+    // Only a replace that is done and left the old file says so, naming it.
+    const std::string warning = LeftBackupWarning(result, out, backup);
+    EXPECT_EQ(warning.rfind("C:\\out.ini.qmtool-2: the old contents of C:\\out.ini", 0) == 0,
+              row.outcome == Replacement::kDone && row.backupLeft)
+        << warning;
   }
 }
 

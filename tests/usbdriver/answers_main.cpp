@@ -30,6 +30,7 @@ int main(int argc, char** argv) {
       std::cerr << "usbsim-answers: " << error << "\n";
       return 1;
     }
+    if (!out.Warning().empty()) std::cerr << "usbsim-answers: warning: " << out.Warning() << "\n";
   } catch (const std::exception& error) {
     std::cerr << "usbsim-answers: " << description << ": " << error.what() << "\n";
     return 1;

@@ -16,6 +16,7 @@
 #include <cstring>
 #include <filesystem>
 #include <functional>
+#include <iostream>
 #include <memory>
 
 #include "app/Watch.h"
@@ -118,7 +119,7 @@ std::uint64_t PackContainer(const FileArgument& out, const std::vector<PackSourc
   }
   PackResult header = BuildHeader(records, payloadStart.NeedsLeadingZero(), codePages);
   const WatchedTitles watched = LauncherWatchedTitles();
-  const LeadBytes leadBytes = LeadBytes::Of(System());
+  const LeadBytes leadBytes = LeadBytes::Of(CodePage());
   for (std::size_t i = 0; i < sources.size(); ++i) {
     const std::string nameProblem = FileNameProblem(sources[i].name);
     if (!nameProblem.empty()) header.errors.push_back(DescribeEntry(i, sources[i].name) + ": the name " + nameProblem);
@@ -161,6 +162,7 @@ std::uint64_t PackContainer(const FileArgument& out, const std::vector<PackSourc
     throw Failure{message};
   }
   Check(file.Commit(&error), error);
+  if (!file.Warning().empty()) std::cerr << "qmtool: warning: " << file.Warning() << "\n";
   return written;
 }
 

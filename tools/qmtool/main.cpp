@@ -338,10 +338,11 @@ void WriteWhole(const FileArgument& out, const std::vector<std::uint8_t>& bytes)
       !file.Commit(&error)) {
     throw Failure{error};  // names the file
   }
+  if (!file.Warning().empty()) std::cerr << "qmtool: warning: " << file.Warning() << "\n";
 }
 
 ParsedContainer ParseForLauncher(const std::vector<std::uint8_t>& image) {
-  return ParseHeader(image, LeadBytes::Of(System()));
+  return ParseHeader(image, LeadBytes::Of(CodePage()));
 }
 
 }  // namespace qm

@@ -1,5 +1,5 @@
-// The simulated stack's answers for the test USB driver: every name the
-// walk can open and every request it can send there, asked of the
+// The simulated stack's answers for the test USB driver: every name a
+// client can open and every request it can send there, asked of the
 // simulated stack and written down in the driver's answer file
 // (tests/usbdriver/AnswerFormat.h). The rules of the stack stay in one
 // place, the simulated stack; the driver only looks answers up.

@@ -81,10 +81,17 @@ def scan_without_interface_paths(report):
     return report
 
 
+# What usbscan asks beyond the launcher's walk, for each device's details:
+# _EX_V2, _EX, and the configuration descriptor and device qualifier.
+DETAIL_CODES = (0x220448, 0x22045C)
+DETAIL_DESCRIPTORS = (0x0200, 0x0600)
+
+
 def simulated_requests(description_path):
     """The opens that succeed and the requests the walk sends, as the
     simulated stack traces them for a description: (path, code, size, ok),
-    an interface path as its place among the interfaces that open."""
+    an interface path as its place among the interfaces that open; usbscan's
+    own detail requests left out."""
     report = json.loads(subprocess.run([USBSCAN, '--sim', description_path, '--json', '--trace'],
                                        capture_output=True, check=True).stdout)
     listed = [entry['path'] for entry in report['trace'] if entry['op'] == 'detail']
@@ -96,6 +103,8 @@ def simulated_requests(description_path):
         if entry['op'] == 'open' and entry['ok']:
             requests.append((path, None, None, True))
         elif entry['op'] == 'ioctl':
+            if entry['code'] in DETAIL_CODES or entry.get('wValue') in DETAIL_DESCRIPTORS:
+                continue
             requests.append((path, entry['code'], entry['size'], entry['ok']))
     return requests
 

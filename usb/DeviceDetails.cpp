@@ -27,11 +27,7 @@ std::uint32_t Ask(Handle hub, std::uint32_t code, std::vector<std::uint8_t>& buf
 // or an empty reply when the request fails.
 std::vector<std::uint8_t> Descriptor(Handle hub, std::uint32_t port, std::uint16_t value, std::uint16_t length) {
   std::vector<std::uint8_t> buffer(usb::kDescriptorData + length, 0);
-  usb::Write32(&buffer[usb::kConnectionIndex], port);
-  buffer[usb::kSetupRequestType] = usb::kRequestTypeDeviceToHost;
-  buffer[usb::kSetupRequest] = usb::kRequestGetDescriptor;
-  usb::Write16(&buffer[usb::kSetupValue], value);
-  usb::Write16(&buffer[usb::kSetupLength], length);
+  SetDescriptorRequest(buffer, port, value, 0, length);
   const std::uint32_t returned = Ask(hub, usb::kIoctlGetDescriptorFromNodeConnection, buffer);
   if (returned < usb::kDescriptorData) return {};
   return std::vector<std::uint8_t>(buffer.begin() + usb::kDescriptorData, buffer.begin() + returned);

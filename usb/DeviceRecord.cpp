@@ -26,12 +26,7 @@ namespace {
 std::vector<std::uint8_t> RequestDescriptor(Handle hub, std::uint32_t port, std::uint16_t value,
                                             std::uint16_t index, std::uint16_t length) {
   std::vector<std::uint8_t> buffer = RequestBuffer(UsbRequest::kDescriptor);
-  usb::Write32(&buffer[usb::kConnectionIndex], port);
-  buffer[usb::kSetupRequestType] = usb::kRequestTypeDeviceToHost;
-  buffer[usb::kSetupRequest] = usb::kRequestGetDescriptor;
-  usb::Write16(&buffer[usb::kSetupValue], value);
-  usb::Write16(&buffer[usb::kSetupIndex], index);
-  usb::Write16(&buffer[usb::kSetupLength], length);
+  SetDescriptorRequest(buffer, port, value, index, length);
   SendRequest(hub, UsbRequest::kDescriptor, buffer);  // a failure reads as the cleared buffer
   return buffer;
 }

@@ -1,4 +1,5 @@
-// The one way the walk sends a request to the USB stack.
+// The one way the walk sends a request to the USB stack, and how a
+// descriptor request is asked.
 #include <algorithm>
 
 #include "usb/UsbIoctl.h"
@@ -49,6 +50,16 @@ bool SendRequest(Handle device, UsbRequest request, std::vector<std::uint8_t>& b
   // as the stack's cleared buffer would.
   if (returned < buffer.size()) std::fill(buffer.begin() + returned, buffer.end(), 0);
   return true;
+}
+
+void SetDescriptorRequest(std::vector<std::uint8_t>& buffer, std::uint32_t port, std::uint16_t value,
+                          std::uint16_t index, std::uint16_t length) {
+  usb::Write32(&buffer[usb::kConnectionIndex], port);
+  buffer[usb::kSetupRequestType] = usb::kRequestTypeDeviceToHost;
+  buffer[usb::kSetupRequest] = usb::kRequestGetDescriptor;
+  usb::Write16(&buffer[usb::kSetupValue], value);
+  usb::Write16(&buffer[usb::kSetupIndex], index);
+  usb::Write16(&buffer[usb::kSetupLength], length);
 }
 
 }  // namespace qm

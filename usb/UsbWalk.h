@@ -32,6 +32,12 @@ std::vector<std::uint8_t> RequestBuffer(UsbRequest request);
 // failed request leaves it cleared, or as it was for the root hub name.
 bool SendRequest(Handle device, UsbRequest request, std::vector<std::uint8_t>& buffer);
 
+// Sets a descriptor request's input in `buffer`, which holds at least the
+// request's header: the port, and a standard GET_DESCRIPTOR setup packet
+// for `length` bytes of descriptor `value` in language `index`.
+void SetDescriptorRequest(std::vector<std::uint8_t>& buffer, std::uint32_t port, std::uint16_t value,
+                          std::uint16_t index, std::uint16_t length);
+
 // Appends a fresh record and returns it; null once kMaxDeviceRecords are held.
 USB_BASIC_ALLINFO* AppendDeviceRecord();
 

@@ -46,7 +46,7 @@ if [ "$contents" != "QuillmarkLauncher.exe qmtool.exe usbscan.exe README.txt" ];
 fi
 
 # Reproducible: a second build in another directory gives the same bytes.
-[ -f build/win-i686-again/build.ninja ] || cmake -S . -B build/win-i686-again -G Ninja -DCMAKE_BUILD_TYPE=MinSizeRel \
+[ -f build/win-i686-again/build.ninja ] || cmake -S . -B build/win-i686-again -G Ninja -DCMAKE_BUILD_TYPE=MinSizeRel -DQM_WERROR=ON \
   -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake >/dev/null
 cmake --build build/win-i686-again -- --quiet QuillmarkLauncher qmtool usbscan
 python3 scripts/package.py build/win-i686-again build/win-i686-again/quillmark-windows.zip >/dev/null

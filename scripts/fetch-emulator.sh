@@ -30,13 +30,16 @@ if [ -z "$codename" ] || [ -z "$mirror" ]; then
   exit 1
 fi
 
-work=$(mktemp -d)
+work=$(mktemp -d) || { echo "emulator: cannot make a temporary folder (mktemp -d)" >&2; exit 1; }
 trap 'rm -rf "$work"' EXIT
 mkdir -p "$work/cache/archives/partial"
 qm_private_apt "$work" "$mirror $codename-backports main"
 apt_options=("${qm_apt_options[@]}" -o Dir::Cache="$work/cache" -o Dir::State::Status=/dev/null -o Debug::NoLocking=1)
-apt-get "${apt_options[@]}" update >/dev/null
-(cd "$work" && apt-get "${apt_options[@]}" download qemu-user >/dev/null)
+cd "$work"  # apt-get download writes into the current folder
+if ! qm_apt_get "${apt_options[@]}" update || ! qm_apt_get "${apt_options[@]}" download qemu-user; then
+  qm_apt_failure "fetch qemu-user from $codename-backports" "the emulator" "install qemu-user 10 or later by hand"
+  exit 1
+fi
 package=$(ls "$work"/qemu-user_*.deb)
 
 mkdir -p "$(dirname "$QM_EMULATOR")"

@@ -6,7 +6,9 @@
 # that fails (say the newer security suite's libraries have no i386 twins
 # yet, which wine32 needs at the same version) is tried again from the
 # release's main suites alone, through a private sources list and lists
-# folder, where both architectures match. Only then does set-up fail.
+# folder, where both architectures match. Only then does set-up fail, with
+# one line naming the step that failed and apt's last error. No install
+# ever removes a package to make room (--no-remove).
 set -euo pipefail
 here=$(dirname "$0")
 source "$here/apt-sources.sh"
@@ -31,7 +33,7 @@ trap '[ -z "$work" ] || $SUDO rm -rf "$work"' EXIT
 update_lists() {  # apt-get options...
   local attempt
   for ((attempt = 1; ; attempt++)); do
-    $SUDO apt-get "$@" update -qq && return 0
+    qm_apt_get "$@" update -qq && return 0
     if ((attempt >= update_attempts)); then
       echo "setup: warning: apt-get update failed $attempt times; going on with the package lists it fetched"
       return 0
@@ -42,7 +44,7 @@ update_lists() {  # apt-get options...
 }
 
 install() {  # apt-get options...
-  DEBIAN_FRONTEND=noninteractive $SUDO apt-get "$@" install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+  DEBIAN_FRONTEND=noninteractive qm_apt_get "$@" install -y -qq --no-install-recommends --no-remove "${missing[@]}"
 }
 
 # The release's own suites of the archive the machine's sources name,
@@ -56,7 +58,12 @@ install_from_main_suites() {
     return 1
   fi
   echo "setup: installing again from $codename and $codename-updates alone"
-  work=$(mktemp -d)
+  failed_step="install from the release's suites"
+  if ! work=$(mktemp -d); then
+    work=""
+    echo "setup: FAILED: cannot make a temporary folder for the private package lists (mktemp -d)" >&2
+    exit 1
+  fi
   qm_private_apt "$work" "$mirror $codename main" "$mirror $codename-updates main"
   update_lists "${qm_apt_options[@]}"
   install "${qm_apt_options[@]}"
@@ -73,10 +80,11 @@ if ((${#missing[@]})); then
     $SUDO dpkg --add-architecture i386
   fi
   update_lists
+  failed_step=install
   if ! install; then
     echo "setup: the install failed"
     if ! install_from_main_suites; then
-      echo "setup: FAILED to install ${missing[*]}: the package archive may be mid-sync; run bash scripts/setup.sh again in an hour or install those packages by hand" >&2
+      qm_apt_failure "install ${missing[*]}" "$failed_step" "install those packages by hand"
       exit 1
     fi
   fi

@@ -78,9 +78,9 @@ struct ReplaceResult {
 // destination's name empty (ERROR_UNABLE_TO_MOVE_REPLACEMENT_2 moves the old
 // file to the backup's name), the old file is put back, or else the new one
 // moved into place. Once the name holds the new file the backup is deleted;
-// a backup that stays, because that delete failed (a program holding the
-// old file open or mapped, which ReplaceFileW's sharing allows) or for any
-// other reason, is said in the result, never removed otherwise.
+// a backup that stays, because that delete failed (ReplaceFileW's
+// documentation names an old file that a program has mapped into memory)
+// or for any other reason, is said in the result, never removed otherwise.
 // Portable, on the seam's calls, so that failures only Windows produces can
 // be tested.
 ReplaceResult ReplaceKeepingBackup(FileSystem& files, const WidePath& destination, const WidePath& replacement,

@@ -14,10 +14,23 @@ bool SubstTarget(const std::u16string& drive, std::u16string* target) {
   return true;
 }
 
+constexpr char16_t kLongPrefix[] = u"\\\\?\\";  // the long-path prefix, as in \\?\C:\x
+
+// `units` again under the \\?\ prefix it was taken from: \\?\C:\..., or
+// \\?\UNC\server\share\... for what a letter made a UNC path.
+std::u16string WithLongPrefix(const std::u16string& units) {
+  if (units.compare(0, 2, u"\\\\") == 0) return kLongPrefix + (u"UNC" + units.substr(1));
+  return kLongPrefix + units;
+}
+
 }  // namespace
 
 WidePath WithoutSubstLetters(const WidePath& path, bool* complete) {
   std::u16string units = path.Units();
+  if (units.compare(0, 4, kLongPrefix) == 0 && !WidePath(units.substr(4)).Drive().empty()) {
+    const WidePath resolved = WithoutSubstLetters(WidePath(units.substr(4)), complete);
+    return WidePath(WithLongPrefix(resolved.Units()));
+  }
   std::u16string target;
   // One step per letter at most: a subst letter may stand for a path on another.
   for (int step = 0; step < 26; ++step) {

@@ -13,7 +13,9 @@ namespace qm {
 // \??\C:\work (or \??\UNC\server\share); a drive's own is a device, such
 // as \Device\HarddiskVolume2, and ends the search. *complete (if given) is
 // false when a subst letter is left that the path cannot be taken through:
-// one whose target is a volume or a device, or a chain of 26 letters.
+// one whose target is a volume or a device, or a chain of 26 letters. A
+// path written \\?\X:\... is resolved alike and keeps its prefix
+// (\\?\UNC\... where the letter stands for a share).
 WidePath WithoutSubstLetters(const WidePath& path, bool* complete = nullptr);
 
 }  // namespace qm

@@ -435,7 +435,9 @@ TEST_F(WatchTest, LockedFileIsTriedThreeTimesThenLeftForTheNextRestartByAPathWin
   const std::pair<const char*, const char*> rows[] = {
       {"\\\\nas\\x\\Elm_5.exe", nullptr}, {"\\\\?\\UNC\\nas\\x\\Elm_5.exe", nullptr}, {"Z:\\Elm_5.exe", nullptr},
       {"E:\\Elm_5.exe", "E:\\Elm_5.exe"},   {"S:\\t\\Elm_5.exe", "C:\\work\\t\\Elm_5.exe"},
-      {"U:\\Elm_5.exe", nullptr},             {"V:\\Elm_5.exe", nullptr}};
+      {"U:\\Elm_5.exe", nullptr},             {"V:\\Elm_5.exe", nullptr},
+      {"\\\\?\\S:\\t\\Elm_5.exe", "\\\\?\\C:\\work\\t\\Elm_5.exe"}, {"\\\\?\\U:\\Elm_5.exe", nullptr},
+      {"\\\\?\\E:\\Elm_5.exe", "\\\\?\\E:\\Elm_5.exe"}};
   for (const auto& [path, scheduled] : rows) {
     fake.scheduledRemovals.clear();
     fake.files[path].deleteFailures = 5;

@@ -6,8 +6,12 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
+start=$SECONDS
 bash scripts/setup.sh
+echo "=== set-up took $((SECONDS - start)) s"
+start=$SECONDS
 bash scripts/build.sh
+echo "=== the builds took $((SECONDS - start)) s"
 source scripts/wine-env.sh
 mode=$(qm_wine_mode)
 export QM_WINE_MODE=$mode
@@ -15,9 +19,13 @@ export QM_WINE_MODE=$mode
 failed=()
 passed=0
 step() {  # name, command...
-  local name=$1; shift
+  local name=$1 start=$SECONDS; shift
   echo "=== $name"
-  if "$@"; then echo "=== $name: ok"; passed=$((passed + 1)); else echo "=== $name: FAILED"; failed+=("$name"); fi
+  if "$@"; then
+    echo "=== $name: ok ($((SECONDS - start)) s)"; passed=$((passed + 1))
+  else
+    echo "=== $name: FAILED ($((SECONDS - start)) s)"; failed+=("$name")
+  fi
 }
 in_x() { qm_in_wine_mode "$1" xvfb-run -a -s "-screen 0 1024x768x24" "${@:2}"; }
 nothing_registered_outside() {

@@ -14,10 +14,12 @@ namespace {
 
 constexpr std::uint32_t kConfigurationHeaderSize = 9;
 
-// Sends `code` with `buffer` and returns the bytes returned, or 0 when it fails.
-std::uint32_t Ask(Handle hub, std::uint32_t code, std::vector<std::uint8_t>& buffer) {
+// Sends `code` with `buffer` and returns the bytes returned, or 0 when it
+// fails (*error, if given, set to the system's error code).
+std::uint32_t Ask(Handle hub, std::uint32_t code, std::vector<std::uint8_t>& buffer, std::uint32_t* error = nullptr) {
   std::uint32_t returned = 0;
   if (!Devices().DeviceIoControl(hub, code, buffer.data(), static_cast<std::uint32_t>(buffer.size()), &returned)) {
+    if (error != nullptr) *error = Devices().GetLastError();
     return 0;
   }
   return returned <= buffer.size() ? returned : 0;  // a stack that claims more than the buffer is not believed
@@ -44,10 +46,15 @@ bool SuperSpeedFlags(Handle hub, std::uint32_t port, std::uint32_t* flags) {
   return true;
 }
 
+// The speed _EX reports. Windows 8 and later report a SuperSpeed device as
+// high speed there (the caller corrects it from _EX_V2); a hub that does not
+// know _EX at all (ERROR_INVALID_FUNCTION: Windows 2000; its page gives Windows XP as the minimum) leaves only
+// the walk's own LowSpeed flag.
 DeviceSpeed SpeedFromEx(Handle hub, std::uint32_t port, const std::uint8_t* connection) {
   std::vector<std::uint8_t> buffer(usb::kConnectionInfoSize, 0);
   usb::Write32(&buffer[usb::kConnectionIndex], port);
-  if (Ask(hub, usb::kIoctlGetNodeConnectionInformationEx, buffer) >= usb::kConnectionInfoFixedSize) {
+  std::uint32_t error = 0;
+  if (Ask(hub, usb::kIoctlGetNodeConnectionInformationEx, buffer, &error) >= usb::kConnectionInfoFixedSize) {
     switch (buffer[usb::kConnectionSpeed]) {
       case usb::kSpeedLow: return DeviceSpeed::kLow;
       case usb::kSpeedFull: return DeviceSpeed::kFull;
@@ -56,9 +63,18 @@ DeviceSpeed SpeedFromEx(Handle hub, std::uint32_t port, const std::uint8_t* conn
       default: return DeviceSpeed::kUnknown;
     }
   }
-  // A stack without _EX (Windows XP's first releases): the walk's own
-  // request tells low speed apart, and reports high speed as full.
+  if (error != win::kErrorInvalidFunction) return DeviceSpeed::kUnknown;
   return connection[usb::kConnectionSpeed] != 0 ? DeviceSpeed::kLow : DeviceSpeed::kFullOrHigh;
+}
+
+// The speed as Windows' own viewer reads it: SuperSpeed from _EX_V2's
+// operating flags whatever _EX says; without _EX_V2, a high-speed report
+// of a device declaring USB 3 cannot be told from SuperSpeed.
+DeviceSpeed OperatingSpeed(DeviceSpeed fromEx, bool flagsKnown, std::uint32_t flags, std::uint16_t bcdUsb) {
+  if (flagsKnown && (flags & usb::kFlagOperatingAtSuperSpeedPlus) != 0) return DeviceSpeed::kSuperPlus;
+  if (flagsKnown && (flags & usb::kFlagOperatingAtSuperSpeed) != 0) return DeviceSpeed::kSuper;
+  if (!flagsKnown && fromEx == DeviceSpeed::kHigh && bcdUsb >= 0x0300) return DeviceSpeed::kHighOrSuper;
+  return fromEx;
 }
 
 void ReadConfiguration(Handle hub, std::uint32_t port, DeviceDetails* details) {
@@ -86,14 +102,17 @@ void ReadConfiguration(Handle hub, std::uint32_t port, DeviceDetails* details) {
 DeviceDetails ReadDeviceDetails(Handle hub, std::uint32_t port, const std::uint8_t* connection) {
   DeviceDetails details;
   details.bcdUsb = usb::Read16(connection + usb::kConnectionDeviceDescriptor + usb::kDescBcdUsb);
+  details.bcdDevice = usb::Read16(connection + usb::kConnectionDeviceDescriptor + usb::kDescBcdDevice);
   std::uint32_t flags = 0;
-  const bool superSpeedKnown = SuperSpeedFlags(hub, port, &flags);
-  details.speed = SpeedFromEx(hub, port, connection);
-  if (superSpeedKnown && (flags & 4) != 0) details.speed = DeviceSpeed::kSuperPlus;
+  const bool flagsKnown = SuperSpeedFlags(hub, port, &flags);
+  details.speed = OperatingSpeed(SpeedFromEx(hub, port, connection), flagsKnown, flags, details.bcdUsb);
   ReadConfiguration(hub, port, &details);
-  const bool operatingAtSuperSpeed = (flags & 1) != 0, superSpeedCapable = (flags & 2) != 0;
-  if (superSpeedKnown && superSpeedCapable && !operatingAtSuperSpeed) {
+  const bool capable = (flags & usb::kFlagSuperSpeedCapable) != 0;
+  const bool plusCapable = (flags & usb::kFlagSuperSpeedPlusCapable) != 0;
+  if (flagsKnown && capable && (flags & usb::kFlagOperatingAtSuperSpeed) == 0) {
     details.note = DeviceDetails::Note::kSuperSpeedBelowSuperSpeed;
+  } else if (flagsKnown && plusCapable && details.speed == DeviceSpeed::kSuper) {
+    details.note = DeviceDetails::Note::kSuperSpeedPlusAtSuperSpeed;
   } else if (details.speed == DeviceSpeed::kFull && details.bcdUsb >= 0x0200) {
     // A device that can run at high speed says how it would at full speed
     // in its device qualifier; a full-speed-only device stalls the request.

@@ -12,7 +12,10 @@
 
 namespace qm {
 
-enum class DeviceSpeed { kUnknown, kLow, kFull, kHigh, kSuper, kSuperPlus, kFullOrHigh };
+// kFullOrHigh: a hub without _EX tells only low speed apart. kHighOrSuper:
+// one without _EX_V2 (Windows 7) may report a SuperSpeed device as high
+// speed, so a device of bcdUSB 3.00 or more there may run at either.
+enum class DeviceSpeed { kUnknown, kLow, kFull, kHigh, kSuper, kSuperPlus, kFullOrHigh, kHighOrSuper };
 
 struct InterfaceSummary {
   std::uint8_t number = 0;
@@ -23,14 +26,20 @@ struct InterfaceSummary {
 };
 
 struct DeviceDetails {
-  DeviceSpeed speed = DeviceSpeed::kUnknown;  // kFullOrHigh: the stack tells only low speed apart
+  DeviceSpeed speed = DeviceSpeed::kUnknown;
   std::uint16_t bcdUsb = 0;                   // from the device descriptor the walk read
+  std::uint16_t bcdDevice = 0;                // the device's own release: its firmware's version
   bool powerKnown = false;                    // from the configuration descriptor
-  int maxPowerMilliamps = 0;
+  int maxPowerMilliamps = 0;                  // at kHighOrSuper: in high speed's 2 mA units (times 4 at SuperSpeed)
   bool selfPowered = false;
   bool interfacesKnown = false;
   std::vector<InterfaceSummary> interfaces;   // every interface descriptor, alternate settings too
-  enum class Note { kNone, kHighSpeedAtFullSpeed, kSuperSpeedBelowSuperSpeed } note = Note::kNone;
+  enum class Note {
+    kNone,
+    kHighSpeedAtFullSpeed,
+    kSuperSpeedBelowSuperSpeed,
+    kSuperSpeedPlusAtSuperSpeed,  // capable of SuperSpeedPlus, running at 5 Gb/s
+  } note = Note::kNone;
 };
 
 // Asks the hub about the device on `port` (IOCTL_USB_GET_NODE_CONNECTION_

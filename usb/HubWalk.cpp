@@ -111,12 +111,14 @@ void WalkHubPorts(Handle hub, std::uint8_t portCount, const WalkContext& context
     std::vector<std::uint8_t> connection = RequestBuffer(UsbRequest::kConnectionInformation);
     usb::Write32(&connection[usb::kConnectionIndex], port);
     // A failed request reads as a port with no device: its buffer is cleared.
-    SendRequest(hub, UsbRequest::kConnectionInformation, connection);
+    const bool answered = SendRequest(hub, UsbRequest::kConnectionInformation, connection);
 
     USB_BASIC_ALLINFO* record = AppendDeviceRecord();
     record->portPath = parentPath + "-" + std::to_string(port);
     record->controllerPath = context.controllerPath;
     record->rootHubName = context.rootHubName;
+    const std::size_t recordIndex = UsbScanState.devices.size() - 1;
+    if (context.observer != nullptr) context.observer->OnPort(hub, port, connection.data(), answered, recordIndex);
 
     if (usb::Read32(&connection[usb::kConnectionStatus]) != usb::kDeviceConnected) continue;
     if (connection[usb::kConnectionDeviceIsHub] != 0) {
@@ -132,7 +134,7 @@ void WalkHubPorts(Handle hub, std::uint8_t portCount, const WalkContext& context
       record->product = std::move(identity.product);
       record->serialNumber = std::move(identity.serialNumber);
       if (context.observer != nullptr) {
-        context.observer->OnDevice(hub, port, connection.data(), UsbScanState.devices.size() - 1);
+        context.observer->OnDevice(hub, port, connection.data(), recordIndex);
       }
     }
   }

@@ -1,7 +1,11 @@
 // The USB stack's device I/O control requests and the byte layouts of their
 // buffers, as the Windows SDK's usbioctl.h defines them (all structures packed
-// to 1 byte). The walk builds and reads these buffers byte by byte; the
-// Windows build checks every offset here against the SDK's structures.
+// to 1 byte). The walk and usbscan build and read these buffers byte by
+// byte; the Windows build (platform/win32/UsbLayoutCheck.cpp) checks the
+// offsets of every structure either reads against the SDK's structures:
+// the names, node and connection information (also _EX and _EX_V2), the
+// descriptor request, and the device and configuration descriptors' fields.
+// The _EX_V2 flag bits are bit-fields there and are not checked.
 #pragma once
 
 #include <cstdint>
@@ -67,6 +71,11 @@ constexpr std::uint32_t kConnectionV2Length = 4;     // ULONG, set by the caller
 constexpr std::uint32_t kConnectionV2Protocols = 8;  // USB_PROTOCOLS: Usb110 1, Usb200 2, Usb300 4
 constexpr std::uint32_t kConnectionV2Flags = 12;     // operating at / capable of SuperSpeed, SuperSpeedPlus
 constexpr std::uint32_t kProtocolUsb110 = 1, kProtocolUsb200 = 2, kProtocolUsb300 = 4;
+// USB_NODE_CONNECTION_INFORMATION_EX_V2_FLAGS, bit by bit.
+constexpr std::uint32_t kFlagOperatingAtSuperSpeed = 1;  // DeviceIsOperatingAtSuperSpeedOrHigher
+constexpr std::uint32_t kFlagSuperSpeedCapable = 2;      // DeviceIsSuperSpeedCapableOrHigher
+constexpr std::uint32_t kFlagOperatingAtSuperSpeedPlus = 4;
+constexpr std::uint32_t kFlagSuperSpeedPlusCapable = 8;
 
 // USB_NODE_CONNECTION_DRIVERKEY_NAME: as the connection name, 10 bytes.
 constexpr std::uint32_t kConnectionNameStructSize = 10;
@@ -118,7 +127,9 @@ constexpr std::uint32_t kSetupIndex = 8;        // wIndex
 constexpr std::uint32_t kSetupLength = 10;      // wLength
 constexpr std::uint32_t kDescriptorData = 12;
 
-// USB_CONNECTION_STATUS
+// USB_CONNECTION_STATUS: NoDeviceConnected 0, DeviceConnected 1, then the
+// states of a port in trouble, 2 (DeviceFailedEnumeration) to 10 (DeviceReset).
+constexpr std::uint32_t kNoDeviceConnected = 0;
 constexpr std::uint32_t kDeviceConnected = 1;
 
 // The standard device descriptor (18 bytes).

@@ -65,6 +65,11 @@ class DeviceObserver {
  public:
   virtual ~DeviceObserver() = default;
   virtual void OnDevice(Handle hub, std::uint32_t port, const std::uint8_t* connection, std::size_t record) = 0;
+  // Told of every port as its record is made, before anything on it is
+  // read or walked: `answered` is false when the connection request failed
+  // (its buffer cleared, read as an empty port).
+  virtual void OnPort(Handle /*hub*/, std::uint32_t /*port*/, const std::uint8_t* /*connection*/,
+                      bool /*answered*/, std::size_t /*record*/) {}
 };
 
 // Walks every host controller: first those named "\\.\HCD0" to "\\.\HCD9",

@@ -263,7 +263,7 @@ std::unique_ptr<Device> ReadDevice(const Json& json, const Place& where, int hub
   CheckKeys(json, where, {"idVendor", "idProduct", "deviceClass", "deviceSubClass", "deviceProtocol", "bcdUSB",
                           "bMaxPacketSize0", "bcdDevice", "bNumConfigurations", "iManufacturer", "iProduct",
                           "iSerialNumber", "strings", "languages", "descriptorError", "speed", "configuration",
-                          "deviceQualifier", "bos", "address", "driverKeyName"});
+                          "deviceQualifier", "bos", "address", "driverKeyName", "configured"});
   auto device = std::make_unique<Device>();
   device->idVendor = static_cast<std::uint16_t>(Number(json, "idVendor", where, 0, 65535, 0));
   device->idProduct = static_cast<std::uint16_t>(Number(json, "idProduct", where, 0, 65535, 0));
@@ -294,6 +294,7 @@ std::unique_ptr<Device> ReadDevice(const Json& json, const Place& where, int hub
   ReadBos(json, where, device.get());
   device->address = static_cast<std::uint16_t>(Number(json, "address", where, 1, 127, 0));
   device->driverKeyName = Utf16(json, "driverKeyName", where, u"");
+  device->configured = Boolean(json, "configured", where, true);
   return device;
 }
 

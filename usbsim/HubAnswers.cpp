@@ -75,12 +75,14 @@ constexpr PortRequest kPortRequests[] = {
 
 bool Connected(const Port& port) { return port.status == usb::kDeviceConnected; }
 
+// _EX's Speed. Windows 8 and later answer at most UsbHighSpeed: "the Speed
+// member supports up to UsbHighSpeed; use _EX_V2 for SuperSpeed"
+// (learn.microsoft.com, USB_NODE_CONNECTION_INFORMATION_EX, remarks).
 std::uint8_t SpeedCode(Speed speed) {
   switch (speed) {
     case Speed::kLow: return usb::kSpeedLow;
     case Speed::kFull: return usb::kSpeedFull;
-    case Speed::kHigh: return usb::kSpeedHigh;
-    default: return usb::kSpeedSuper;
+    default: return usb::kSpeedHigh;
   }
 }
 
@@ -99,10 +101,10 @@ Outcome ConnectionInformation(const Port& port, bool extended, std::uint8_t* buf
   std::uint32_t filled = usb::kConnectionInfoFixedSize;
   if (!Connected(port) || !port.device) return {0, filled};
   const Device& device = *port.device;
-  buffer[usb::kConnectionCurrentConfiguration] = device.configuration.value;
+  buffer[usb::kConnectionCurrentConfiguration] = device.configured ? device.configuration.value : 0;
   buffer[usb::kConnectionSpeed] = extended ? SpeedCode(device.speed) : device.speed == Speed::kLow ? 1 : 0;
   usb::Write16(buffer + usb::kConnectionDeviceAddress, device.address);
-  const std::vector<const Endpoint*> pipes = OpenPipes(device);
+  const std::vector<const Endpoint*> pipes = device.configured ? OpenPipes(device) : std::vector<const Endpoint*>();
   usb::Write32(buffer + usb::kConnectionOpenPipes, static_cast<std::uint32_t>(pipes.size()));
   for (const Endpoint* pipe : pipes) {
     const std::uint8_t info[usb::kPipeInfoSize] = {7, usb::kEndpointDescriptorType, pipe->address, pipe->attributes,
@@ -223,17 +225,24 @@ Outcome PortAnswer(const Hub& hub, const Port& port, std::uint32_t code, std::ui
   }
 }
 
-// The requests a hub of Windows 2000 and the first Windows XP knows nothing of.
+// The requests a hub of Windows 2000 knows nothing of.
 bool NewerThanLegacy(std::uint32_t code) {
   return code == usb::kIoctlGetNodeConnectionInformationEx || code == usb::kIoctlGetNodeConnectionInformationExV2 ||
          code == usb::kIoctlGetHubInformationEx || code == usb::kIoctlGetHubCapabilities ||
          code == usb::kIoctlGetHubCapabilitiesEx || code == usb::kIoctlGetPortConnectorProperties;
 }
 
+// The requests whose pages give Windows 8 as the minimum client.
+bool NewerThanWindows7(std::uint32_t code) {
+  return code == usb::kIoctlGetNodeConnectionInformationExV2 || code == usb::kIoctlGetHubInformationEx ||
+         code == usb::kIoctlGetPortConnectorProperties;
+}
+
 }  // namespace
 
 Outcome AnswerHubRequest(const Hub& hub, std::uint32_t code, std::uint8_t* buffer, std::uint32_t size) {
   if (hub.legacy && NewerThanLegacy(code)) return {kErrorInvalidFunction, 0};
+  if (hub.windows7 && NewerThanWindows7(code)) return {kErrorInvalidFunction, 0};
   switch (code) {
     case usb::kIoctlGetNodeInformation:
     case usb::kIoctlGetHubInformationEx:

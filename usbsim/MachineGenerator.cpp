@@ -69,6 +69,7 @@ class Generator {
     if (Bit(flags, 2)) json += "\"numberOfPorts\": " + std::to_string(Byte()) + ", ";
     if (Bit(flags, 3)) json += "\"busPowered\": true, \"wHubCharacteristics\": " + std::to_string(Byte()) + ", ";
     if (Bit(flags, 4)) json += "\"legacy\": true, ";
+    if (Bit(flags, 5)) json += "\"windows7\": true, ";
     json += "\"ports\": [";
     for (int i = 0; i < ports; ++i) json += (i ? ", " : "") + Port(depth);
     return json + "]}";
@@ -121,6 +122,7 @@ class Generator {
     if (Bit(flags, 2)) json += std::string(", \"deviceQualifier\": ") + (Bit(flags, 3) ? "true" : "false");
     if (Bit(flags, 4)) json += Bit(flags, 5) ? ", \"bos\": false" : ", \"bos\": \"07 10 02 06 00 00 00\"";
     if (Bit(flags, 6)) json += ", \"driverKeyName\": \"KEY" + std::to_string(Byte() % 4) + "\"";
+    if (Bit(flags, 7)) json += ", \"configured\": false";
     return json;
   }
 

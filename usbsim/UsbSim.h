@@ -89,6 +89,10 @@ struct Device {
   DescriptorBytes capabilities;   // the BOS's device capability descriptors
   std::uint16_t address = 0;      // on its controller, 1 to 127
   std::u16string driverKeyName;
+  // Windows selected its configuration; false: its driver did not start
+  // (Device Manager's codes 10 and 43), so the hub reports configuration 0
+  // and no open pipes, its descriptors still answered.
+  bool configured = true;
 };
 
 struct Hub;
@@ -125,10 +129,14 @@ struct Hub {
   std::uint8_t powerOnToPowerGood = 50;       // in 2 ms units
   std::uint8_t hubControlCurrent = 0;         // mA
   bool busPowered = false;
-  // The hub answers only what Windows 2000 and the first Windows XP did:
+  // The hub answers only what Windows 2000 did (the pages give Windows XP
+  // as the minimum of _EX and Windows 8 of the later requests):
   // no _EX or _EX_V2 connection information, no hub information,
   // capabilities or connector properties.
   bool legacy = false;
+  // The hub answers as Windows 7's did: not the requests of Windows 8 and
+  // later (_EX_V2, hub information and connector properties).
+  bool windows7 = false;
   // Where the hub stands, set once the machine is read: its controller, and
   // for an external hub its own device.
   const Controller* controller = nullptr;

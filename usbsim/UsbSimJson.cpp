@@ -160,10 +160,10 @@ Port ReadPort(const Json& json, const Place& where, int depth, bool superSpeedPo
 std::unique_ptr<Hub> ReadHub(const Json& json, const Place& where, int depth, bool superSpeedPorts) {
   if (depth > 0) {
     CheckKeys(json, where, {"ports", "numberOfPorts", "openError", "nodeInfoError", "name", "nameError", "device",
-                            "wHubCharacteristics", "bPowerOnToPowerGood", "bHubControlCurrent", "busPowered", "legacy"});
+                            "wHubCharacteristics", "bPowerOnToPowerGood", "bHubControlCurrent", "busPowered", "legacy", "windows7"});
   } else {
     CheckKeys(json, where, {"ports", "numberOfPorts", "openError", "nodeInfoError", "wHubCharacteristics",
-                            "bPowerOnToPowerGood", "bHubControlCurrent", "busPowered", "legacy"});
+                            "bPowerOnToPowerGood", "bHubControlCurrent", "busPowered", "legacy", "windows7"});
   }
   // The walk never opens a hub below this depth: a description that needs
   // one describes a machine the walk cannot see.
@@ -188,6 +188,7 @@ std::unique_ptr<Hub> ReadHub(const Json& json, const Place& where, int depth, bo
   hub->hubControlCurrent = static_cast<std::uint8_t>(Number(json, "bHubControlCurrent", where, 0, 255, 0));
   hub->busPowered = Boolean(json, "busPowered", where, false);
   hub->legacy = Boolean(json, "legacy", where, false);
+  hub->windows7 = Boolean(json, "windows7", where, false);
   return hub;
 }
 

@@ -14,7 +14,7 @@
  *     _HUB_CAPABILITIES_EX; then each port: its connector
  *     (IOCTL_USB_GET_PORT_CONNECTOR_PROPERTIES), the connection in the
  *     newest form the stack answers (_EX_V2 for the protocols, then _EX,
- *     or the plain request as on Windows XP), and for a device: its driver
+ *     or the plain request as on Windows 2000), and for a device: its driver
  *     key, its configuration descriptor (the 9-byte header first, then
  *     wTotalLength bytes), the device qualifier and the BOS where its
  *     bcdUSB says they exist, and its strings in every language string 0
@@ -265,7 +265,13 @@ static void PrintDevice(HANDLE hub, ULONG port, const USB_DEVICE_DESCRIPTOR* d) 
 
 static void WalkHub(const WCHAR* name, int depth);
 
-static void PrintConnection(HANDLE hub, ULONG port, int depth) {
+/* The speed as Windows' own viewer reads it: _EX reports at most high speed
+   on Windows 8 and later, and _EX_V2's flags tell SuperSpeed. */
+static ULONG SpeedAsViewed(UCHAR speed, BOOL flagsKnown, ULONG flags) {
+  return flagsKnown && (flags & 1) ? UsbSuperSpeed : speed;
+}
+
+static void PrintConnection(HANDLE hub, ULONG port, int depth, BOOL flagsKnown, ULONG flags) {
   UCHAR buffer[sizeof(USB_NODE_CONNECTION_INFORMATION_EX) + 30 * sizeof(USB_PIPE_INFO)];
   USB_NODE_CONNECTION_INFORMATION_EX* info = (USB_NODE_CONNECTION_INFORMATION_EX*)buffer;
   DWORD returned, pipe;
@@ -273,7 +279,8 @@ static void PrintConnection(HANDLE hub, ULONG port, int depth) {
   memset(buffer, 0, sizeof(buffer));
   info->ConnectionIndex = port;
   if (!Ask(hub, IOCTL_USB_GET_NODE_CONNECTION_INFORMATION_EX, buffer, sizeof(buffer), &returned)) {
-    /* Windows XP answers only the plain request: a LowSpeed flag instead. */
+    /* Windows 2000 answers only the plain request, a LowSpeed flag instead
+       (_EX's page gives Windows XP as its minimum). */
     extended = FALSE;
     memset(buffer, 0, sizeof(buffer));
     info->ConnectionIndex = port;
@@ -291,6 +298,7 @@ static void PrintConnection(HANDLE hub, ULONG port, int depth) {
   Key("extended");
   fputs(extended ? "true" : "false", stdout);
   Number(extended ? "speed" : "lowSpeed", info->Speed);
+  if (extended) Number("speedAsViewed", SpeedAsViewed(info->Speed, flagsKnown, flags));
   Number("isHub", info->DeviceIsHub);
   Number("address", info->DeviceAddress);
   Number("configurationValue", info->CurrentConfigurationValue);
@@ -331,6 +339,7 @@ static void PrintConnection(HANDLE hub, ULONG port, int depth) {
 static void PrintPort(HANDLE hub, ULONG port, int depth) {
   USB_NODE_CONNECTION_INFORMATION_EX_V2 v2;
   DWORD returned;
+  BOOL flagsKnown;
   UCHAR* connector = (UCHAR*)AskName(hub, IOCTL_USB_GET_PORT_CONNECTOR_PROPERTIES, TRUE, port,
                                      sizeof(USB_PORT_CONNECTOR_PROPERTIES),
                                      offsetof(USB_PORT_CONNECTOR_PROPERTIES, ActualLength));
@@ -353,13 +362,15 @@ static void PrintPort(HANDLE hub, ULONG port, int depth) {
   v2.ConnectionIndex = port;
   v2.Length = sizeof(v2);
   v2.SupportedUsbProtocols.Usb300 = 1;
-  if (Ask(hub, IOCTL_USB_GET_NODE_CONNECTION_INFORMATION_EX_V2, &v2, sizeof(v2), &returned) && returned == sizeof(v2)) {
+  flagsKnown = Ask(hub, IOCTL_USB_GET_NODE_CONNECTION_INFORMATION_EX_V2, &v2, sizeof(v2), &returned) &&
+               returned == sizeof(v2);
+  if (flagsKnown) {
     Number("protocols", v2.SupportedUsbProtocols.ul);
     Number("speedFlags", v2.Flags.ul);
   } else {
     Failure("protocols");
   }
-  PrintConnection(hub, port, depth);
+  PrintConnection(hub, port, depth, flagsKnown, v2.Flags.ul);
   Close('}');
 }
 

@@ -81,10 +81,12 @@ def scan_without_interface_paths(report):
     return report
 
 
-# What usbscan asks beyond the launcher's walk, for each device's details:
-# _EX_V2, _EX, and the configuration descriptor and device qualifier.
+# What usbscan asks beyond the launcher's walk, for each device's and hub's
+# details: _EX_V2, _EX, and the configuration descriptor and device
+# qualifier; and a hub's strings (on a port the walk asks a hub's name of).
 DETAIL_CODES = (0x220448, 0x22045C)
 DETAIL_DESCRIPTORS = (0x0200, 0x0600)
+CONNECTION_NAME = 0x220414
 
 
 def simulated_requests(description_path):
@@ -97,6 +99,8 @@ def simulated_requests(description_path):
     listed = [entry['path'] for entry in report['trace'] if entry['op'] == 'detail']
     opened = [entry['path'] for entry in report['trace'] if entry['op'] == 'open' and entry['ok']]
     places = {path: f'interface {place}' for place, path in enumerate(p for p in listed if p in opened)}
+    hub_ports = {(entry['path'], entry['connectionIndex']) for entry in report['trace']
+                 if entry['op'] == 'ioctl' and entry['code'] == CONNECTION_NAME}
     requests = []
     for entry in report['trace']:
         path = places.get(entry['path'], entry['path'])
@@ -104,6 +108,8 @@ def simulated_requests(description_path):
             requests.append((path, None, None, True))
         elif entry['op'] == 'ioctl':
             if entry['code'] in DETAIL_CODES or entry.get('wValue') in DETAIL_DESCRIPTORS:
+                continue
+            if entry.get('wValue', 0) >> 8 == 3 and (entry['path'], entry.get('connectionIndex')) in hub_ports:
                 continue
             requests.append((path, entry['code'], entry['size'], entry['ok']))
     return requests

@@ -46,17 +46,17 @@ class UsbScan(unittest.TestCase):
     def test_each_device_in_a_technicians_words(self):
         out = usbscan('--sim', REALISTIC).stdout.decode()
         self.assertIn('0-2-3  090c:1000  "Generic" "USB Flash Disk" "0123456789AB"  tool 4000\n'
-                      '          high speed, 480 Mb/s; USB 2.00; 200 mA, bus-powered\n'
+                      '          high speed, 480 Mb/s; USB 2.00; device version 1.00; 200 mA, bus-powered\n'
                       '          interface 0: mass storage (SCSI, bulk-only)\n', out)
         self.assertIn('0-1  1234:5678  "Example Peripherals" "Optical Mouse" ""  tool none\n'
-                      '        low speed, 1.5 Mb/s; USB 1.10; 100 mA, bus-powered\n'
+                      '        low speed, 1.5 Mb/s; USB 1.10; device version 1.00; 100 mA, bus-powered\n'
                       '        interface 0: human interface (mouse)\n', out)
         drive = {'idVendor': 0x090C, 'idProduct': 0x1000}
         ports = [{'device': dict(drive, speed='full', deviceQualifier=True)},   # a high-speed drive at full speed
                  {'device': dict(drive, speed='high', bcdUSB=0x0300)},          # a USB 3 drive on a USB 2 port
                  {'device': dict(drive, speed='full', bcdUSB=0x0110)},          # a full-speed drive: no note
                  {'device': dict(drive, descriptorError=31)},                   # stalls its configuration
-                 {'hub': {'name': 'OLD', 'legacy': True, 'ports': [            # Windows XP's first hubs
+                 {'hub': {'name': 'OLD', 'legacy': True, 'ports': [            # Windows 2000's hubs
                      {'device': dict(drive, speed='high')}, {'device': dict(drive, speed='low')}]}}]
         with tempfile.NamedTemporaryFile('w', suffix='.json', delete=False) as f:
             json.dump({'controllers': [{'number': 0, 'rootHub': {'ports': ports}}]}, f)
@@ -68,11 +68,11 @@ class UsbScan(unittest.TestCase):
         self.assertIn('note: runs at full speed although it is a high-speed device: try another port or cable', out)
         self.assertIn('note: runs at high speed although it is a SuperSpeed device: try a USB 3 port or cable', out)
         self.assertEqual(out.count('note:'), 2)
-        self.assertIn('        high speed, 480 Mb/s; USB 2.00; power unknown\n        interfaces unknown\n', out)
+        self.assertIn('        high speed, 480 Mb/s; USB 2.00; device version 1.00; power unknown\n        interfaces unknown\n', out)
         self.assertIn('full or high speed (this Windows tells only low speed apart)', out)
         records = {d['portPath']: d for d in data['devices']}
         self.assertEqual([records[p]['speed'] for p in ('0-1', '0-2', '0-3', '0-4', '0-5-1', '0-5-2')],
-                         ['full', 'high', 'full', 'high', None, 'low'])
+                         ['full', 'high', 'full', 'high', 'full or high', 'low'])
         self.assertEqual((records['0-2']['usbVersion'], records['0-1']['maxPowerMilliamps'], records['0-1']['selfPowered'],
                           records['0-1']['interfaces']),
                          ('3.00', 200, False, [{'number': 0, 'alternateSetting': 0, 'class': 8, 'subClass': 6,
@@ -80,7 +80,8 @@ class UsbScan(unittest.TestCase):
         self.assertEqual((records['0-4']['interfaces'], records['0-4']['maxPowerMilliamps'], records['0-3']['speedNote']),
                          (None, None, None))
         self.assertEqual([records['0-5'][k] for k in ('speed', 'usbVersion', 'interfaces', 'speedNote')],
-                         [None] * 4)  # a hub's port
+                         [None] * 4)  # a hub's port: its details are the hub's own
+        self.assertEqual(records['0-5']['hub']['speed'], 'high')
         self.assertEqual(data['toolCode'], 4000)
         # The user text's listing of a real notebook is usbscan's own.
         with open(os.path.join(ROOT, 'docs', 'USERS.txt')) as f:
@@ -91,6 +92,43 @@ class UsbScan(unittest.TestCase):
         for line in shown:
             if line.strip() and line.strip() != '...':
                 self.assertIn(line[2:], lines)  # in the listing's order
+        # So is its listing of a hub and a drive that does not answer.
+        shown = text[text.index('drive that does not answer reads:'):text.index('A device that reports the ids')]
+        states = usbscan('--sim', os.path.join(ROOT, 'tests', 'data', 'usb', 'port-states.json')).stdout.decode()
+        self.assertIn('\n'.join(line[2:] for line in shown.splitlines()[2:-1]), states)
+
+    def test_every_port_says_what_it_holds(self):
+        states = os.path.join(ROOT, 'tests', 'data', 'usb', 'port-states.json')
+        out = usbscan('--sim', states).stdout.decode()
+        records = {d['portPath']: d for d in json.loads(usbscan('--sim', states, '--json').stdout)['devices']}
+        for line in ('0-1  (empty)', '0-2  hub 05e3:0610  "" "USB2.0 Hub" ""  4 ports',
+                     '  high speed, 480 Mb/s; USB 2.00; device version 92.23; 0 mA, self-powered',
+                     '0-3  0000:0000  "" "Broken firmware" ""  tool none',
+                     '0-4  a device that does not answer (Windows: device descriptor request failed): try another '
+                     'port, another cable and no hub between', '0-6  overcurrent: the device draws more current than '
+                     'the port gives; remove it', '0-13  connection status 11, which Windows does not name',
+                     "note: not configured by Windows: its driver did not start (Device Manager's code 10 or 43)",
+                     '0-15  090c:2000', '  SuperSpeed, 5 Gb/s; USB 3.00; device version 1.00; 896 mA, bus-powered',
+                     'note: runs at 5 Gb/s although it is a SuperSpeed+ device',
+                     '  high speed, 480 Mb/s; USB 2.10; device version 1.00; 200 mA, bus-powered\n'
+                     '        interface 0: mass storage (SCSI, bulk-only)\n'
+                     '        note: runs at high speed although it is a SuperSpeed device',
+                     '0-18  hub 0000:0000  "" "" ""  not walked: it could not be opened',
+                     '  high speed or SuperSpeed (this Windows does not tell them apart); USB 3.00; device version '
+                     '1.00; 224 mA at high speed or 896 mA at SuperSpeed, bus-powered'):
+            self.assertIn(line, out)
+        self.assertEqual([records[f'0-{p}']['connectionStatus'] for p in range(1, 14)],
+                         ['NoDeviceConnected', 'DeviceConnected', 'DeviceConnected', 'DeviceFailedEnumeration',
+                          'DeviceGeneralFailure', 'DeviceCausedOvercurrent', 'DeviceNotEnoughPower',
+                          'DeviceNotEnoughBandwidth', 'DeviceHubNestedTooDeeply', 'DeviceInLegacyHub',
+                          'DeviceEnumerating', 'DeviceReset', '11'])
+        hub = records['0-2']['hub']
+        self.assertEqual((hub['vendorId'], hub['productId'], hub['product'], hub['deviceVersion'], hub['portCount']),
+                         (0x05E3, 0x0610, 'USB2.0 Hub', '92.23', 4))
+        self.assertEqual((records['0-2-2']['deviceVersion'], records['0-14']['configured'], records['0-3']['configured'],
+                          records['0-1']['configured'], records['0-18']['hub']['portCount']), ('11.00', False, True, None, None))
+        self.assertEqual([(records[p]['speed'], records[p]['maxPowerMilliamps']) for p in ('0-15', '0-17', '1-1')],
+                         [('super', 896), ('high', 200), ('high or super', None)])
 
     def test_json_and_trace(self):
         data = json.loads(usbscan('--sim', REALISTIC, '--json', '--trace').stdout)

@@ -3,6 +3,9 @@
 
 #include <cstdio>
 
+#include "usb/UsbIoctl.h"
+#include "usb/UsbWalk.h"
+
 namespace qm {
 
 namespace {
@@ -69,6 +72,7 @@ const char* SpeedWords(DeviceSpeed speed) {
     case DeviceSpeed::kSuper: return "SuperSpeed, 5 Gb/s";
     case DeviceSpeed::kSuperPlus: return "SuperSpeed+, 10 Gb/s or more";
     case DeviceSpeed::kFullOrHigh: return "full or high speed (this Windows tells only low speed apart)";
+    case DeviceSpeed::kHighOrSuper: return "high speed or SuperSpeed (this Windows does not tell them apart)";
     default: return "speed unknown";
   }
 }
@@ -80,30 +84,119 @@ const char* SpeedJson(DeviceSpeed speed) {
     case DeviceSpeed::kHigh: return "\"high\"";
     case DeviceSpeed::kSuper: return "\"super\"";
     case DeviceSpeed::kSuperPlus: return "\"super+\"";
+    case DeviceSpeed::kFullOrHigh: return "\"full or high\"";
+    case DeviceSpeed::kHighOrSuper: return "\"high or super\"";
     default: return "null";
   }
-}
-
-std::string Version(std::uint16_t bcdUsb) {
-  char text[16];
-  std::snprintf(text, sizeof(text), "%x.%02x", bcdUsb >> 8, bcdUsb & 0xFF);
-  return text;
 }
 
 std::string Note(const DeviceDetails& d) {
   switch (d.note) {
     case DeviceDetails::Note::kHighSpeedAtFullSpeed:
-      return "runs at full speed although it is a high-speed device: try another port or cable";
+      return "runs at full speed although it is a high-speed device: try another port or cable (a computer "
+             "whose ports are all USB 1.1 runs every device at full speed)";
     case DeviceDetails::Note::kSuperSpeedBelowSuperSpeed:
       return std::string("runs at ") + (d.speed == DeviceSpeed::kHigh ? "high" : d.speed == DeviceSpeed::kFull ? "full"
                                                                                                               : "a lower") +
              " speed although it is a SuperSpeed device: try a USB 3 port or cable";
+    case DeviceDetails::Note::kSuperSpeedPlusAtSuperSpeed:
+      return "runs at 5 Gb/s although it is a SuperSpeed+ device: try a 10 Gb/s port (USB 3.1 Gen 2 or later) or "
+             "cable";
     default:
       return "";
   }
 }
 
+std::string PowerText(const DeviceDetails& d) {
+  if (!d.powerKnown) return "power unknown";
+  const std::string powered = std::string(", ") + (d.selfPowered ? "self" : "bus") + "-powered";
+  if (d.speed != DeviceSpeed::kHighOrSuper) return std::to_string(d.maxPowerMilliamps) + " mA" + powered;
+  return std::to_string(d.maxPowerMilliamps) + " mA at high speed or " + std::to_string(4 * d.maxPowerMilliamps) +
+         " mA at SuperSpeed" + powered;
+}
+
+// Each trouble Windows reports on a port, in a technician's words.
+struct StateWords {
+  std::uint32_t status;
+  const char* name;   // as Windows names it
+  const char* words;  // what it means and what to try
+};
+
+constexpr StateWords kStates[] = {
+    {0, "NoDeviceConnected", "(empty)"},
+    {1, "DeviceConnected", "a device"},
+    {2, "DeviceFailedEnumeration",
+     "a device that does not answer (Windows: device descriptor request failed): try another port, another cable "
+     "and no hub between; a drive that fails everywhere is broken"},
+    {3, "DeviceGeneralFailure", "a device that failed (general failure): unplug it and plug it into another port"},
+    {4, "DeviceCausedOvercurrent",
+     "overcurrent: the device draws more current than the port gives; remove it, and the port works again"},
+    {5, "DeviceNotEnoughPower",
+     "not enough power for the device: plug it into the computer itself or into a hub with its own power supply"},
+    {6, "DeviceNotEnoughBandwidth",
+     "not enough bandwidth on this controller: unplug other devices from it or try another port"},
+    {7, "DeviceHubNestedTooDeeply", "too many hubs between it and the computer: plug it in nearer the computer"},
+    {8, "DeviceInLegacyHub", "a device behind an old USB 1.1 hub: plug it into the computer itself"},
+    {9, "DeviceEnumerating", "a device Windows is still setting up: run usbscan again in a moment"},
+    {10, "DeviceReset", "a device being reset: run usbscan again in a moment"},
+};
+
+const StateWords* StateOf(std::uint32_t status) {
+  for (const StateWords& state : kStates) {
+    if (state.status == status) return &state;
+  }
+  return nullptr;
+}
+
 }  // namespace
+
+const char kNotConfiguredNote[] =
+    "not configured by Windows: its driver did not start (Device Manager's code 10 or 43); unplug it and plug it in "
+    "again, try another port, or reinstall its driver";
+
+std::string Version(std::uint16_t bcd) {
+  char text[16];
+  std::snprintf(text, sizeof(text), "%x.%02x", bcd >> 8, bcd & 0xFF);
+  return text;
+}
+
+std::string ConnectionStatusName(std::uint32_t status) {
+  const StateWords* state = StateOf(status);
+  return state != nullptr ? state->name : std::to_string(status);
+}
+
+std::string PortStateText(const PortFacts& port) {
+  if (!port.answered) return "(connection unknown: the hub did not answer)";
+  const StateWords* state = StateOf(port.status);
+  if (state != nullptr) return state->words;
+  return "connection status " + std::to_string(port.status) + ", which Windows does not name";
+}
+
+bool NotConfigured(const PortFacts& port) {
+  return port.status == usb::kDeviceConnected && !port.isHub && port.configurationValue == 0 && port.openPipes == 0;
+}
+
+void DetailsCollector::OnPort(Handle hub, std::uint32_t port, const std::uint8_t* connection, bool answered,
+                              std::size_t record) {
+  PortFacts facts;
+  facts.answered = answered;
+  facts.status = usb::Read32(connection + usb::kConnectionStatus);
+  facts.isHub = connection[usb::kConnectionDeviceIsHub] != 0;
+  const std::uint8_t* descriptor = connection + usb::kConnectionDeviceDescriptor;
+  facts.idVendor = usb::Read16(descriptor + usb::kDescIdVendor);
+  facts.idProduct = usb::Read16(descriptor + usb::kDescIdProduct);
+  facts.configurationValue = connection[usb::kConnectionCurrentConfiguration];
+  facts.openPipes = usb::Read32(connection + usb::kConnectionOpenPipes);
+  if (facts.status == usb::kDeviceConnected && facts.isHub) {
+    // The walk reads no hub's identity: usbscan asks for it, as for a device's.
+    DeviceIdentity identity = ReadDeviceIdentity(descriptor, port, hub);
+    facts.manufacturer = std::move(identity.manufacturer);
+    facts.product = std::move(identity.product);
+    facts.serialNumber = std::move(identity.serialNumber);
+    details_[record] = ReadDeviceDetails(hub, port, connection);
+  }
+  ports_[record] = std::move(facts);
+}
 
 std::string DeviceClassText(std::uint8_t deviceClass) {
   const char* name = deviceClass == 0xEF ? "camera or composite" : ClassName(deviceClass);
@@ -111,10 +204,8 @@ std::string DeviceClassText(std::uint8_t deviceClass) {
 }
 
 std::vector<std::string> DetailLines(const DeviceDetails& d) {
-  std::string first = std::string(SpeedWords(d.speed)) + "; USB " + Version(d.bcdUsb) + "; ";
-  first += d.powerKnown ? std::to_string(d.maxPowerMilliamps) + " mA, " + (d.selfPowered ? "self" : "bus") + "-powered"
-                        : "power unknown";
-  std::vector<std::string> lines{first};
+  std::vector<std::string> lines{std::string(SpeedWords(d.speed)) + "; USB " + Version(d.bcdUsb) +
+                                 "; device version " + Version(d.bcdDevice) + "; " + PowerText(d)};
   if (!d.interfacesKnown) lines.push_back("interfaces unknown");
   for (const InterfaceSummary& i : d.interfaces) {
     if (i.alternateSetting == 0) lines.push_back("interface " + std::to_string(i.number) + ": " + InterfaceText(i));
@@ -125,11 +216,13 @@ std::vector<std::string> DetailLines(const DeviceDetails& d) {
 
 std::string DetailMembers(const DeviceDetails* d) {
   if (d == nullptr) {
-    return ", \"speed\": null, \"usbVersion\": null, \"maxPowerMilliamps\": null, \"selfPowered\": null, "
-           "\"interfaces\": null, \"speedNote\": null";
+    return ", \"speed\": null, \"usbVersion\": null, \"deviceVersion\": null, \"maxPowerMilliamps\": null, "
+           "\"selfPowered\": null, \"interfaces\": null, \"speedNote\": null";
   }
+  const bool powerKnown = d->powerKnown && d->speed != DeviceSpeed::kHighOrSuper;  // else it depends on the speed
   std::string out = std::string(", \"speed\": ") + SpeedJson(d->speed) + ", \"usbVersion\": \"" + Version(d->bcdUsb) +
-                    "\", \"maxPowerMilliamps\": " + (d->powerKnown ? std::to_string(d->maxPowerMilliamps) : "null") +
+                    "\", \"deviceVersion\": \"" + Version(d->bcdDevice) +
+                    "\", \"maxPowerMilliamps\": " + (powerKnown ? std::to_string(d->maxPowerMilliamps) : "null") +
                     ", \"selfPowered\": " + (d->powerKnown ? (d->selfPowered ? "true" : "false") : "null") +
                     ", \"interfaces\": ";
   if (!d->interfacesKnown) {

@@ -13,6 +13,7 @@
 #include "tools/common/Json.h"
 #include "tools/common/ToolPlatform.h"
 #include "tools/usbscan/Details.h"
+#include "usb/UsbIoctl.h"
 #include "usb/UsbScan.h"
 #include "usbsim/UsbSim.h"
 
@@ -27,10 +28,14 @@ const char kUsage[] =
     "first each controller it reached (by its name \\\\.\\HCDn or its device interface\n"
     "path) and whether it was walked, failed (with the Windows error code) or skipped as\n"
     "one already walked under another name; then each hub port: its path\n"
-    "(controller-port-port...), vendor:product in hex, the manufacturer, product and\n"
-    "serial number strings, and the tool code the launcher would pick for the device;\n"
-    "under each device its speed, USB version, current, interfaces, and a note when it\n"
-    "runs slower than it can (these it asks of the hub; the launcher does not).\n"
+    "(controller-port-port...) and what it holds: \"(empty)\"; a hub, with its\n"
+    "vendor:product, strings and port count, its ports indented under it; a device,\n"
+    "with vendor:product in hex, the manufacturer, product and serial number strings,\n"
+    "and the tool code the launcher would pick; or the trouble Windows reports on the\n"
+    "port (a device that does not answer, overcurrent, ...) and what to try. Under each\n"
+    "device and hub its speed, USB version, device version, current, interfaces, and a\n"
+    "note when it runs slower than it can or Windows did not configure it (these it\n"
+    "asks of the hub; the launcher does not).\n"
     "The first port with a tool code decides the launch. A device whose ids are in the\n"
     "table but whose device class no flash drive declares (a built-in camera, 0xEF; a\n"
     "Bluetooth radio, 0xE0) is passed over, and its line says so.\n"
@@ -38,8 +43,9 @@ const char kUsage[] =
     "  --sim FILE   answer the requests from a simulated USB stack described in FILE\n"
     "               (the only choice on systems other than Windows)\n"
     "  --json       print one JSON object: result, toolCode (the launcher's pick, or\n"
-    "               null), deviceCount, devices (with speed, usbVersion,\n"
-    "               maxPowerMilliamps, selfPowered, interfaces, speedNote), controllers\n"
+    "               null), deviceCount, devices (with speed, usbVersion, deviceVersion,\n"
+    "               maxPowerMilliamps, selfPowered, interfaces, speedNote,\n"
+    "               connectionStatus, configured, hub), controllers\n"
     "  --trace      with --sim and --json: add every open, request and close\n"
     "  --tools      print the controller families the launcher knows and their tools\n"
     "  --help       this text\n";
@@ -85,6 +91,38 @@ void PrintControllers() {
   }
 }
 
+// The ports of the hub on record `index`: the records right after it one
+// level deeper (the walk records every port of a hub it opens, depth first).
+int HubPortCount(std::size_t index) {
+  const std::string prefix = UsbScanState.devices[index].portPath + "-";
+  int count = 0;
+  for (std::size_t at = index + 1; at < UsbScanState.devices.size(); ++at) {
+    const std::string& path = UsbScanState.devices[at].portPath;
+    if (path.compare(0, prefix.size(), prefix) != 0) break;
+    if (path.find('-', prefix.size()) == std::string::npos) ++count;
+  }
+  return count;
+}
+
+std::string Ids(std::uint16_t vendorId, std::uint16_t productId) { return Hex4(vendorId) + ":" + Hex4(productId); }
+
+std::string Strings(const std::string& manufacturer, const std::string& product, const std::string& serial) {
+  return "\"" + Printable(manufacturer) + "\" \"" + Printable(product) + "\" \"" + Printable(serial) + "\"";
+}
+
+// The port's line after its path: what it holds.
+std::string PortLine(std::size_t index, const USB_BASIC_ALLINFO& record, const PortFacts& port) {
+  if (!port.answered || port.status != usb::kDeviceConnected) return PortStateText(port);
+  if (port.isHub) {
+    const int ports = HubPortCount(index);
+    return "hub " + Ids(port.idVendor, port.idProduct) + "  " +
+           Strings(port.manufacturer, port.product, port.serialNumber) + "  " +
+           (ports > 0 ? std::to_string(ports) + " ports" : std::string("not walked: it could not be opened"));
+  }
+  return Ids(port.idVendor, port.idProduct) + "  " + Strings(record.manufacturer, record.product, record.serialNumber) +
+         "  tool " + ToolCodeText(record);
+}
+
 void PrintTree(std::uint32_t result, const DetailsCollector& details) {
   PrintControllers();
   std::string controller;
@@ -95,19 +133,31 @@ void PrintTree(std::uint32_t result, const DetailsCollector& details) {
       std::cout << Printable(controller) << "  root hub " << Printable(record.rootHubName) << "\n";
     }
     const std::size_t depth = static_cast<std::size_t>(std::count(record.portPath.begin(), record.portPath.end(), '-'));
-    std::cout << std::string(2 * depth, ' ') << "|__ " << record.portPath << "  ";
-    if (record.vendorId == 0 && record.productId == 0) {
-      std::cout << "(no device or a hub)\n";
-      continue;
-    }
-    std::cout << Hex4(record.vendorId) << ":" << Hex4(record.productId) << "  \"" << Printable(record.manufacturer)
-              << "\" \"" << Printable(record.product) << "\" \"" << Printable(record.serialNumber)
-              << "\"  tool " << ToolCodeText(record) << "\n";
+    const std::string indent(2 * depth + 6, ' ');
+    const PortFacts* port = details.PortOf(index);
+    std::cout << std::string(2 * depth, ' ') << "|__ " << record.portPath << "  " << PortLine(index, record, *port)
+              << "\n";
     if (const DeviceDetails* found = details.Of(index)) {
-      for (const std::string& line : DetailLines(*found)) std::cout << std::string(2 * depth + 6, ' ') << line << "\n";
+      for (const std::string& line : DetailLines(*found)) std::cout << indent << line << "\n";
     }
+    if (NotConfigured(*port)) std::cout << indent << "note: " << kNotConfiguredNote << "\n";
   }
   std::cout << UsbScanState.deviceCount << " ports; scan result " << result << "\n";
+}
+
+// The JSON members of what a port holds beyond the launcher's record.
+std::string PortMembers(std::size_t index, const PortFacts& port, const DeviceDetails* found) {
+  const bool connected = port.answered && port.status == usb::kDeviceConnected;
+  std::string out = ", \"connectionStatus\": " +
+                    (port.answered ? "\"" + ConnectionStatusName(port.status) + "\"" : std::string("null")) +
+                    ", \"configured\": " +
+                    (connected && !port.isHub ? (NotConfigured(port) ? "false" : "true") : "null") + ", \"hub\": ";
+  if (!connected || !port.isHub) return out + "null";
+  const int ports = HubPortCount(index);
+  return out + "{\"vendorId\": " + std::to_string(port.idVendor) + ", \"productId\": " +
+         std::to_string(port.idProduct) + ", \"manufacturer\": " + JsonString(port.manufacturer) +
+         ", \"product\": " + JsonString(port.product) + ", \"serialNumber\": " + JsonString(port.serialNumber) +
+         ", \"portCount\": " + (ports > 0 ? std::to_string(ports) : "null") + DetailMembers(found) + "}";
 }
 
 void PrintJson(std::uint32_t result, const DetailsCollector& details, const sim::UsbSimStack* traced) {
@@ -124,7 +174,8 @@ void PrintJson(std::uint32_t result, const DetailsCollector& details, const sim:
         << ", \"manufacturer\": " << JsonString(d.manufacturer) << ", \"product\": " << JsonString(d.product)
         << ", \"serialNumber\": " << JsonString(d.serialNumber) << ", \"deviceClass\": " << int{d.deviceClass}
         << ", \"deviceSubClass\": " << int{d.deviceSubClass} << ", \"deviceProtocol\": " << int{d.deviceProtocol}
-        << DetailMembers(details.Of(i)) << "}";
+        << DetailMembers(details.PortOf(i)->isHub ? nullptr : details.Of(i))
+        << PortMembers(i, *details.PortOf(i), details.Of(i)) << "}";
   }
   out << "], \"controllers\": [";
   for (std::size_t i = 0; i < UsbScanState.controllers.size(); ++i) {

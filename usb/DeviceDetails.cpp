@@ -47,9 +47,9 @@ bool SuperSpeedFlags(Handle hub, std::uint32_t port, std::uint32_t* flags) {
 }
 
 // The speed _EX reports. Windows 8 and later report a SuperSpeed device as
-// high speed there (the caller corrects it from _EX_V2); a hub that does not
-// know _EX at all (ERROR_INVALID_FUNCTION: Windows 2000; its page gives Windows XP as the minimum) leaves only
-// the walk's own LowSpeed flag.
+// high speed there (the caller corrects it from _EX_V2). A hub that does
+// not know _EX at all (ERROR_INVALID_FUNCTION: Windows 2000; _EX's page
+// gives Windows XP as its minimum) leaves only the walk's LowSpeed flag.
 DeviceSpeed SpeedFromEx(Handle hub, std::uint32_t port, const std::uint8_t* connection) {
   std::vector<std::uint8_t> buffer(usb::kConnectionInfoSize, 0);
   usb::Write32(&buffer[usb::kConnectionIndex], port);

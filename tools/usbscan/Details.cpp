@@ -107,6 +107,13 @@ std::string Note(const DeviceDetails& d) {
   }
 }
 
+// bcdDevice or bcdUSB as written: "11.00".
+std::string Version(std::uint16_t bcd) {
+  char text[16];
+  std::snprintf(text, sizeof(text), "%x.%02x", bcd >> 8, bcd & 0xFF);
+  return text;
+}
+
 std::string PowerText(const DeviceDetails& d) {
   if (!d.powerKnown) return "power unknown";
   const std::string powered = std::string(", ") + (d.selfPowered ? "self" : "bus") + "-powered";
@@ -154,12 +161,6 @@ const char kNotConfiguredNote[] =
     "not configured by Windows: its driver did not start (Device Manager's code 10 or 43); unplug it and plug it in "
     "again, try another port, or reinstall its driver";
 
-std::string Version(std::uint16_t bcd) {
-  char text[16];
-  std::snprintf(text, sizeof(text), "%x.%02x", bcd >> 8, bcd & 0xFF);
-  return text;
-}
-
 std::string ConnectionStatusName(std::uint32_t status) {
   const StateWords* state = StateOf(status);
   return state != nullptr ? state->name : std::to_string(status);
@@ -172,8 +173,10 @@ std::string PortStateText(const PortFacts& port) {
   return "connection status " + std::to_string(port.status) + ", which Windows does not name";
 }
 
+bool Connected(const PortFacts& port) { return port.answered && port.status == usb::kDeviceConnected; }
+
 bool NotConfigured(const PortFacts& port) {
-  return port.status == usb::kDeviceConnected && !port.isHub && port.configurationValue == 0 && port.openPipes == 0;
+  return Connected(port) && !port.isHub && port.configurationValue == 0 && port.openPipes == 0;
 }
 
 void DetailsCollector::OnPort(Handle hub, std::uint32_t port, const std::uint8_t* connection, bool answered,

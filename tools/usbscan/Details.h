@@ -54,12 +54,12 @@ std::string ConnectionStatusName(std::uint32_t status);
 // with what to try: "empty", or the trouble Windows reports.
 std::string PortStateText(const PortFacts& port);
 
+// The port holds a device or a hub: the hub answered, DeviceConnected.
+bool Connected(const PortFacts& port);
+
 // A connected device Windows did not configure: its driver did not start.
 bool NotConfigured(const PortFacts& port);
 extern const char kNotConfiguredNote[];
-
-// bcdDevice or bcdUSB as written: "11.00".
-std::string Version(std::uint16_t bcd);
 
 // A class in a technician's words, with its number ("camera or composite
 // (0xEF)"), for a device class.

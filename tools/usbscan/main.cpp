@@ -13,7 +13,6 @@
 #include "tools/common/Json.h"
 #include "tools/common/ToolPlatform.h"
 #include "tools/usbscan/Details.h"
-#include "usb/UsbIoctl.h"
 #include "usb/UsbScan.h"
 #include "usbsim/UsbSim.h"
 
@@ -112,7 +111,7 @@ std::string Strings(const std::string& manufacturer, const std::string& product,
 
 // The port's line after its path: what it holds.
 std::string PortLine(std::size_t index, const USB_BASIC_ALLINFO& record, const PortFacts& port) {
-  if (!port.answered || port.status != usb::kDeviceConnected) return PortStateText(port);
+  if (!Connected(port)) return PortStateText(port);
   if (port.isHub) {
     const int ports = HubPortCount(index);
     return "hub " + Ids(port.idVendor, port.idProduct) + "  " +
@@ -147,7 +146,7 @@ void PrintTree(std::uint32_t result, const DetailsCollector& details) {
 
 // The JSON members of what a port holds beyond the launcher's record.
 std::string PortMembers(std::size_t index, const PortFacts& port, const DeviceDetails* found) {
-  const bool connected = port.answered && port.status == usb::kDeviceConnected;
+  const bool connected = Connected(port);
   std::string out = ", \"connectionStatus\": " +
                     (port.answered ? "\"" + ConnectionStatusName(port.status) + "\"" : std::string("null")) +
                     ", \"configured\": " +

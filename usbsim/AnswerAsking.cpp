@@ -170,6 +170,11 @@ class Asker {
     answer.minSize = minSize;
     answer.status = reply.status;
     answer.keepMask = KeptBytes(q);
+    // A hub that zeroes an empty port's reply does not echo its index.
+    if ((answer.keepMask & 0xF) != 0 && q.key.index != QM_ANSWER_ANY && reply.bytes.size() >= 4 &&
+        usb::Read32(reply.bytes.data()) != q.key.index) {
+      answer.keepMask &= ~0xFu;
+    }
     answer.dataAt = q.code == usb::kIoctlGetDescriptorFromNodeConnection ? usb::kDescriptorData : 0;
     answer.length = static_cast<std::uint32_t>(reply.bytes.size());
     answer.bytesAt = static_cast<std::uint32_t>(bytes->size());

@@ -97,6 +97,7 @@ Bytes ConfigurationBytes(const Device& device) {
 }
 
 Bytes QualifierBytes(const Device& device) {
+  if (!device.qualifier.empty()) return Bytes(device.qualifier.begin(), device.qualifier.end());
   Bytes q{10, 6, 0, 0, device.deviceClass, device.deviceSubClass, device.deviceProtocol, device.maxPacketSize0,
           device.numConfigurations, 0};
   usb::Write16(&q[2], device.bcdUsb);
@@ -118,8 +119,12 @@ Bytes BosBytes(const Device& device) {
 
 std::vector<const Endpoint*> OpenPipes(const Device& device) {
   std::vector<const Endpoint*> pipes;
-  for (const Interface& i : device.configuration.interfaces) {
-    if (i.alternateSetting != 0) continue;
+  const std::vector<Interface>& interfaces = device.configuration.interfaces;
+  for (const Interface& i : interfaces) {
+    const bool someSelected = std::any_of(interfaces.begin(), interfaces.end(), [&i](const Interface& other) {
+      return other.number == i.number && other.selected;
+    });
+    if (someSelected ? !i.selected : i.alternateSetting != 0) continue;
     for (const Endpoint& e : i.endpoints) pipes.push_back(&e);
   }
   return pipes;

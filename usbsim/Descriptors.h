@@ -25,8 +25,9 @@ Bytes QualifierBytes(const Device& device);
 // The BOS descriptor with the device's capability descriptors.
 Bytes BosBytes(const Device& device);
 
-// The endpoints Windows opens pipes for: those of each interface's first
-// alternate setting, in the configuration's order.
+// The endpoints Windows opens pipes for: those of the alternate setting
+// each interface's driver selected (alternate 0 unless one is marked), in
+// the configuration's order.
 std::vector<const Endpoint*> OpenPipes(const Device& device);
 
 // The hub descriptor as USB_HUB_DESCRIPTOR holds it (71 bytes, the unused

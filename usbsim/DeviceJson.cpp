@@ -70,7 +70,7 @@ Endpoint ReadEndpoint(const Json& json, const Place& where) {
 
 Interface ReadInterface(const Json& json, const Place& where) {
   CheckKeys(json, where, {"number", "alternateSetting", "class", "subClass", "protocol", "iInterface", "extra",
-                          "endpoints"});
+                          "endpoints", "selected"});
   Interface i;
   i.number = Byte(json, "number", where, 0);
   i.alternateSetting = Byte(json, "alternateSetting", where, 0);
@@ -78,6 +78,7 @@ Interface ReadInterface(const Json& json, const Place& where) {
   i.subClass = Byte(json, "subClass", where, 0);
   i.protocol = Byte(json, "protocol", where, 0);
   i.iInterface = Byte(json, "iInterface", where, 0);
+  i.selected = Boolean(json, "selected", where, false);
   i.extra = Descriptors(json, "extra", where);
   const Json& endpoints = List(json, "endpoints", where);
   if (endpoints.size() > 30) Fault(where.Key("endpoints"), "must hold at most 30 endpoints");
@@ -121,6 +122,12 @@ Configuration ReadConfiguration(const Json& json, const Place& where, Speed spee
   if (interfaces.size() > 255) Fault(where.Key("interfaces"), "must hold at most 255 interfaces");
   for (std::size_t k = 0; k < interfaces.size(); ++k) {
     c.interfaces.push_back(ReadInterface(interfaces[k], where.Key("interfaces").Index(k)));
+    for (std::size_t before = 0; before < k; ++before) {
+      if (c.interfaces[k].selected && c.interfaces[before].selected &&
+          c.interfaces[k].number == c.interfaces[before].number) {
+        Fault(where.Key("interfaces").Index(k), "is a second selected alternate setting of its interface");
+      }
+    }
   }
   return c;
 }
@@ -257,6 +264,23 @@ void ReadBos(const Json& json, const Place& where, Device* device) {
   }
 }
 
+// A device of USB 2.0 or later running at high speed can tell how it
+// would run at full speed; any other stalls the request unless described.
+// Real devices' qualifiers need not follow their device descriptors (a
+// class or bcdUSB of their own), so the bytes can be given.
+void ReadQualifier(const Json& json, const Place& where, Device* device) {
+  if (json.contains("deviceQualifier") && json.at("deviceQualifier").is_string()) {
+    device->qualifier = Descriptors(json, "deviceQualifier", where);
+    if (device->qualifier.size() != 10 || device->qualifier[1] != 6) {
+      Fault(where.Key("deviceQualifier"), "must be one device qualifier: 10 bytes of type 6");
+    }
+    device->answersQualifier = true;
+    return;
+  }
+  device->answersQualifier = Boolean(json, "deviceQualifier", where,
+                                     device->bcdUsb >= 0x0200 && device->speed == Speed::kHigh);
+}
+
 }  // namespace
 
 std::unique_ptr<Device> ReadDevice(const Json& json, const Place& where, int hubPorts, bool hubBusPowered) {
@@ -287,10 +311,7 @@ std::unique_ptr<Device> ReadDevice(const Json& json, const Place& where, int hub
   if (ConfigurationBytes(*device).size() > 65535) {
     Fault(where.Key("configuration"), "comes to more bytes than wTotalLength can say (65535)");
   }
-  // A device of USB 2.0 or later running at high speed can tell how it
-  // would run at full speed; any other stalls the request unless described.
-  device->answersQualifier = Boolean(json, "deviceQualifier", where,
-                                     device->bcdUsb >= 0x0200 && device->speed == Speed::kHigh);
+  ReadQualifier(json, where, device.get());
   ReadBos(json, where, device.get());
   device->address = static_cast<std::uint16_t>(Number(json, "address", where, 1, 127, 0));
   device->driverKeyName = Utf16(json, "driverKeyName", where, u"");

@@ -51,6 +51,10 @@ Outcome Capabilities(const Hub& hub, bool extended, std::uint8_t* buffer, std::u
     const bool multiTt = hub.ownDevice != nullptr && hub.ownDevice->deviceProtocol == 2;
     flags |= (high ? 2u : 0u) | (multiTt ? 4u | 8u : 0u) | (hub.ownDevice == nullptr ? 16u : 0u) |
              (hub.busPowered ? 64u : 0u);
+    // The root hub of a USB_HcGeneric (xHCI) controller says it runs at
+    // high speed but is not high-speed capable (a Windows 10 capture,
+    // tests/data/usb/windows-replies/usbtoolbox-8.txt).
+    if (hub.ownDevice == nullptr && hub.controller != nullptr && hub.controller->flavor == 0) flags &= ~1u;
   }
   usb::Write32(buffer, flags);
   return {0, usb::kHubCapabilitiesSize};
@@ -89,9 +93,13 @@ std::uint8_t SpeedCode(Speed speed) {
 // USB_NODE_CONNECTION_INFORMATION and its _EX: the same bytes but for the
 // speed, a LowSpeed flag in the first and the USB_DEVICE_SPEED in _EX.
 // NumberOfOpenPipes counts every open pipe, whatever room the list has.
-Outcome ConnectionInformation(const Port& port, bool extended, std::uint8_t* buffer, std::uint32_t size) {
+Outcome ConnectionInformation(const Hub& hub, const Port& port, bool extended, std::uint8_t* buffer,
+                              std::uint32_t size) {
   if (port.connectionInfoError != 0) return {port.connectionInfoError, 0};
   std::memset(buffer + 4, 0, usb::kConnectionInfoFixedSize - 4);
+  if (hub.emptyPortsReadZero && port.status == usb::kNoDeviceConnected && !port.device && !port.hub) {
+    usb::Write32(buffer + usb::kConnectionIndex, 0);
+  }
   if (port.device) {
     const Bytes descriptor = DeviceDescriptorBytes(*port.device);
     std::memcpy(buffer + usb::kConnectionDeviceDescriptor, descriptor.data(), descriptor.size());
@@ -207,7 +215,7 @@ Outcome PortAnswer(const Hub& hub, const Port& port, std::uint32_t code, std::ui
   switch (code) {
     case usb::kIoctlGetNodeConnectionInformation:
     case usb::kIoctlGetNodeConnectionInformationEx:
-      return ConnectionInformation(port, code == usb::kIoctlGetNodeConnectionInformationEx, buffer, size);
+      return ConnectionInformation(hub, port, code == usb::kIoctlGetNodeConnectionInformationEx, buffer, size);
     case usb::kIoctlGetNodeConnectionInformationExV2:
       return ConnectionInformationV2(hub, port, buffer);
     case usb::kIoctlGetNodeConnectionName:

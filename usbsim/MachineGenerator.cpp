@@ -70,6 +70,7 @@ class Generator {
     if (Bit(flags, 3)) json += "\"busPowered\": true, \"wHubCharacteristics\": " + std::to_string(Byte()) + ", ";
     if (Bit(flags, 4)) json += "\"legacy\": true, ";
     if (Bit(flags, 5)) json += "\"windows7\": true, ";
+    if (Bit(flags, 6)) json += "\"emptyPortsReadZero\": true, ";
     json += "\"ports\": [";
     for (int i = 0; i < ports; ++i) json += (i ? ", " : "") + Port(depth);
     return json + "]}";
@@ -100,8 +101,9 @@ class Generator {
   }
 
   // The descriptors beyond the device descriptor: a configuration of one or
-  // two interfaces (class-specific bytes, endpoints of every type), the
-  // qualifier and the BOS, answered or stalled.
+  // two interfaces (class-specific bytes, endpoints of every type, an
+  // alternate setting selected), the qualifier (its own bytes or made from
+  // the device descriptor) and the BOS, answered or stalled.
   std::string Descriptors(int speed) {
     static const char* kMaxPower[] = {"0", "100", "500", "896"};
     const std::uint8_t flags = Byte();
@@ -116,10 +118,19 @@ class Generator {
                 std::to_string(0x81 + i) + ", \"attributes\": " + std::to_string(Byte() % 4) +
                 ", \"maxPacketSize\": " + std::to_string(Byte() * 4) + "}]" +
                 (Bit(flags, 1) ? ", \"extra\": \"09 21 11 01 00 01 22 3e 00\"" : "") + "}";
+        // An alternate setting its driver selected: its endpoints are the open pipes.
+        if (Byte() % 4 == 0) {
+          json += ", {\"number\": " + std::to_string(i) + ", \"alternateSetting\": 1, \"selected\": true, " +
+                  "\"endpoints\": [{\"address\": " + std::to_string(0x83 + i) + ", \"attributes\": 1}]}";
+        }
       }
       json += "]}";
     }
-    if (Bit(flags, 2)) json += std::string(", \"deviceQualifier\": ") + (Bit(flags, 3) ? "true" : "false");
+    if (Bit(flags, 2)) {
+      // Answered as made from the device descriptor, with bytes of its own, or stalled.
+      json += std::string(", \"deviceQualifier\": ") +
+              (!Bit(flags, 3) ? "false" : Byte() % 2 ? "true" : "\"0a 06 00 02 ff 00 00 40 01 00\"");
+    }
     if (Bit(flags, 4)) json += Bit(flags, 5) ? ", \"bos\": false" : ", \"bos\": \"07 10 02 06 00 00 00\"";
     if (Bit(flags, 6)) json += ", \"driverKeyName\": \"KEY" + std::to_string(Byte() % 4) + "\"";
     if (Bit(flags, 7)) json += ", \"configured\": false";

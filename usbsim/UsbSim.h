@@ -40,6 +40,7 @@ struct Interface {
   std::uint8_t subClass = 0;
   std::uint8_t protocol = 0;
   std::uint8_t iInterface = 0;
+  bool selected = false;  // the alternate setting its driver selected (else alternate 0 is)
   DescriptorBytes extra;  // class-specific descriptors before its endpoints
   std::vector<Endpoint> endpoints;
 };
@@ -85,6 +86,7 @@ struct Device {
   Speed speed = Speed::kHigh;
   Configuration configuration;    // described, or the default of its class
   bool answersQualifier = false;  // the device qualifier request; false: it stalls
+  DescriptorBytes qualifier;      // its own device qualifier; empty: one made from the device descriptor
   bool answersBos = false;
   DescriptorBytes capabilities;   // the BOS's device capability descriptors
   std::uint16_t address = 0;      // on its controller, 1 to 127
@@ -137,6 +139,10 @@ struct Hub {
   // The hub answers as Windows 7's did: not the requests of Windows 8 and
   // later (_EX_V2, hub information and connector properties).
   bool windows7 = false;
+  // The connection information of a port with nothing on it is all zeros,
+  // its ConnectionIndex too, as a decoded Windows 10 report shows; else
+  // the ConnectionIndex asked stays.
+  bool emptyPortsReadZero = false;
   // Where the hub stands, set once the machine is read: its controller, and
   // for an external hub its own device.
   const Controller* controller = nullptr;

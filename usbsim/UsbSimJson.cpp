@@ -160,10 +160,12 @@ Port ReadPort(const Json& json, const Place& where, int depth, bool superSpeedPo
 std::unique_ptr<Hub> ReadHub(const Json& json, const Place& where, int depth, bool superSpeedPorts) {
   if (depth > 0) {
     CheckKeys(json, where, {"ports", "numberOfPorts", "openError", "nodeInfoError", "name", "nameError", "device",
-                            "wHubCharacteristics", "bPowerOnToPowerGood", "bHubControlCurrent", "busPowered", "legacy", "windows7"});
+                            "wHubCharacteristics", "bPowerOnToPowerGood", "bHubControlCurrent", "busPowered", "legacy", "windows7",
+                            "emptyPortsReadZero"});
   } else {
     CheckKeys(json, where, {"ports", "numberOfPorts", "openError", "nodeInfoError", "wHubCharacteristics",
-                            "bPowerOnToPowerGood", "bHubControlCurrent", "busPowered", "legacy", "windows7"});
+                            "bPowerOnToPowerGood", "bHubControlCurrent", "busPowered", "legacy", "windows7",
+                            "emptyPortsReadZero"});
   }
   // The walk never opens a hub below this depth: a description that needs
   // one describes a machine the walk cannot see.
@@ -189,6 +191,7 @@ std::unique_ptr<Hub> ReadHub(const Json& json, const Place& where, int depth, bo
   hub->busPowered = Boolean(json, "busPowered", where, false);
   hub->legacy = Boolean(json, "legacy", where, false);
   hub->windows7 = Boolean(json, "windows7", where, false);
+  hub->emptyPortsReadZero = Boolean(json, "emptyPortsReadZero", where, false);
   return hub;
 }
 

@@ -49,6 +49,10 @@ TEST(UsbSim, MalformedDescriptionsNameThePlace) {
        "controllers[0].rootHub.ports[0].device.configuration.extra: must be whole descriptors"},
       {R"({"controllers": [{"number": 0, "rootHub": {"ports": [{"device": {"speed": "super", "configuration": {"MaxPower": 100}}, "superSpeed": true}]}}]})",
        "configuration.MaxPower: must be a multiple of 8 mA"},
+      {R"({"controllers": [{"number": 0, "rootHub": {"ports": [{"device": {"configuration": {"interfaces": [{"selected": true}, {"alternateSetting": 1, "selected": true}]}}}]}}]})",
+       "interfaces[1]: is a second selected alternate setting"},
+      {R"({"controllers": [{"number": 0, "rootHub": {"ports": [{"device": {"deviceQualifier": "09 06 00 02 00 00 00 40 01"}}]}}]})",
+       "deviceQualifier: must be one device qualifier"},
   };
   for (const Row& row : rows) {
     try {
@@ -89,6 +93,28 @@ TEST(UsbSim, DriverAnswersRefuseWhatADriverCannotServe) {
   std::uint32_t status = 0;
   EXPECT_TRUE(sim::NtStatusOf(31, &status));
   EXPECT_EQ(status, 0xC0000001u);  // STATUS_UNSUCCESSFUL, which Windows reads as ERROR_GEN_FAILURE
+}
+
+// The driver's choice of alternate setting decides the open pipes; a
+// qualifier of the device's own is answered as given.
+TEST(UsbSim, SelectedAlternateOpensItsPipesAndAQualifierIsServedAsGiven) {
+  sim::UsbSimStack stack = sim::UsbSimStack::FromJson(R"({"controllers": [{"number": 0, "rootHub": {"ports": [{"device": {
+      "deviceQualifier": "0a 06 10 02 ef 02 01 40 01 00", "configuration": {"interfaces": [
+      {"number": 0, "endpoints": [{"address": 129}]},
+      {"number": 1, "endpoints": [{"address": 130}]},
+      {"number": 1, "alternateSetting": 1, "selected": true, "endpoints": [{"address": 131}, {"address": 4}]}]}}}]}}]})");
+  const Handle hub = stack.Open("\\\\.\\USB#ROOT_HUB20#4&0#{f18a0e88-c30c-11d0-8815-00a0c906bed8}");
+  std::uint8_t info[usb::kConnectionInfoFixedSize + 4 * usb::kPipeInfoSize] = {1};
+  ASSERT_TRUE(stack.Request(hub, usb::kIoctlGetNodeConnectionInformationEx, info, sizeof(info)));
+  EXPECT_EQ(usb::Read32(info + usb::kConnectionOpenPipes), 3u);
+  const std::uint8_t* pipes = info + usb::kConnectionInfoFixedSize;
+  EXPECT_EQ(std::vector<int>({pipes[2], pipes[usb::kPipeInfoSize + 2], pipes[2 * usb::kPipeInfoSize + 2]}),
+            std::vector<int>({0x81, 0x83, 0x04}));
+  std::uint8_t qualifier[usb::kDescriptorData + 10] = {1, 0, 0, 0, 0x80, 6, 0, 6, 0, 0, 10, 0};
+  ASSERT_TRUE(stack.Request(hub, usb::kIoctlGetDescriptorFromNodeConnection, qualifier, sizeof(qualifier)));
+  EXPECT_EQ(std::vector<std::uint8_t>(qualifier + usb::kDescriptorData, qualifier + sizeof(qualifier)),
+            std::vector<std::uint8_t>({10, 6, 0x10, 2, 0xEF, 2, 1, 0x40, 1, 0}));
+  EXPECT_TRUE(stack.Close(hub));
 }
 
 TEST(UsbSim, RequestsToTheWrongKindOfHandleFail) {

@@ -62,6 +62,9 @@ target_link_libraries(container_bench PRIVATE qm_container qm_host)
 add_executable(usbsim-answers tests/usbdriver/answers_main.cpp)
 target_link_libraries(usbsim-answers PRIVATE qm_usbsim qm_host)
 
+add_executable(usbsim-replies tests/usbdriver/replies_main.cpp)
+target_link_libraries(usbsim-replies PRIVATE qm_usbsim qm_host)
+
 add_executable(usbsim-generate tests/usbdriver/generate_main.cpp)
 target_link_libraries(usbsim-generate PRIVATE qm_usbsim)
 

@@ -2,17 +2,21 @@
 under Wine exactly as the native builds do; usbscan.exe, through the test
 USB driver, finds every described machine as the simulated stack does, and
 a client written the way Microsoft documents the requests reads each one as
-described."""
+described, and the replies captured on real Windows machines alike."""
 import glob
 import json
 import os
 import subprocess
+import sys
 import tempfile
 import unittest
 
 import launcher
 import usb_client_check
 import wine
+
+sys.path.insert(0, os.path.join(wine.ROOT, 'tests', 'tools'))
+import windows_replies  # noqa: E402
 
 NATIVE = os.path.join(wine.ROOT, 'build', 'native')
 REALISTIC = os.path.join(wine.ROOT, 'tests', 'data', 'usb', 'realistic.json')
@@ -66,6 +70,16 @@ class WindowsTools(unittest.TestCase):
                 self.assertEqual(client.returncode, 0, client.stderr)
                 self.assertEqual(usb_client_check.differences(description, json.loads(client.stdout),
                                                               json.loads(simulated)), [])
+
+    def test_the_driver_answers_as_the_captured_windows_machines_did(self):
+        with open(windows_replies.MACHINES) as f:
+            wine.SESSION.use_machine(json.load(f))
+        client = self.windows('usb-client.exe', helper=True)
+        self.assertEqual(client.returncode, 0, client.stderr)
+        equal, _unexpressed, differences = windows_replies.compare(
+            windows_replies.client_replies(json.loads(client.stdout)))
+        self.assertEqual(differences, [])
+        self.assertGreater(equal, 200)
 
     def test_a_first_switch_makes_the_prefix_and_starts_the_driver(self):
         # A prefix folder not made yet, and no Wine session for it: the call

@@ -246,7 +246,7 @@ static void PrintDevice(HANDLE hub, ULONG port, const USB_DEVICE_DESCRIPTOR* d) 
   if (size > 0) Hex("configuration", config, (DWORD)size); else Null("configuration");
   if (d->bcdUSB >= 0x0200) {
     got = AskDescriptor(hub, port, 0x0600, 0, 10, other);
-    if (got == 10) Hex("qualifier", other, 10); else Null("qualifier");
+    if (got == 10) Hex("qualifier", other, 10); else Failure("qualifier");
   }
   if (d->bcdUSB > 0x0200) {
     got = AskDescriptor(hub, port, 0x0F00, 0, 5, other);
@@ -294,6 +294,7 @@ static void PrintConnection(HANDLE hub, ULONG port, int depth, BOOL flagsKnown, 
     return;
   }
   Open("connection", '{');
+  Hex("raw", buffer, returned);
   Number("status", info->ConnectionStatus);
   Key("extended");
   fputs(extended ? "true" : "false", stdout);
@@ -348,6 +349,7 @@ static void PrintPort(HANDLE hub, ULONG port, int depth) {
   if (connector != NULL) {
     const USB_PORT_CONNECTOR_PROPERTIES* c = (const USB_PORT_CONNECTOR_PROPERTIES*)connector;
     Open("connector", '{');
+    Hex("raw", connector, c->ActualLength);
     Number("properties", c->UsbPortProperties.ul);
     Number("companionIndex", c->CompanionIndex);
     Number("companionPort", c->CompanionPortNumber);
@@ -365,6 +367,7 @@ static void PrintPort(HANDLE hub, ULONG port, int depth) {
   flagsKnown = Ask(hub, IOCTL_USB_GET_NODE_CONNECTION_INFORMATION_EX_V2, &v2, sizeof(v2), &returned) &&
                returned == sizeof(v2);
   if (flagsKnown) {
+    Hex("rawV2", (const UCHAR*)&v2, returned);
     Number("protocols", v2.SupportedUsbProtocols.ul);
     Number("speedFlags", v2.Flags.ul);
   } else {

@@ -20,7 +20,9 @@
  *     bcdUSB says they exist, and its strings in every language string 0
  *     lists. A hub on a port is opened by its name and walked the same way.
  *
- * Every reply is checked against the bytes returned before it is read. */
+ * Every reply is checked against the bytes returned before it is read; the
+ * connection, _EX_V2 and connector replies are printed raw as well ("raw",
+ * "rawV2"), for holding against replies captured on real Windows. */
 #undef _WIN32_WINNT
 #define _WIN32_WINNT 0x0602
 #undef NTDDI_VERSION

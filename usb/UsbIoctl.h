@@ -153,6 +153,7 @@ constexpr std::uint8_t kRequestGetDescriptor = 6;
 constexpr std::uint16_t kStringDescriptorValue = 0x0300;
 constexpr std::uint16_t kConfigurationDescriptorValue = 0x0200;
 constexpr std::uint16_t kQualifierDescriptorValue = 0x0600;
+constexpr std::uint16_t kOtherSpeedDescriptorValue = 0x0700;
 constexpr std::uint16_t kBosDescriptorValue = 0x0F00;
 // Descriptor types inside a configuration and a BOS.
 constexpr std::uint8_t kInterfaceDescriptorType = 4;

@@ -199,7 +199,7 @@ struct Plan {
 
 std::vector<std::uint32_t> DescriptorValues(std::uint32_t) {
   std::vector<std::uint32_t> values{0x0100, usb::kConfigurationDescriptorValue, usb::kQualifierDescriptorValue,
-                                    usb::kBosDescriptorValue};
+                                    usb::kOtherSpeedDescriptorValue, usb::kBosDescriptorValue};
   for (std::uint32_t string = 0; string <= 0xFF; ++string) values.push_back(usb::kStringDescriptorValue | string);
   return values;
 }

@@ -281,13 +281,26 @@ void ReadQualifier(const Json& json, const Place& where, Device* device) {
                                      device->bcdUsb >= 0x0200 && device->speed == Speed::kHigh);
 }
 
+// The configuration as it would be at the other speed (type 7), as real
+// devices answer it: given whole, its wTotalLength its length.
+void ReadOtherSpeed(const Json& json, const Place& where, Device* device) {
+  const DescriptorBytes bytes = Descriptors(json, "otherSpeedConfiguration", where);
+  if (bytes.empty()) return;
+  if (bytes[0] != 9 || bytes[1] != 7 || static_cast<std::size_t>(bytes[2] | bytes[3] << 8) != bytes.size()) {
+    Fault(where.Key("otherSpeedConfiguration"),
+          "must be a configuration of type 7 whose wTotalLength counts its bytes");
+  }
+  device->otherSpeedConfiguration = bytes;
+}
+
 }  // namespace
 
 std::unique_ptr<Device> ReadDevice(const Json& json, const Place& where, int hubPorts, bool hubBusPowered) {
   CheckKeys(json, where, {"idVendor", "idProduct", "deviceClass", "deviceSubClass", "deviceProtocol", "bcdUSB",
                           "bMaxPacketSize0", "bcdDevice", "bNumConfigurations", "iManufacturer", "iProduct",
                           "iSerialNumber", "strings", "languages", "descriptorError", "speed", "configuration",
-                          "deviceQualifier", "bos", "address", "driverKeyName", "configured"});
+                          "deviceQualifier", "bos", "address", "driverKeyName", "configured",
+                          "otherSpeedConfiguration"});
   auto device = std::make_unique<Device>();
   device->idVendor = static_cast<std::uint16_t>(Number(json, "idVendor", where, 0, 65535, 0));
   device->idProduct = static_cast<std::uint16_t>(Number(json, "idProduct", where, 0, 65535, 0));
@@ -312,6 +325,7 @@ std::unique_ptr<Device> ReadDevice(const Json& json, const Place& where, int hub
     Fault(where.Key("configuration"), "comes to more bytes than wTotalLength can say (65535)");
   }
   ReadQualifier(json, where, device.get());
+  ReadOtherSpeed(json, where, device.get());
   ReadBos(json, where, device.get());
   device->address = static_cast<std::uint16_t>(Number(json, "address", where, 1, 127, 0));
   device->driverKeyName = Utf16(json, "driverKeyName", where, u"");

@@ -53,7 +53,7 @@ Outcome Capabilities(const Hub& hub, bool extended, std::uint8_t* buffer, std::u
              (hub.busPowered ? 64u : 0u);
     // The root hub of a USB_HcGeneric (xHCI) controller says it runs at
     // high speed but is not high-speed capable (a Windows 10 capture,
-    // tests/data/usb/windows-replies/usbtoolbox-8.txt).
+    // tests/data/usb/windows-replies/usbtoolbox-8-port1.txt).
     if (hub.ownDevice == nullptr && hub.controller != nullptr && hub.controller->flavor == 0) flags &= ~1u;
   }
   usb::Write32(buffer, flags);
@@ -142,8 +142,10 @@ bool HasCapability(const Device& device, std::uint8_t kind) {
 Outcome ConnectionInformationV2(const Hub& hub, const Port& port, std::uint8_t* buffer) {
   if (port.connectionInfoError != 0) return {port.connectionInfoError, 0};
   if ((usb::Read32(buffer + usb::kConnectionV2Protocols) & usb::kProtocolUsb300) == 0) return {kErrorInvalidParameter, 0};
-  const std::uint32_t protocols = usb::kProtocolUsb110 | (HubIsHighSpeed(hub) ? usb::kProtocolUsb200 : 0) |
-                                  (port.superSpeed ? usb::kProtocolUsb300 : 0);
+  const std::uint32_t protocols =
+      port.superSpeedOnly ? usb::kProtocolUsb300
+                          : usb::kProtocolUsb110 | (HubIsHighSpeed(hub) ? usb::kProtocolUsb200 : 0) |
+                                (port.superSpeed ? usb::kProtocolUsb300 : 0);
   std::uint32_t flags = 0;
   if (Connected(port) && port.device) {
     const Device& d = *port.device;
@@ -177,6 +179,8 @@ bool DescriptorOf(const Device& device, std::uint16_t value, Bytes* reply) {
     *reply = ConfigurationBytes(device);
   } else if (value == usb::kQualifierDescriptorValue && device.answersQualifier) {
     *reply = QualifierBytes(device);
+  } else if (value == usb::kOtherSpeedDescriptorValue && !device.otherSpeedConfiguration.empty()) {
+    *reply = Bytes(device.otherSpeedConfiguration.begin(), device.otherSpeedConfiguration.end());
   } else if (value == usb::kBosDescriptorValue && device.answersBos) {
     *reply = BosBytes(device);
   } else if (type == 3 && index == 0) {

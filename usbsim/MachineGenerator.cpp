@@ -94,7 +94,9 @@ class Generator {
     }
     // A device at SuperSpeed needs a port that carries it; only a machine
     // the reader may refuse leaves that to chance.
-    if (superSpeed && (shape_.servable || Bit(flags, 7))) json += "\"superSpeed\": true, ";
+    if (superSpeed && (shape_.servable || Bit(flags, 7))) {
+      json += std::string("\"superSpeed\": ") + (kind == 1 && Bit(flags, 5) ? "\"only\", " : "true, ");
+    }
     if (Bit(flags, 7)) json += "\"connector\": {\"userConnectable\": false, \"companionPort\": 2}, ";
     if (json.size() > 1) json.erase(json.size() - 2);
     return json + "}";
@@ -103,7 +105,8 @@ class Generator {
   // The descriptors beyond the device descriptor: a configuration of one or
   // two interfaces (class-specific bytes, endpoints of every type, an
   // alternate setting selected), the qualifier (its own bytes or made from
-  // the device descriptor) and the BOS, answered or stalled.
+  // the device descriptor), the other-speed configuration and the BOS,
+  // answered or stalled.
   std::string Descriptors(int speed) {
     static const char* kMaxPower[] = {"0", "100", "500", "896"};
     const std::uint8_t flags = Byte();
@@ -134,6 +137,10 @@ class Generator {
     if (Bit(flags, 4)) json += Bit(flags, 5) ? ", \"bos\": false" : ", \"bos\": \"07 10 02 06 00 00 00\"";
     if (Bit(flags, 6)) json += ", \"driverKeyName\": \"KEY" + std::to_string(Byte() % 4) + "\"";
     if (Bit(flags, 7)) json += ", \"configured\": false";
+    if (Byte() % 8 == 0) {
+      json += ", \"otherSpeedConfiguration\": \"09 07 20 00 01 01 00 80 32 09 04 00 00 02 08 06 50 00 "
+              "07 05 81 02 40 00 00 07 05 02 02 40 00 00\"";
+    }
     return json;
   }
 

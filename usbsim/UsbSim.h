@@ -87,6 +87,7 @@ struct Device {
   Configuration configuration;    // described, or the default of its class
   bool answersQualifier = false;  // the device qualifier request; false: it stalls
   DescriptorBytes qualifier;      // its own device qualifier; empty: one made from the device descriptor
+  DescriptorBytes otherSpeedConfiguration;  // answered as given; empty: the request stalls
   bool answersBos = false;
   DescriptorBytes capabilities;   // the BOS's device capability descriptors
   std::uint16_t address = 0;      // on its controller, 1 to 127
@@ -120,6 +121,7 @@ struct Port {
   std::uint32_t nameError = 0;
   Connector connector;
   bool superSpeed = false;               // the port carries SuperSpeed as well
+  bool superSpeedOnly = false;           // ... or alone: no USB 1.1 or 2.0 on it
 };
 
 struct Hub {

@@ -150,9 +150,15 @@ Port ReadPort(const Json& json, const Place& where, int depth, bool superSpeedPo
   port.status = static_cast<std::uint32_t>(Number(json, "status", where, 0, 0xFFFFFFFFLL, attached ? 1 : 0));
   port.connectionInfoError = ErrorCode(json, "connectionInfoError", where);
   if (json.contains("connector")) port.connector = ReadConnector(json.at("connector"), where.Key("connector"));
-  port.superSpeed = Boolean(json, "superSpeed", where, superSpeedPort);
+  // "only": SuperSpeed alone, as on an xHCI root hub's SuperSpeed ports,
+  // whose USB 2.0 halves are companion ports of their own.
+  port.superSpeedOnly = json.contains("superSpeed") && json.at("superSpeed") == "only";
+  port.superSpeed = port.superSpeedOnly || Boolean(json, "superSpeed", where, superSpeedPort);
   if (port.device && port.device->speed >= Speed::kSuper && !port.superSpeed) {
     Fault(where, "its device runs at SuperSpeed on a port that carries none (\"superSpeed\": false)");
+  }
+  if (port.superSpeedOnly && port.device && port.device->speed < Speed::kSuper) {
+    Fault(where, "runs below SuperSpeed on a port that carries SuperSpeed alone (it would be on the USB 2.0 companion)");
   }
   return port;
 }

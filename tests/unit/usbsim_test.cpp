@@ -53,6 +53,10 @@ TEST(UsbSim, MalformedDescriptionsNameThePlace) {
        "interfaces[1]: is a second selected alternate setting"},
       {R"({"controllers": [{"number": 0, "rootHub": {"ports": [{"device": {"deviceQualifier": "09 06 00 02 00 00 00 40 01"}}]}}]})",
        "deviceQualifier: must be one device qualifier"},
+      {R"({"controllers": [{"number": 0, "rootHub": {"ports": [{"device": {"otherSpeedConfiguration": "09 07 12 00 01 01 00 80 32"}}]}}]})",
+       "otherSpeedConfiguration: must be a configuration of type 7"},
+      {R"({"controllers": [{"number": 0, "rootHub": {"ports": [{"device": {"speed": "high"}, "superSpeed": "only"}]}}]})",
+       "ports[0]: runs below SuperSpeed on a port that carries SuperSpeed alone"},
   };
   for (const Row& row : rows) {
     try {
@@ -188,7 +192,7 @@ void ExpectTheFileServesAsTheStack(const std::string& description) {
     if (handle == kInvalidHandle) continue;
     for (std::uint32_t code : codes) {
       for (std::uint32_t first : {0u, 1u, 2u, 4u, 5u, 7u, 200u}) {  // ports, user requests
-        for (std::uint32_t value : {0x0100u, 0x0200u, 0x0302u, 0x0600u, 0x0F00u, 0x0004u, 0x0003u, 104u}) {
+        for (std::uint32_t value : {0x0100u, 0x0200u, 0x0302u, 0x0600u, 0x0700u, 0x0F00u, 0x0004u, 0x0003u, 104u}) {
           std::vector<std::uint8_t> input(24, 0);
           usb::Write32(&input[0], first);
           usb::Write32(&input[4], 16);  // _EX_V2's Length

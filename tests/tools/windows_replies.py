@@ -16,7 +16,8 @@ MACHINES = os.path.join(DIR, 'machines.json')
 # Fields a capture shows that the description format cannot express, and why.
 NOT_EXPRESSIBLE = {}
 
-SPEED_NAMES = {'low': 0, 'lowspeed': 0, 'full': 1, 'full-speed': 1, 'high': 2, 'high-speed': 2}
+SPEED_NAMES = {'low': 0, 'lowspeed': 0, 'low-speed': 0, 'full': 1, 'fullspeed': 1, 'full-speed': 1, 'high': 2,
+               'highspeed': 2, 'high-speed': 2}
 HEX_LINE = re.compile(r'^\s*((?:[0-9A-Fa-f]{2} ){0,15}[0-9A-Fa-f]{2})(?:\s{3,}.*)?$')
 FIELD = re.compile(r'^\s*([A-Za-z][\w .()\[\]/-]*?)\s*:\s*(.*?)\s*$')
 
@@ -55,9 +56,13 @@ def section_of(line, current):
         return 'connection'
     if "hex dump, its last lines" in line:
         return 'connection-tail'
-    if 'Device Descriptor' in line and 'Qualifier' not in line:
+    if 'Device Qualifier' in line:
+        return 'qualifier'
+    if 'Device Descriptor' in line:
         return 'device'
-    if 'Configuration Descriptor' in line and 'Other Speed' not in line:
+    if 'Other Speed Configuration' in line:
+        return 'otherSpeed'
+    if 'Configuration Descriptor' in line:
         return 'configuration'
     if 'Interface Descriptor' in line or 'Endpoint Descriptor' in line or line.startswith('[excerpt ends]'):
         return 'other'
@@ -91,7 +96,10 @@ def read_capture(body):
                 seen[hexkey] = seen.get(hexkey, b'') + bytes.fromhex(digits.group(1).replace('0x', ''))
                 continue
             hexkey = None
-        if line.strip() == 'Hex dump:' and section in ('device', 'configuration'):
+        value_first = re.match(r'^0x([0-9A-Fa-f]+)\t(\w+)', line)
+        if value_first and section == 'device' and value_first.group(2).lower() in DEVICE_FIELDS:
+            put('device.' + value_first.group(2).lower(), int(value_first.group(1), 16))
+        if line.strip() == 'Hex dump:' and section in ('device', 'qualifier', 'configuration'):
             hexkey = section + '.head'
             continue
         read_json_line(line, put)
@@ -122,11 +130,23 @@ def read_json_line(line, put):
         put('connection.status', {'NoDeviceConnected': 0, 'DeviceConnected': 1}[status.group(1)])
     for version, flag in re.findall(r'"Usb(110|200|300)": (\d)', line):
         put('v2.protocols-' + {'110': '1.1', '200': '2.0', '300': '3.0'}[version], flag == '1')
+    for key, value in re.findall(r'"(CompanionPortNumber|PortIsUserConnectable|PortConnectorIsTypeC|'
+                                 r'PortHasMultipleCompanions)": (\d+)', line):
+        put(JSON_CONNECTOR[key], int(value) if key == 'CompanionPortNumber' else value == '1')
+    props_index = re.search(r'"CompanionPortNumber": \d+, "ConnectionIndex": (\d+)', line)
+    if props_index:
+        put('connector.index', int(props_index.group(1)))
+    companion = re.search(r'HubSymbolicLinkName": "([^"]*)"', line)
+    if companion:
+        put('connector.companionHubName', companion.group(1))
     hub_ports = re.search(r'"HighestPortNumber": (\d+), "HubType": (\d+)', line)
     if hub_ports:
         put('hub.highestPort', int(hub_ports.group(1)))
         put('hub.type', int(hub_ports.group(2)))
 
+
+JSON_CONNECTOR = {'CompanionPortNumber': 'connector.companionPort', 'PortIsUserConnectable': 'connector.userConnectable',
+                  'PortConnectorIsTypeC': 'connector.typeC', 'PortHasMultipleCompanions': 'connector.multipleCompanions'}
 
 # Each viewer's label of a field, within the section it is printed in.
 LABELS = {
@@ -147,6 +167,10 @@ LABELS = {
     ('port', 'properties'): 'connector.properties',
     ('port', 'is port user connectable'): 'connector.userConnectable',
     ('port', 'isuserconnectable'): 'connector.userConnectable',
+    ('port', 'is port debug capable'): 'connector.debugCapable',
+    ('port', 'portisdebugcapable'): 'connector.debugCapable',
+    ('port', 'porthasmulticompanions'): 'connector.multipleCompanions',
+    ('port', 'portconnectoristypec'): 'connector.typeC',
     ('port', 'connectionindex'): 'connector.index',
     ('port', 'companionindex'): 'connector.companionIndex',
     ('port', 'companionportnumber'): 'connector.companionPort',
@@ -170,7 +194,14 @@ def read_field(section, name, value, put):
         put('v2.protocols-' + name[4:], yes(value))
         return
     if section == 'connection' and name == 'current config value' and '->' in value:
-        put('connection.speed', SPEED_NAMES[value.split('Speed:')[1].split()[0].lower()])
+        # USBView reads SuperSpeed from _EX_V2's flags, as _EX says at most high speed.
+        speed = value.split('Speed:')[1].split()[0].lower()
+        if speed.startswith('super'):
+            put('v2.operatingAtSuperSpeed', True)
+        else:
+            put('connection.speed', SPEED_NAMES[speed])
+    if name == 'connectionstatus' and value in ('NoDeviceConnected', 'DeviceConnected'):
+        put('connection.status', 0 if value == 'NoDeviceConnected' else 1)
     key = LABELS.get((section, name))
     if key is None and section in ('device', 'configuration') and name in DEVICE_FIELDS:
         key = section + '.' + name
@@ -178,7 +209,7 @@ def read_field(section, name, value, put):
         if key == 'connector.companionHubName':
             put(key, '')
         return
-    if key.endswith(('Hub', 'Capable', 'Speed', 'root', 'busPowered', 'userConnectable')) and \
+    if key.endswith(('Hub', 'Capable', 'Speed', 'root', 'busPowered', 'userConnectable', 'Companions', 'typeC')) and \
             value.split()[0].lower() in ('yes', 'no'):
         put(key, yes(value))
     elif key == 'connection.speed' and not value.lower().startswith('0x'):
@@ -201,7 +232,8 @@ def decode_port(reply):
         c = bytes.fromhex(connector)
         props = int.from_bytes(c[8:12], 'little')
         seen.update({'connector.index': int.from_bytes(c[0:4], 'little'), 'connector.properties': props,
-                     'connector.userConnectable': bool(props & 1),
+                     'connector.userConnectable': bool(props & 1), 'connector.debugCapable': bool(props & 2),
+                     'connector.multipleCompanions': bool(props & 4), 'connector.typeC': bool(props & 8),
                      'connector.companionIndex': int.from_bytes(c[12:14], 'little'),
                      'connector.companionPort': int.from_bytes(c[14:16], 'little'),
                      'connector.companionHubName': c[16:].decode('utf-16-le').split('\0')[0]})
@@ -210,7 +242,8 @@ def decode_port(reply):
         b = bytes.fromhex(v2)
         protocols = int.from_bytes(b[8:12], 'little')
         seen.update({'v2.index': int.from_bytes(b[0:4], 'little'), 'v2.length': int.from_bytes(b[4:8], 'little'),
-                     'v2.protocols': protocols, 'v2.flags': int.from_bytes(b[12:16], 'little'), 'v2.bytes': b})
+                     'v2.protocols': protocols, 'v2.flags': int.from_bytes(b[12:16], 'little'), 'v2.bytes': b,
+                     'v2.operatingAtSuperSpeed': bool(b[12] & 1)})
         for bit, version in ((1, '1.1'), (2, '2.0'), (4, '3.0')):
             seen['v2.protocols-' + version] = bool(protocols & bit)
     connection = reply.get('connection')
@@ -226,9 +259,9 @@ def decode_port(reply):
                      'device.bmaxpacketsize0': d[7], 'device.idvendor': d[8] | d[9] << 8,
                      'device.idproduct': d[10] | d[11] << 8, 'device.bcddevice': d[12] | d[13] << 8,
                      'device.imanufacturer': d[14]})
-    configuration = reply.get('configuration')
-    if isinstance(configuration, str):
-        seen['configuration.bytes'] = bytes.fromhex(configuration)
+    for kind in ('configuration', 'qualifier', 'otherSpeed'):
+        if isinstance(reply.get(kind), str):
+            seen[kind + '.bytes'] = bytes.fromhex(reply[kind])
     return seen
 
 
@@ -271,7 +304,8 @@ def client_replies(reading):
             connection = port.get('connection') or {}
             records.append({'hub': node['name'], 'port': port['port'],
                             'connector': (port.get('connector') or {}).get('raw'), 'v2': port.get('rawV2'),
-                            'connection': connection.get('raw'), 'configuration': port.get('configuration')})
+                            'connection': connection.get('raw'), 'configuration': port.get('configuration'),
+                            'qualifier': port.get('qualifier'), 'otherSpeed': port.get('otherSpeed')})
             if isinstance(connection, dict) and 'hub' in port:
                 hub(port['hub'])
 

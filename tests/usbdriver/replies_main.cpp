@@ -4,7 +4,8 @@
 // (tests/data/usb/windows-replies). Every hub is asked what the documented
 // client (tests/winhelpers/usb_client.c) asks, with the same buffers:
 // connector properties, _EX_V2 (Length 16, Usb300 set), _EX with room for
-// 30 pipes, the configuration descriptor and the device qualifier.
+// 30 pipes, the configuration descriptor, the device qualifier and the
+// other-speed configuration.
 #include <cstdint>
 #include <cstdio>
 #include <fstream>
@@ -46,6 +47,7 @@ class Replies {
       Ask(handle, "connection", qm::usb::kIoctlGetNodeConnectionInformationEx, Indexed(port, 35 + 30 * 11));
       Ask(handle, "configuration", qm::usb::kIoctlGetDescriptorFromNodeConnection, Descriptor(port, 0x0200, 4096), 12);
       Ask(handle, "qualifier", qm::usb::kIoctlGetDescriptorFromNodeConnection, Descriptor(port, 0x0600, 10), 12);
+      Ask(handle, "otherSpeed", qm::usb::kIoctlGetDescriptorFromNodeConnection, Descriptor(port, 0x0700, 4096), 12);
       out_ << "}";
     }
     stack_.Close(handle);

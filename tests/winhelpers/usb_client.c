@@ -16,7 +16,8 @@
  *     newest form the stack answers (_EX_V2 for the protocols, then _EX,
  *     or the plain request as on Windows 2000), and for a device: its driver
  *     key, its configuration descriptor (the 9-byte header first, then
- *     wTotalLength bytes), the device qualifier and the BOS where its
+ *     wTotalLength bytes), the device qualifier, the other-speed
+ *     configuration (in the same two calls) and the BOS where its
  *     bcdUSB says they exist, and its strings in every language string 0
  *     lists. A hub on a port is opened by its name and walked the same way.
  *
@@ -249,6 +250,15 @@ static void PrintDevice(HANDLE hub, ULONG port, const USB_DEVICE_DESCRIPTOR* d) 
   if (d->bcdUSB >= 0x0200) {
     got = AskDescriptor(hub, port, 0x0600, 0, 10, other);
     if (got == 10) Hex("qualifier", other, 10); else Failure("qualifier");
+    /* The configuration at the other speed: its header, then the whole. */
+    got = AskDescriptor(hub, port, 0x0700, 0, 9, other);
+    if (got == 9 && (other[2] | (other[3] << 8)) >= 9) {
+      const USHORT total = (USHORT)(other[2] | (other[3] << 8));
+      got = AskDescriptor(hub, port, 0x0700, 0, total, bos);
+      if (got == total) Hex("otherSpeed", bos, (DWORD)got); else Failure("otherSpeed");
+    } else {
+      Failure("otherSpeed");
+    }
   }
   if (d->bcdUSB > 0x0200) {
     got = AskDescriptor(hub, port, 0x0F00, 0, 5, other);

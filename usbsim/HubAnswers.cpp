@@ -82,11 +82,15 @@ bool Connected(const Port& port) { return port.status == usb::kDeviceConnected; 
 // _EX's Speed. Windows 8 and later answer at most UsbHighSpeed: "the Speed
 // member supports up to UsbHighSpeed; use _EX_V2 for SuperSpeed"
 // (learn.microsoft.com, USB_NODE_CONNECTION_INFORMATION_EX, remarks).
-std::uint8_t SpeedCode(Speed speed) {
+// Windows 7's USB 3 drivers, its vendors', said UsbSuperSpeed there: the
+// speed clients read from _EX was right on Windows 7 and broke on Windows 8
+// (libusb/libusb issue 10; daynix/UsbDk issue 61, Renesas's driver).
+std::uint8_t SpeedCode(const Hub& hub, Speed speed) {
   switch (speed) {
     case Speed::kLow: return usb::kSpeedLow;
     case Speed::kFull: return usb::kSpeedFull;
-    default: return usb::kSpeedHigh;
+    case Speed::kHigh: return usb::kSpeedHigh;
+    default: return hub.windows7 ? usb::kSpeedSuper : usb::kSpeedHigh;
   }
 }
 
@@ -110,7 +114,7 @@ Outcome ConnectionInformation(const Hub& hub, const Port& port, bool extended, s
   if (!Connected(port) || !port.device) return {0, filled};
   const Device& device = *port.device;
   buffer[usb::kConnectionCurrentConfiguration] = device.configured ? device.configuration.value : 0;
-  buffer[usb::kConnectionSpeed] = extended ? SpeedCode(device.speed) : device.speed == Speed::kLow ? 1 : 0;
+  buffer[usb::kConnectionSpeed] = extended ? SpeedCode(hub, device.speed) : device.speed == Speed::kLow ? 1 : 0;
   usb::Write16(buffer + usb::kConnectionDeviceAddress, device.address);
   const std::vector<const Endpoint*> pipes = device.configured ? OpenPipes(device) : std::vector<const Endpoint*>();
   usb::Write32(buffer + usb::kConnectionOpenPipes, static_cast<std::uint32_t>(pipes.size()));

@@ -114,8 +114,11 @@ class UsbScan(unittest.TestCase):
                      '        interface 0: mass storage (SCSI, bulk-only)\n'
                      '        note: runs at high speed although it is a SuperSpeed device',
                      '0-18  hub 0000:0000  "" "" ""  not walked: it could not be opened',
+                     # Windows 7's drivers tell SuperSpeed in _EX; a USB 3 drive they report at
+                     # high speed may be on a USB 2 port, or on a driver that never tells.
+                     '1-1  090c:2000', '  SuperSpeed, 5 Gb/s; USB 3.00; device version 1.00; 896 mA, bus-powered',
                      '  high speed or SuperSpeed (this Windows does not tell them apart); USB 3.00; device version '
-                     '1.00; 224 mA at high speed or 896 mA at SuperSpeed, bus-powered'):
+                     '1.00; 200 mA at high speed or 800 mA at SuperSpeed, bus-powered'):
             self.assertIn(line, out)
         self.assertEqual([records[f'0-{p}']['connectionStatus'] for p in range(1, 14)],
                          ['NoDeviceConnected', 'DeviceConnected', 'DeviceConnected', 'DeviceFailedEnumeration',
@@ -127,8 +130,8 @@ class UsbScan(unittest.TestCase):
                          (0x05E3, 0x0610, 'USB2.0 Hub', '92.23', 4))
         self.assertEqual((records['0-2-2']['deviceVersion'], records['0-14']['configured'], records['0-3']['configured'],
                           records['0-1']['configured'], records['0-18']['hub']['portCount']), ('11.00', False, True, None, None))
-        self.assertEqual([(records[p]['speed'], records[p]['maxPowerMilliamps']) for p in ('0-15', '0-17', '1-1')],
-                         [('super', 896), ('high', 200), ('high or super', None)])
+        self.assertEqual([(records[p]['speed'], records[p]['maxPowerMilliamps']) for p in ('0-15', '0-17', '1-1', '1-2')],
+                         [('super', 896), ('high', 200), ('super', 896), ('high or super', None)])
 
     def test_json_and_trace(self):
         data = json.loads(usbscan('--sim', REALISTIC, '--json', '--trace').stdout)

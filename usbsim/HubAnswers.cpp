@@ -29,6 +29,12 @@ Outcome NodeInformation(const Hub& hub, std::uint8_t* buffer, std::uint32_t size
   return {0, usb::kNodeInfoSize};
 }
 
+// The root hub of a controller that reports USB_HcGeneric, as Windows 8
+// and later's xHCI driver does.
+bool IsXhciRootHub(const Hub& hub) {
+  return hub.ownDevice == nullptr && hub.controller != nullptr && hub.controller->flavor == 0;
+}
+
 Outcome HubInformationEx(const Hub& hub, std::uint8_t* buffer, std::uint32_t size) {
   if (size < usb::kHubInfoExSize) return {kErrorInvalidParameter, 0};
   std::memset(buffer, 0, usb::kHubInfoExSize);
@@ -36,6 +42,10 @@ Outcome HubInformationEx(const Hub& hub, std::uint8_t* buffer, std::uint32_t siz
   const bool super = HubIsSuperSpeed(hub);
   usb::Write32(buffer, root ? usb::kHubTypeRoot : super ? usb::kHubType30 : usb::kHubType20);
   usb::Write16(buffer + usb::kHubInfoExHighestPort, static_cast<std::uint16_t>(hub.numberOfPorts));
+  // The root hub of a USB_HcGeneric (xHCI) controller leaves the hub
+  // descriptor out, its port count in HighestPortNumber alone (a Windows 10
+  // report, tests/data/usb/windows-replies/usbtoolbox-8-port1.txt).
+  if (root && IsXhciRootHub(hub)) return {0, usb::kHubInfoExSize};
   const Bytes descriptor = super ? SuperSpeedHubDescriptorBytes(hub) : HubDescriptorBytes(hub);
   std::memcpy(buffer + usb::kHubInfoExDescriptor, descriptor.data(), descriptor.size());
   return {0, usb::kHubInfoExSize};
@@ -51,10 +61,9 @@ Outcome Capabilities(const Hub& hub, bool extended, std::uint8_t* buffer, std::u
     const bool multiTt = hub.ownDevice != nullptr && hub.ownDevice->deviceProtocol == 2;
     flags |= (high ? 2u : 0u) | (multiTt ? 4u | 8u : 0u) | (hub.ownDevice == nullptr ? 16u : 0u) |
              (hub.busPowered ? 64u : 0u);
-    // The root hub of a USB_HcGeneric (xHCI) controller says it runs at
-    // high speed but is not high-speed capable (a Windows 10 capture,
-    // tests/data/usb/windows-replies/usbtoolbox-8-port1.txt).
-    if (hub.ownDevice == nullptr && hub.controller != nullptr && hub.controller->flavor == 0) flags &= ~1u;
+    // An xHCI root hub says it runs at high speed but is not high-speed
+    // capable (a Windows 10 report, windows-replies/usbtoolbox-8-port1.txt).
+    if (IsXhciRootHub(hub)) flags &= ~1u;
   }
   usb::Write32(buffer, flags);
   return {0, usb::kHubCapabilitiesSize};

@@ -139,6 +139,9 @@ def read_json_line(line, put):
     companion = re.search(r'HubSymbolicLinkName": "([^"]*)"', line)
     if companion:
         put('connector.companionHubName', companion.group(1))
+    union = re.search(r'"HubType": \d+, "UsbHubDescriptor": \{"bNumberOfPorts": (\d+)\}', line)
+    if union:
+        put('hub.informationDescriptorPorts', int(union.group(1)))
     hub_ports = re.search(r'"HighestPortNumber": (\d+), "HubType": (\d+)', line)
     if hub_ports:
         put('hub.highestPort', int(hub_ports.group(1)))
@@ -276,6 +279,8 @@ def decode_hub(reply):
     if isinstance(reply.get('information'), str):
         b = bytes.fromhex(reply['information'])
         seen.update({'hub.type': int.from_bytes(b[0:4], 'little'), 'hub.highestPort': b[4] | b[5] << 8})
+        if len(b) > 8:
+            seen['hub.informationDescriptorPorts'] = b[8]
     if isinstance(reply.get('capabilities'), str):
         flags = int.from_bytes(bytes.fromhex(reply['capabilities']), 'little')
         seen.update({'hub.highSpeedCapable': bool(flags & 1), 'hub.highSpeed': bool(flags & 2),
@@ -294,9 +299,8 @@ def client_replies(reading):
             n = node['node']
             body = bytes.fromhex(n['descriptor']).ljust(71, b'\0')
             record['node'] = (bytes(4) + body + bytes([n['busPowered']])).hex()
-        if isinstance(information, dict) and 'type' in information:
-            record['information'] = (information['type'].to_bytes(4, 'little') +
-                                     information['highestPort'].to_bytes(2, 'little')).hex()
+        if isinstance(information, dict) and 'raw' in information:
+            record['information'] = information['raw']
         if isinstance(capabilities, int):
             record['capabilities'] = capabilities.to_bytes(4, 'little').hex()
         records.append(record)

@@ -22,8 +22,9 @@
  *     lists. A hub on a port is opened by its name and walked the same way.
  *
  * Every reply is checked against the bytes returned before it is read; the
- * connection, _EX_V2 and connector replies are printed raw as well ("raw",
- * "rawV2"), for holding against replies captured on real Windows. */
+ * connection, _EX_V2, connector and hub information replies are printed raw
+ * as well ("raw", "rawV2"), for holding against replies captured on real
+ * Windows. */
 #undef _WIN32_WINNT
 #define _WIN32_WINNT 0x0602
 #undef NTDDI_VERSION
@@ -421,6 +422,7 @@ static void WalkHub(const WCHAR* name, int depth) {
   memset(&ex, 0, sizeof(ex));
   if (Ask(hub, IOCTL_USB_GET_HUB_INFORMATION_EX, &ex, sizeof(ex), &returned) && returned == sizeof(ex)) {
     Open("information", '{');
+    Hex("raw", (const UCHAR*)&ex, returned);
     Number("type", ex.HubType);
     Number("highestPort", ex.HighestPortNumber);
     Close('}');

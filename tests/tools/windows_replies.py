@@ -9,6 +9,7 @@ prefix) or its last lines (compared as a suffix)."""
 import json
 import os
 import re
+import subprocess
 
 DIR = os.path.join(os.path.dirname(__file__), '..', 'data', 'usb', 'windows-replies')
 MACHINES = os.path.join(DIR, 'machines.json')
@@ -105,18 +106,18 @@ def read_capture(body):
         read_json_line(line, put)
         field = FIELD.match(line)
         if not field:
-            read_flag_line(line, section, put)
+            read_flag_line(line, put)
             continue
         name, value = field.group(1).strip().lower(), field.group(2)
         if name == 'data (hexdump)':
-            hexkey = section.replace('-tail', '') + ('.tail' if section.endswith('-tail') else '.head')
+            hexkey = section + '.head'
             seen[hexkey] = seen.get(hexkey, b'') + bytes.fromhex(HEX_LINE.match(value).group(1))
             continue
         read_field(section, name, value, put)
     return seen
 
 
-def read_flag_line(line, section, put):
+def read_flag_line(line, put):
     match = re.match(r'Device supports USB (1\.1|2\.0|3\.0) specification', line.strip())
     if match:
         put('v2.protocols-' + match.group(1), True)
@@ -354,5 +355,4 @@ def compare(records):
 
 
 def native_records(usbsim_replies):
-    import subprocess
     return json.loads(subprocess.run([usbsim_replies, MACHINES], capture_output=True, check=True).stdout)

@@ -45,7 +45,7 @@ Outcome HubInformationEx(const Hub& hub, std::uint8_t* buffer, std::uint32_t siz
   // The root hub of a USB_HcGeneric (xHCI) controller leaves the hub
   // descriptor out, its port count in HighestPortNumber alone (a Windows 10
   // report, tests/data/usb/windows-replies/usbtoolbox-8-port1.txt).
-  if (root && IsXhciRootHub(hub)) return {0, usb::kHubInfoExSize};
+  if (IsXhciRootHub(hub)) return {0, usb::kHubInfoExSize};
   const Bytes descriptor = super ? SuperSpeedHubDescriptorBytes(hub) : HubDescriptorBytes(hub);
   std::memcpy(buffer + usb::kHubInfoExDescriptor, descriptor.data(), descriptor.size());
   return {0, usb::kHubInfoExSize};

@@ -118,7 +118,8 @@ def read_capture(body):
 
 
 def read_flag_line(line, put):
-    match = re.match(r'Device supports USB (1\.1|2\.0|3\.0) specification', line.strip())
+    # The dumper's line for each protocol the port carries.
+    match = re.match(r'Device supports USB (1\.1|2\.0|3\.0)\b', line.strip())
     if match:
         put('v2.protocols-' + match.group(1), True)
 

@@ -19,6 +19,7 @@
 
 namespace {
 
+namespace usb = qm::usb;
 using qm::sim::Hub;
 using qm::sim::UsbSimStack;
 
@@ -33,21 +34,26 @@ class Replies {
     if (handle == qm::kInvalidHandle) return;
     out_ << (first_ ? "" : ",\n") << "{\"hub\": \"" << Narrow(name) << "\"";
     first_ = false;
-    Ask(handle, "node", qm::usb::kIoctlGetNodeInformation, std::vector<std::uint8_t>(76, 0));
-    Ask(handle, "information", qm::usb::kIoctlGetHubInformationEx, std::vector<std::uint8_t>(77, 0));
-    Ask(handle, "capabilities", qm::usb::kIoctlGetHubCapabilitiesEx, std::vector<std::uint8_t>(4, 0));
+    Ask(handle, "node", usb::kIoctlGetNodeInformation, std::vector<std::uint8_t>(usb::kNodeInfoSize, 0));
+    Ask(handle, "information", usb::kIoctlGetHubInformationEx, std::vector<std::uint8_t>(usb::kHubInfoExSize, 0));
+    Ask(handle, "capabilities", usb::kIoctlGetHubCapabilitiesEx,
+        std::vector<std::uint8_t>(usb::kHubCapabilitiesSize, 0));
     out_ << "}";
     for (std::uint32_t port = 1; port <= static_cast<std::uint32_t>(hub.numberOfPorts); ++port) {
       out_ << ",\n{\"hub\": \"" << Narrow(name) << "\", \"port\": " << port;
-      Ask(handle, "connector", qm::usb::kIoctlGetPortConnectorProperties, Indexed(port, 512));
-      std::vector<std::uint8_t> v2 = Indexed(port, 16);
-      v2[4] = 16;  // Length
-      v2[8] = 4;   // Usb300, as the client must set it
-      Ask(handle, "v2", qm::usb::kIoctlGetNodeConnectionInformationExV2, v2);
-      Ask(handle, "connection", qm::usb::kIoctlGetNodeConnectionInformationEx, Indexed(port, 35 + 30 * 11));
-      Ask(handle, "configuration", qm::usb::kIoctlGetDescriptorFromNodeConnection, Descriptor(port, 0x0200, 4096), 12);
-      Ask(handle, "qualifier", qm::usb::kIoctlGetDescriptorFromNodeConnection, Descriptor(port, 0x0600, 10), 12);
-      Ask(handle, "otherSpeed", qm::usb::kIoctlGetDescriptorFromNodeConnection, Descriptor(port, 0x0700, 4096), 12);
+      Ask(handle, "connector", usb::kIoctlGetPortConnectorProperties, Indexed(port, 512));  // room for the name
+      std::vector<std::uint8_t> v2 = Indexed(port, usb::kConnectionV2Size);
+      usb::Write32(&v2[usb::kConnectionV2Length], usb::kConnectionV2Size);
+      usb::Write32(&v2[usb::kConnectionV2Protocols], usb::kProtocolUsb300);  // as the client must set it
+      Ask(handle, "v2", usb::kIoctlGetNodeConnectionInformationExV2, v2);
+      Ask(handle, "connection", usb::kIoctlGetNodeConnectionInformationEx,
+          Indexed(port, usb::kConnectionInfoFixedSize + 30 * usb::kPipeInfoSize));
+      Ask(handle, "configuration", usb::kIoctlGetDescriptorFromNodeConnection,
+          Descriptor(port, usb::kConfigurationDescriptorValue, 4096), usb::kDescriptorData);
+      Ask(handle, "qualifier", usb::kIoctlGetDescriptorFromNodeConnection,
+          Descriptor(port, usb::kQualifierDescriptorValue, 10), usb::kDescriptorData);
+      Ask(handle, "otherSpeed", usb::kIoctlGetDescriptorFromNodeConnection,
+          Descriptor(port, usb::kOtherSpeedDescriptorValue, 4096), usb::kDescriptorData);
       out_ << "}";
     }
     stack_.Close(handle);
@@ -60,17 +66,15 @@ class Replies {
  private:
   static std::vector<std::uint8_t> Indexed(std::uint32_t port, std::size_t size) {
     std::vector<std::uint8_t> buffer(size, 0);
-    for (int i = 0; i < 4; ++i) buffer[i] = static_cast<std::uint8_t>(port >> (8 * i));
+    usb::Write32(&buffer[usb::kConnectionIndex], port);
     return buffer;
   }
   static std::vector<std::uint8_t> Descriptor(std::uint32_t port, std::uint16_t value, std::uint16_t length) {
-    std::vector<std::uint8_t> buffer = Indexed(port, 12u + length);
-    buffer[4] = 0x80;  // bmRequest: device to host
-    buffer[5] = 6;     // GET_DESCRIPTOR
-    buffer[6] = static_cast<std::uint8_t>(value);
-    buffer[7] = static_cast<std::uint8_t>(value >> 8);
-    buffer[10] = static_cast<std::uint8_t>(length);
-    buffer[11] = static_cast<std::uint8_t>(length >> 8);
+    std::vector<std::uint8_t> buffer = Indexed(port, usb::kDescriptorData + length);
+    buffer[usb::kSetupRequestType] = usb::kRequestTypeDeviceToHost;
+    buffer[usb::kSetupRequest] = usb::kRequestGetDescriptor;
+    usb::Write16(&buffer[usb::kSetupValue], value);
+    usb::Write16(&buffer[usb::kSetupLength], length);
     return buffer;
   }
   // The reply from `skip` on as hex, or the request's error.

@@ -176,17 +176,17 @@ static int AskDescriptor(HANDLE hub, ULONG port, USHORT value, USHORT language, 
   return (int)(returned - sizeof(USB_DESCRIPTOR_REQUEST));
 }
 
-/* Header first, then the whole set of wTotalLength bytes. Returns its size
- * in `config` (0 when none could be read). */
-static int ReadConfiguration(HANDLE hub, ULONG port, UCHAR* config) {
-  const USB_CONFIGURATION_DESCRIPTOR* header = (const USB_CONFIGURATION_DESCRIPTOR*)config;
-  int got = AskDescriptor(hub, port, USB_CONFIGURATION_DESCRIPTOR_TYPE << 8, 0, sizeof(USB_CONFIGURATION_DESCRIPTOR),
-                          config);
+/* A descriptor set that says its total length in its bytes 2 and 3 (a
+ * configuration, an other-speed configuration, the BOS): its header of
+ * `headerSize` bytes first, then the whole. Returns its size in `data` (0
+ * when none could be read). */
+static int ReadWhole(HANDLE hub, ULONG port, USHORT value, USHORT headerSize, UCHAR* data) {
+  int got = AskDescriptor(hub, port, value, 0, headerSize, data);
   USHORT total;
-  if (got != (int)sizeof(USB_CONFIGURATION_DESCRIPTOR)) return 0;
-  total = header->wTotalLength;
-  if (total < sizeof(USB_CONFIGURATION_DESCRIPTOR)) return 0;
-  got = AskDescriptor(hub, port, USB_CONFIGURATION_DESCRIPTOR_TYPE << 8, 0, total, config);
+  if (got != (int)headerSize) return 0;
+  total = (USHORT)(data[2] | (data[3] << 8));
+  if (total < headerSize) return 0;
+  got = AskDescriptor(hub, port, value, 0, total, data);
   return got == total ? got : 0;
 }
 
@@ -246,30 +246,17 @@ static void PrintDevice(HANDLE hub, ULONG port, const USB_DEVICE_DESCRIPTOR* d) 
   PrintName("driverKey", hub, IOCTL_USB_GET_NODE_CONNECTION_DRIVERKEY_NAME, TRUE, port,
             sizeof(USB_NODE_CONNECTION_DRIVERKEY_NAME), offsetof(USB_NODE_CONNECTION_DRIVERKEY_NAME, ActualLength),
             offsetof(USB_NODE_CONNECTION_DRIVERKEY_NAME, DriverKeyName), NULL, 0);
-  size = ReadConfiguration(hub, port, config);
+  size = ReadWhole(hub, port, USB_CONFIGURATION_DESCRIPTOR_TYPE << 8, sizeof(USB_CONFIGURATION_DESCRIPTOR), config);
   if (size > 0) Hex("configuration", config, (DWORD)size); else Null("configuration");
   if (d->bcdUSB >= 0x0200) {
     got = AskDescriptor(hub, port, 0x0600, 0, 10, other);
     if (got == 10) Hex("qualifier", other, 10); else Failure("qualifier");
-    /* The configuration at the other speed: its header, then the whole. */
-    got = AskDescriptor(hub, port, 0x0700, 0, 9, other);
-    if (got == 9 && (other[2] | (other[3] << 8)) >= 9) {
-      const USHORT total = (USHORT)(other[2] | (other[3] << 8));
-      got = AskDescriptor(hub, port, 0x0700, 0, total, bos);
-      if (got == total) Hex("otherSpeed", bos, (DWORD)got); else Failure("otherSpeed");
-    } else {
-      Failure("otherSpeed");
-    }
+    got = ReadWhole(hub, port, 0x0700, sizeof(USB_CONFIGURATION_DESCRIPTOR), bos);
+    if (got > 0) Hex("otherSpeed", bos, (DWORD)got); else Failure("otherSpeed");
   }
   if (d->bcdUSB > 0x0200) {
-    got = AskDescriptor(hub, port, 0x0F00, 0, 5, other);
-    if (got == 5) {
-      const USHORT total = (USHORT)(other[2] | (other[3] << 8));
-      got = AskDescriptor(hub, port, 0x0F00, 0, total, bos);
-      if (got == total) Hex("bos", bos, (DWORD)got); else Null("bos");
-    } else {
-      Null("bos");
-    }
+    got = ReadWhole(hub, port, 0x0F00, 5, bos);
+    if (got > 0) Hex("bos", bos, (DWORD)got); else Null("bos");
   }
   PrintStrings(hub, port, d, config, size);
 }
